@@ -1,0 +1,118 @@
+// Selector dispatch: every call builds its context, routes the selector, hands the result back
+// and tears everything down again. Nothing survives from one call to the next.
+#include "host/EntryPoint.h"
+
+#include "host/FilterContext.h"
+#include "platform/Platform.h"
+
+#include <algorithm>
+#include <new>
+
+namespace quarvel {
+
+using namespace pluginapi;
+
+namespace {
+
+void ignoreSelector(FilterContext&) {}
+
+constexpr int kMinimumSide = 6;
+
+void clearRects(FilterRecord& record)
+{
+    record.inRect = Rect{0, 0, 0, 0};
+    record.outRect = Rect{0, 0, 0, 0};
+    record.maskRect = Rect{0, 0, 0, 0};
+}
+
+} // namespace
+
+void PrepareImage(FilterContext& context)
+{
+    FilterRecord& record = *context.filterRecord;
+    const int32_t width = int32_t(record.filterRect.right) - record.filterRect.left;
+    const int32_t height = int32_t(record.filterRect.bottom) - record.filterRect.top;
+    if (width < kMinimumSide || height < kMinimumSide) {
+        context.result = userCanceledErr;
+        platform::showMessage(0, "The image width and height must be greater than 5 pixels.",
+                              "Quarvel", platform::kMessageIconExclamation | platform::kMessageOk);
+    }
+    // Eight bytes per pixel of the output rectangle: two working copies of four bytes. Worked out
+    // in 64 bits, since the largest rectangles overflow the host's 32-bit field.
+    const int64_t outWidth = int64_t(record.outRect.right) - record.outRect.left;
+    const int64_t outHeight = int64_t(record.outRect.bottom) - record.outRect.top;
+    const int64_t space = outWidth * outHeight * 8;
+    record.bufferSpace = 0;
+    record.maxSpace = int32_t(std::clamp<int64_t>(space, 0, INT32_MAX));
+}
+
+void StartFilter(FilterContext& context)
+{
+    FilterRecord& record = *context.filterRecord;
+
+    const int16_t requested = context.requestImage();
+    if (requested != noErr) {
+        context.result = requested;
+    } else {
+        const ImageBuffer input = context.hostInput();
+        const ImageBuffer output = context.hostOutput();
+        ImageBuffer& work = context.workBuffer;
+        work.data = nullptr;
+        work.rows = input.rows;
+        work.cols = input.cols;
+        work.channels = kWorkChannels;
+        work.bits = kWorkBits;
+        work.order = kOrderBGR;
+        const int aborted = context.transferImage(work, input);
+        if (!work.data) {
+            context.result = memFullErr;
+        } else if (!aborted) {
+            // Processing arrives with the settings and the controller; until then the image
+            // makes the whole round trip unchanged.
+            ImageBuffer hostOut = output;
+            context.transferImage(hostOut, work);
+        }
+    }
+
+    platform::freeBlock(context.workBuffer.data);
+    context.workBuffer.data = nullptr;
+    clearRects(record);
+}
+
+} // namespace quarvel
+
+extern "C" void ENTRYPOINT(int16_t selector, void* filterRecord, intptr_t* data, int16_t* result)
+{
+    (void)data;
+    using namespace quarvel;
+    FilterContext context;
+    context.filterRecord = static_cast<FilterRecord*>(filterRecord);
+    context.result = noErr;
+    // No C++ exception may cross into the host; the only one our code can meet is a failed
+    // allocation.
+    try {
+        switch (selector) {
+        case filterSelectorAbout:
+        case filterSelectorParameters:
+        case filterSelectorContinue:
+        case filterSelectorFinish:
+            ignoreSelector(context);
+            break;
+        case filterSelectorPrepare:
+            if (context.filterRecord)
+                PrepareImage(context);
+            break;
+        case filterSelectorStart:
+            if (context.filterRecord)
+                StartFilter(context);
+            break;
+        default:
+            context.result = filterBadParameters;
+            break;
+        }
+    } catch (const std::bad_alloc&) {
+        context.result = memFullErr;
+    }
+    if (result)
+        *result = context.result;
+}

@@ -1,0 +1,57 @@
+// The per-call object of the entry point: the host's record, this run's settings and image
+// buffers, the result code for the host, and the host's progress and abort service.
+#pragma once
+
+#include "host/ImageBuffer.h"
+#include "pluginapi/PluginApi.h"
+
+#include <cstdint>
+
+namespace quarvel {
+
+class ParameterStore;
+
+class FilterContext {
+public:
+    FilterContext() = default;
+    virtual ~FilterContext() = default;
+    FilterContext(const FilterContext&) = delete;
+    FilterContext& operator=(const FilterContext&) = delete;
+
+    // mode 1: progress then abort poll; mode 2: abort poll only; other modes do nothing.
+    // Returns the low byte of the host's abort answer (non-zero: stop).
+    int reportToHost(int mode, int32_t done, int32_t total);
+
+    // Converts `source` into `destination`, allocating the destination's block (zero-filled) when
+    // its data is null. Returns 1 if the host asked to abort during the transfer, else 0. A block
+    // that cannot be allocated leaves the destination's data null and transfers nothing.
+    int transferImage(ImageBuffer& destination, const ImageBuffer& source);
+
+    // Asks the host for the whole filter rectangle, every plane, in one piece. Returns noErr, or
+    // the host's error code (or errPlugInHostInsufficient when it delivered no data).
+    int16_t requestImage();
+    // Descriptors of the delivered host buffers; valid after a successful requestImage.
+    ImageBuffer hostInput() const;
+    ImageBuffer hostOutput() const;
+
+    // Makes dialogBuffer a copy of workBuffer in a block of its own. False if out of memory.
+    bool copyToDialogBuffer();
+
+    // The host's abort answer, low byte; 0 when the host offers no abort procedure.
+    int pollAbort();
+
+    pluginapi::FilterRecord* filterRecord = nullptr;
+    ParameterStore* parameters = nullptr;
+    ImageBuffer dialogBuffer;
+    ImageBuffer workBuffer;
+    int16_t result = 0;
+
+private:
+    int32_t hostBits(int64_t rowBytes) const;
+    ImageBuffer describeHost(void* data, int32_t rowBytes) const;
+};
+
+// Rows between two abort polls while an image is transferred.
+constexpr int32_t kTransferPollRows = 20;
+
+} // namespace quarvel

@@ -1,0 +1,44 @@
+// Win32 implementation of the platform services, as the module uses them inside a host.
+#include "platform/Platform.h"
+
+#include <windows.h>
+
+namespace quarvel::platform {
+
+namespace {
+HINSTANCE gInstance = nullptr;
+} // namespace
+
+void* allocateBlock(uint64_t size, bool zeroFill)
+{
+    if (size == 0 || size > uint64_t(SIZE_MAX) / 2)
+        return nullptr;
+    return GlobalAlloc(zeroFill ? GPTR : GMEM_FIXED, SIZE_T(size));
+}
+
+void freeBlock(void* block)
+{
+    if (block)
+        GlobalFree(block);
+}
+
+void showMessage(intptr_t ownerWindow, const char* text, const char* caption, unsigned style)
+{
+    MessageBoxA(reinterpret_cast<HWND>(ownerWindow), text, caption, style);
+}
+
+void setMessageSink(MessageSink) {}
+
+void setModuleInstance(void* instance) { gInstance = static_cast<HINSTANCE>(instance); }
+void* moduleInstance() { return gInstance; }
+
+std::string moduleFileName()
+{
+    char path[MAX_PATH] = {};
+    DWORD n = GetModuleFileNameA(gInstance, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return {};
+    return std::string(path, n);
+}
+
+} // namespace quarvel::platform
