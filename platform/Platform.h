@@ -16,6 +16,9 @@ constexpr unsigned kMessageIconExclamation = 0x30;
 void* allocateBlock(uint64_t size, bool zeroFill);
 void freeBlock(void* block);
 
+// Tests only: blocks larger than `bytes` fail as if memory had run out; 0 lifts the limit.
+void setAllocationLimit(uint64_t bytes);
+
 // A modal message box with the given owner window (0: none). Returns when the user closed it.
 // Outside Windows the text goes to standard error, or to the sink a test installed.
 void showMessage(intptr_t ownerWindow, const char* text, const char* caption, unsigned style);

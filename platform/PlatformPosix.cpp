@@ -12,16 +12,21 @@ namespace quarvel::platform {
 namespace {
 void* gInstance = nullptr;
 MessageSink gSink = nullptr;
+uint64_t gAllocationLimit = 0;
 } // namespace
 
 void* allocateBlock(uint64_t size, bool zeroFill)
 {
     if (size == 0 || size > uint64_t(SIZE_MAX) / 2)
         return nullptr;
+    if (gAllocationLimit != 0 && size > gAllocationLimit)
+        return nullptr;
     return zeroFill ? std::calloc(1, size_t(size)) : std::malloc(size_t(size));
 }
 
 void freeBlock(void* block) { std::free(block); }
+
+void setAllocationLimit(uint64_t bytes) { gAllocationLimit = bytes; }
 
 void showMessage(intptr_t, const char* text, const char* caption, unsigned style)
 {

@@ -7,11 +7,14 @@ namespace quarvel::platform {
 
 namespace {
 HINSTANCE gInstance = nullptr;
+uint64_t gAllocationLimit = 0;
 } // namespace
 
 void* allocateBlock(uint64_t size, bool zeroFill)
 {
     if (size == 0 || size > uint64_t(SIZE_MAX) / 2)
+        return nullptr;
+    if (gAllocationLimit != 0 && size > gAllocationLimit)
         return nullptr;
     return GlobalAlloc(zeroFill ? GPTR : GMEM_FIXED, SIZE_T(size));
 }
@@ -21,6 +24,8 @@ void freeBlock(void* block)
     if (block)
         GlobalFree(block);
 }
+
+void setAllocationLimit(uint64_t bytes) { gAllocationLimit = bytes; }
 
 void showMessage(intptr_t ownerWindow, const char* text, const char* caption, unsigned style)
 {

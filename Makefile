@@ -1,0 +1,45 @@
+# The two commands of the README. Both install what they need first (scripts/bootstrap).
+#   make demo   build everything and run the plug-in over the sample photos into out/
+#   make test   build all four configurations and run every test (what CI runs)
+
+JOBS ?= $(shell nproc)
+SAMPLES := $(wildcard samples/*.png samples/*.jpg)
+
+.PHONY: all demo test build bootstrap native windows clean
+
+all: build
+
+bootstrap:
+	@scripts/bootstrap
+
+# The Windows builds come first: the native configuration registers their tests under Wine
+# when it finds them.
+windows: bootstrap
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32 -j $(JOBS)
+	cmake --preset win64 >/dev/null
+	cmake --build --preset win64 -j $(JOBS)
+
+native: bootstrap
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j $(JOBS)
+
+build: windows native
+
+demo: native
+	@mkdir -p out
+	@for f in $(SAMPLES); do \
+	  name=$$(basename $$f); stem=$${name%.*}; \
+	  echo "quarvel-host $$f -> out/$$stem.png"; \
+	  build/native/bin/quarvel-host $$f out/$$stem.png || exit 1; \
+	done
+	@echo "Done. The plug-in modules are build/win32/bin/quarvel.8bf and build/win64/bin/quarvel64.8bf."
+
+test: build
+	cmake --preset native-asan >/dev/null
+	cmake --build --preset native-asan -j $(JOBS)
+	ctest --preset native -j $(JOBS)
+	ctest --preset native-asan -j $(JOBS)
+
+clean:
+	rm -rf build out

@@ -1,0 +1,204 @@
+// quarvel-host as scripts use it: image files in, image files out, exit codes, and an output
+// that is either whole and right or not there at all.
+#include "tools/host/HostScale.h"
+#include "tools/host/ImageFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sys/wait.h>
+#endif
+
+namespace quarvel::host {
+namespace {
+
+std::string hostBinary()
+{
+#if defined(_WIN32)
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir(path);
+    dir = dir.substr(0, dir.find_last_of("\\/") + 1);
+    return dir + "quarvel-host.exe";
+#else
+    return QUARVEL_HOST_BINARY;
+#endif
+}
+
+std::string tempPath(const std::string& name)
+{
+    return ::testing::TempDir() + "quarvel-cli-" + name;
+}
+
+// Runs the host with `arguments`; returns its exit code, stderr in `errors`.
+int runHost(const std::string& arguments, std::string* errors = nullptr, const char* abortAfter = nullptr)
+{
+    const std::string errFile = tempPath("stderr.txt");
+    std::string command;
+#if defined(_WIN32)
+    if (abortAfter)
+        SetEnvironmentVariableA("QUARVEL_HOST_ABORT_AFTER", abortAfter);
+    command = "\"\"" + hostBinary() + "\" " + arguments + " 2>\"" + errFile + "\"\"";
+    const int code = std::system(command.c_str());
+    SetEnvironmentVariableA("QUARVEL_HOST_ABORT_AFTER", nullptr);
+#else
+    if (abortAfter)
+        command = std::string("QUARVEL_HOST_ABORT_AFTER=") + abortAfter + " ";
+    command += "'" + hostBinary() + "' " + arguments + " 2>'" + errFile + "'";
+    const int status = std::system(command.c_str());
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+    if (errors) {
+        std::ifstream in(errFile);
+        std::stringstream text;
+        text << in.rdbuf();
+        *errors = text.str();
+    }
+    std::remove(errFile.c_str());
+    return code;
+}
+
+std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+
+ImageFile makeImage(int width, int height, int channels, int bits)
+{
+    ImageFile image;
+    image.width = width;
+    image.height = height;
+    image.channels = channels;
+    image.bitsPerSample = bits;
+    image.pixels.resize(image.rowBytes() * size_t(height));
+    uint32_t state = uint32_t(width * 31 + height * 7 + channels + bits);
+    if (bits == 8) {
+        for (auto& s : image.pixels) {
+            state = state * 1103515245u + 12345u;
+            s = uint8_t(state >> 16);
+        }
+    } else {
+        // Values that a 16-bit host can hold exactly, so the round trip must be exact too.
+        uint16_t* samples = image.samples16();
+        for (size_t i = 0; i < image.pixels.size() / 2; ++i) {
+            state = state * 1103515245u + 12345u;
+            samples[i] = hostToFile16(uint16_t((state >> 8) % 32769));
+        }
+        samples[0] = 65535;
+        samples[1] = 0;
+    }
+    return image;
+}
+
+void writeOrFail(const std::string& path, const ImageFile& image)
+{
+    std::string error;
+    ASSERT_TRUE(writeImageFile(path, formatFromPath(path), image, error)) << error;
+}
+
+bool exists(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return bool(in);
+}
+
+std::string contents(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(HostCli, LosslessFormatsComeBackIdentical)
+{
+    struct Case {
+        const char* extension;
+        int channels, bits;
+    };
+    for (const Case c : {Case{".png", 3, 8}, Case{".png", 4, 8}, Case{".png", 3, 16}, Case{".png", 4, 16},
+                         Case{".tif", 3, 8}, Case{".tif", 4, 16}}) {
+        SCOPED_TRACE(testing::Message() << c.extension << " " << c.channels << "x" << c.bits);
+        const ImageFile original = makeImage(41, 27, c.channels, c.bits);
+        const std::string in = tempPath(std::string("in") + c.extension);
+        const std::string out = tempPath(std::string("out") + c.extension);
+        writeOrFail(in, original);
+        std::string errors;
+        ASSERT_EQ(runHost("-q " + quoted(in) + " " + quoted(out), &errors), 0) << errors;
+        ImageFile result;
+        std::string error;
+        ASSERT_TRUE(readImageFile(out, result, error)) << error;
+        EXPECT_EQ(result.width, original.width);
+        EXPECT_EQ(result.channels, original.channels);
+        EXPECT_EQ(result.bitsPerSample, original.bitsPerSample);
+        EXPECT_TRUE(result.pixels == original.pixels);
+        std::remove(in.c_str());
+        std::remove(out.c_str());
+    }
+}
+
+TEST(HostCli, RefusalsAndCancelsLeaveTheOutputAlone)
+{
+    const std::string out = tempPath("kept.png");
+    {
+        std::ofstream keep(out, std::ios::binary);
+        keep << "what was there before";
+    }
+
+    // Too small for the plug-in: it says so, and the host exits 4.
+    const std::string tiny = tempPath("tiny.png");
+    writeOrFail(tiny, makeImage(5, 40, 3, 8));
+    std::string errors;
+    EXPECT_EQ(runHost("-q " + quoted(tiny) + " " + quoted(out), &errors), 4);
+    EXPECT_NE(errors.find("greater than 5 pixels"), std::string::npos) << errors;
+
+    // Stopped after the first abort poll: cancelled, exit 4.
+    const std::string photo = tempPath("photo.png");
+    writeOrFail(photo, makeImage(30, 50, 3, 8));
+    EXPECT_EQ(runHost("-q " + quoted(photo) + " " + quoted(out), &errors, "1"), 4);
+    EXPECT_NE(errors.find("cancelled"), std::string::npos) << errors;
+
+    // JPEG cannot take transparency: refused before the run.
+    const std::string rgba = tempPath("rgba.png");
+    writeOrFail(rgba, makeImage(8, 8, 4, 8));
+    const std::string jpeg = tempPath("out.jpg");
+    EXPECT_EQ(runHost("-q " + quoted(rgba) + " " + quoted(jpeg), &errors), 3);
+    EXPECT_NE(errors.find("transparency"), std::string::npos) << errors;
+    EXPECT_FALSE(exists(jpeg));
+
+    EXPECT_EQ(contents(out), "what was there before");
+    for (const std::string& f : {out, tiny, photo, rgba})
+        std::remove(f.c_str());
+}
+
+TEST(HostCli, UsageAndInputMistakes)
+{
+    std::string errors;
+    EXPECT_EQ(runHost("--help"), 0);
+    EXPECT_EQ(runHost("--frobnicate a.png b.png", &errors), 2);
+    EXPECT_NE(errors.find("--frobnicate"), std::string::npos);
+    EXPECT_EQ(runHost("only-one.png"), 2);
+    const std::string in = tempPath("in8.png");
+    writeOrFail(in, makeImage(8, 8, 3, 8));
+    EXPECT_EQ(runHost(quoted(in) + " " + quoted(tempPath("out.bmp")), &errors), 2);
+    EXPECT_NE(errors.find(".png"), std::string::npos) << "the message names what would work";
+    EXPECT_EQ(runHost(quoted(tempPath("missing.png")) + " " + quoted(tempPath("o.png"))), 3);
+
+    const std::string notImage = tempPath("not-an-image.png");
+    {
+        std::ofstream text(notImage, std::ios::binary);
+        text << "plain text";
+    }
+    EXPECT_EQ(runHost(quoted(notImage) + " " + quoted(tempPath("o.png"))), 3);
+    EXPECT_FALSE(exists(tempPath("o.png")));
+    std::remove(in.c_str());
+    std::remove(notImage.c_str());
+}
+
+} // namespace
+} // namespace quarvel::host

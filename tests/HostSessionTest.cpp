@@ -1,0 +1,124 @@
+// The command-line host's own filter-record work, run against the plug-in's entry point.
+#include "tests/support/FakeHost.h"
+#include "tools/host/HostOptions.h"
+#include "tools/host/HostScale.h"
+#include "tools/host/HostSession.h"
+
+#include <gtest/gtest.h>
+
+namespace quarvel::host {
+namespace {
+
+HostImage makeImage(int width, int height, int planes, int bits, uint32_t seed)
+{
+    HostImage image;
+    image.width = width;
+    image.height = height;
+    image.planes = planes;
+    image.bits = bits;
+    image.samples.resize(image.rowBytes() * size_t(height));
+    uint32_t state = seed;
+    if (bits == 8) {
+        for (auto& s : image.samples) {
+            state = state * 1103515245u + 12345u;
+            s = uint8_t(state >> 16);
+        }
+    } else {
+        auto* samples = reinterpret_cast<uint16_t*>(image.samples.data());
+        for (size_t i = 0; i < image.samples.size() / 2; ++i) {
+            state = state * 1103515245u + 12345u;
+            samples[i] = uint16_t((state >> 8) % 32769);
+        }
+    }
+    return image;
+}
+
+TEST(HostSession, EveryImageKindMakesTheRoundTripUnchanged)
+{
+    test::startMessageWatch();
+    for (int planes : {3, 4})
+        for (int bits : {8, 16}) {
+            SCOPED_TRACE(testing::Message() << planes << " planes, " << bits << " bits");
+            const HostImage original = makeImage(23, 31, planes, bits, uint32_t(planes * bits));
+            HostImage image = original;
+            int progressCalls = 0;
+            int polls = 0;
+            SessionOptions options;
+            options.abortRequested = [&] {
+                ++polls;
+                return false;
+            };
+            options.progress = [&](int32_t, int32_t) { ++progressCalls; };
+            HostSession session(test::pluginEntry(), options);
+            const SessionResult outcome = session.run(image);
+            EXPECT_EQ(outcome.prepareResult, 0);
+            EXPECT_EQ(outcome.startResult, 0);
+            EXPECT_TRUE(outcome.imageChanged);
+            EXPECT_EQ(image.samples, original.samples);
+            EXPECT_GT(polls, 0);
+        }
+}
+
+TEST(HostSession, ARefusedImageIsLeftAsItWas)
+{
+    test::startMessageWatch();
+    test::takeMessages();
+    HostImage image = makeImage(5, 40, 3, 8, 1);
+    const HostImage original = image;
+    HostSession session(test::pluginEntry(), SessionOptions{});
+    const SessionResult outcome = session.run(image);
+    EXPECT_EQ(outcome.prepareResult, pluginapi::userCanceledErr);
+    EXPECT_FALSE(outcome.started);
+    EXPECT_FALSE(outcome.imageChanged);
+    EXPECT_EQ(image.samples, original.samples);
+    EXPECT_EQ(test::takeMessages().size(), 1u);
+}
+
+TEST(HostScale, EveryHostSampleSurvivesTheFileScaleAndBack)
+{
+    for (uint32_t v = 0; v <= 32768; ++v)
+        ASSERT_EQ(fileToHost16(hostToFile16(uint16_t(v))), v);
+    for (uint32_t v = 0; v <= 65535; ++v) {
+        const int back = hostToFile16(fileToHost16(uint16_t(v)));
+        ASSERT_LE(std::abs(back - int(v)), 1) << v;
+    }
+}
+
+TEST(HostOptions, FilesOptionsAndTheirMistakes)
+{
+    auto parse = [](std::vector<const char*> args, HostOptions& options, std::string& error) {
+        args.insert(args.begin(), "quarvel-host");
+        return parseHostOptions(int(args.size()), args.data(), options, error);
+    };
+    HostOptions o;
+    std::string error;
+    ASSERT_TRUE(parse({"-q", "--set", "ShadowAmount=30", "-s", "Gamma=1", "--preset=a.qvp", "in.png",
+                       "out.tif"},
+                      o, error))
+        << error;
+    EXPECT_TRUE(o.quiet);
+    EXPECT_EQ(o.sets, (std::vector<std::string>{"ShadowAmount=30", "Gamma=1"}));
+    EXPECT_EQ(o.preset, "a.qvp");
+    EXPECT_EQ(o.input, "in.png");
+    EXPECT_EQ(o.output, "out.tif");
+
+    HostOptions dashes;
+    ASSERT_TRUE(parse({"--", "-in.png", "out.png"}, dashes, error));
+    EXPECT_EQ(dashes.input, "-in.png");
+
+    HostOptions bad;
+    EXPECT_FALSE(parse({"--frobnicate", "a", "b"}, bad, error));
+    EXPECT_NE(error.find("--frobnicate"), std::string::npos);
+    EXPECT_FALSE(parse({"in.png"}, bad, error));
+    EXPECT_FALSE(parse({"a", "b", "c"}, bad, error));
+    EXPECT_FALSE(parse({"a", "b", "--preset"}, bad, error));
+    EXPECT_NE(error.find("needs a value"), std::string::npos);
+    EXPECT_FALSE(parse({"--quiet=1", "a", "b"}, bad, error));
+
+    HostOptions list;
+    EXPECT_TRUE(parse({"--list"}, list, error));
+    EXPECT_TRUE(list.list);
+}
+
+} // namespace
+} // namespace quarvel::host

@@ -1,0 +1,241 @@
+#include "tests/support/FakeHost.h"
+
+#include <cstring>
+#include <mutex>
+
+#if defined(_WIN32)
+#include <windows.h>
+
+#include <atomic>
+#include <set>
+#include <string>
+#include <thread>
+#else
+#include "host/EntryPoint.h"
+#include "platform/Platform.h"
+#endif
+
+namespace quarvel::test {
+
+using namespace pluginapi;
+
+namespace {
+FakeHost* gHost = nullptr;
+std::mutex gMessagesLock;
+std::vector<ShownMessage> gMessages;
+} // namespace
+
+#if defined(_WIN32)
+
+PluginEntryProc pluginEntry()
+{
+    static PluginEntryProc entry = [] {
+        const char* name = sizeof(void*) == 8 ? "quarvel64.8bf" : "quarvel.8bf";
+        HMODULE module = LoadLibraryA(name);
+        if (!module)
+            return PluginEntryProc(nullptr);
+        return reinterpret_cast<PluginEntryProc>(
+            reinterpret_cast<void*>(GetProcAddress(module, "ENTRYPOINT")));
+    }();
+    return entry;
+}
+
+namespace {
+
+BOOL CALLBACK closeQuarvelBox(HWND window, LPARAM handledPointer)
+{
+    auto& handled = *reinterpret_cast<std::set<HWND>*>(handledPointer);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || handled.count(window))
+        return TRUE;
+    char caption[64] = {};
+    char className[64] = {};
+    GetWindowTextA(window, caption, sizeof caption);
+    GetClassNameA(window, className, sizeof className);
+    if (std::strcmp(className, "#32770") != 0 || std::strcmp(caption, "Quarvel") != 0)
+        return TRUE;
+    char text[512] = {};
+    GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
+    {
+        std::lock_guard<std::mutex> lock(gMessagesLock);
+        gMessages.push_back({text, caption});
+    }
+    handled.insert(window);
+    PostMessageA(window, WM_COMMAND, IDOK, 0);
+    return TRUE;
+}
+
+} // namespace
+
+void startMessageWatch()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        std::thread([] {
+            std::set<HWND> handled;
+            for (;;) {
+                EnumWindows(closeQuarvelBox, reinterpret_cast<LPARAM>(&handled));
+                Sleep(20);
+            }
+        }).detach();
+    });
+}
+
+std::vector<ShownMessage> takeMessages()
+{
+    // The box is closed by the watcher before the plug-in returns, and recorded before that.
+    std::lock_guard<std::mutex> lock(gMessagesLock);
+    std::vector<ShownMessage> taken;
+    taken.swap(gMessages);
+    return taken;
+}
+
+#else
+
+PluginEntryProc pluginEntry() { return &ENTRYPOINT; }
+
+void startMessageWatch()
+{
+    platform::setMessageSink([](const char* text, const char* caption, unsigned) {
+        std::lock_guard<std::mutex> lock(gMessagesLock);
+        gMessages.push_back({text, caption});
+    });
+}
+
+std::vector<ShownMessage> takeMessages()
+{
+    std::lock_guard<std::mutex> lock(gMessagesLock);
+    std::vector<ShownMessage> taken;
+    taken.swap(gMessages);
+    return taken;
+}
+
+#endif
+
+FakeHost::FakeHost(int width, int height, int planes, int bits, int padding)
+    : width_(width), height_(height), planes_(planes), bits_(bits)
+{
+    rowBytes_ = int64_t(width) * planes * (bits / 8) + padding;
+    input_.assign(size_t(rowBytes_) * size_t(height), 0);
+    output_.assign(input_.size(), 0);
+
+    record.abortProc = &FakeHost::abortProc;
+    record.progressProc = &FakeHost::progressProc;
+    record.advanceState = &FakeHost::advanceStateProc;
+    record.hostSig = fourCC("FAKE");
+    record.platformData = &platform;
+    record.imageSize = Point{int16_t(height), int16_t(width)};
+    record.wholeSize = record.imageSize;
+    record.filterRect = Rect{0, 0, int16_t(height), int16_t(width)};
+    record.planes = int16_t(planes);
+    record.imageMode = bits == 16 ? plugInModeRGB48 : plugInModeRGBColor;
+    record.depth = int16_t(bits);
+    record.maxSpace = 1 << 30;
+    gHost = this;
+}
+
+FakeHost::~FakeHost()
+{
+    if (gHost == this)
+        gHost = nullptr;
+}
+
+Boolean FakeHost::abortProc()
+{
+    FakeHost& host = *gHost;
+    const bool stop = host.abortAfterPolls >= 0 && host.polls >= host.abortAfterPolls;
+    ++host.polls;
+    return stop ? 1 : 0;
+}
+
+void FakeHost::progressProc(int32_t, int32_t) { ++gHost->progressCalls; }
+
+OSErr FakeHost::advanceStateProc()
+{
+    FakeHost& host = *gHost;
+    ++host.advanceCalls;
+    if (host.advanceError != 0)
+        return host.advanceError;
+    if (host.deliverNullData) {
+        host.record.inData = nullptr;
+        host.record.outData = nullptr;
+        return noErr;
+    }
+    if (host.copyInputToOutput)
+        host.output_ = host.input_;
+    host.record.inData = host.input_.data();
+    host.record.outData = host.output_.data();
+    host.record.inRowBytes = int32_t(host.rowBytes_);
+    host.record.outRowBytes = int32_t(host.rowBytes_);
+    return noErr;
+}
+
+int16_t FakeHost::call(int16_t selector)
+{
+    gHost = this;
+    int16_t result = 12345;
+    pluginEntry()(selector, &record, &data_, &result);
+    return result;
+}
+
+int16_t FakeHost::run()
+{
+    const int16_t prepared = call(filterSelectorPrepare);
+    if (prepared != noErr)
+        return prepared;
+    return call(filterSelectorStart);
+}
+
+size_t FakeHost::offset(int x, int y, int plane) const
+{
+    return size_t(y) * size_t(rowBytes_) + (size_t(x) * size_t(planes_) + size_t(plane)) * size_t(bits_ / 8);
+}
+
+void FakeHost::setInput(int x, int y, int plane, uint32_t value)
+{
+    uint8_t* p = input_.data() + offset(x, y, plane);
+    if (bits_ == 8) {
+        p[0] = uint8_t(value);
+    } else {
+        const uint16_t v = uint16_t(value);
+        std::memcpy(p, &v, 2);
+    }
+}
+
+uint32_t FakeHost::load(const std::vector<uint8_t>& plane, int x, int y, int p) const
+{
+    const uint8_t* s = plane.data() + offset(x, y, p);
+    if (bits_ == 8)
+        return s[0];
+    uint16_t v;
+    std::memcpy(&v, s, 2);
+    return v;
+}
+
+uint32_t FakeHost::input(int x, int y, int plane) const { return load(input_, x, y, plane); }
+uint32_t FakeHost::output(int x, int y, int plane) const { return load(output_, x, y, plane); }
+
+void FakeHost::fillInput(uint32_t seed)
+{
+    uint32_t state = seed;
+    const uint32_t range = bits_ == 8 ? 256 : 32769;
+    for (int y = 0; y < height_; ++y)
+        for (int x = 0; x < width_; ++x)
+            for (int p = 0; p < planes_; ++p) {
+                state = state * 1103515245u + 12345u;
+                setInput(x, y, p, (state >> 8) % range);
+            }
+}
+
+bool FakeHost::outputEqualsInput() const
+{
+    for (int y = 0; y < height_; ++y)
+        for (int x = 0; x < width_; ++x)
+            for (int p = 0; p < planes_; ++p)
+                if (input(x, y, p) != output(x, y, p))
+                    return false;
+    return true;
+}
+
+} // namespace quarvel::test

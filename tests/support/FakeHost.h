@@ -1,0 +1,73 @@
+// A host in miniature for driving the plug-in's entry point selector by selector: it owns the
+// filter record, the image planes and the procedures, and counts what the plug-in asked of it.
+#pragma once
+
+#include "pluginapi/PluginApi.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quarvel::test {
+
+// The entry point under test: linked in natively; the real module's export on Windows.
+pluginapi::PluginEntryProc pluginEntry();
+
+class FakeHost {
+public:
+    // `padding`: extra bytes at the end of every host row, as some hosts lay out their planes.
+    FakeHost(int width, int height, int planes, int bits, int padding = 0);
+    ~FakeHost();
+    FakeHost(const FakeHost&) = delete;
+    FakeHost& operator=(const FakeHost&) = delete;
+
+    int16_t call(int16_t selector);
+    // Prepare then start, as a host runs a filter; the start result, or the prepare result if
+    // prepare refused.
+    int16_t run();
+
+    // Samples at the host's scale; for 16-bit images a sample is the native uint16_t value.
+    void setInput(int x, int y, int plane, uint32_t value);
+    uint32_t input(int x, int y, int plane) const;
+    uint32_t output(int x, int y, int plane) const;
+    void fillInput(uint32_t seed); // deterministic pseudo-random samples over the full range
+    bool outputEqualsInput() const;
+
+    pluginapi::FilterRecord record{};
+    pluginapi::PlatformData platform{};
+
+    // Behaviour switches.
+    int abortAfterPolls = -1;            // answer "stop" from this poll on (0: at the first)
+    pluginapi::OSErr advanceError = 0;   // advanceState fails with this code
+    bool deliverNullData = false;        // advanceState succeeds but hands out no buffers
+    bool copyInputToOutput = true;       // the host's filter-case copy before start
+
+    // What the plug-in did.
+    int polls = 0;
+    int progressCalls = 0;
+    int advanceCalls = 0;
+
+private:
+    static pluginapi::Boolean abortProc();
+    static void progressProc(int32_t done, int32_t total);
+    static pluginapi::OSErr advanceStateProc();
+    size_t offset(int x, int y, int plane) const;
+    uint32_t load(const std::vector<uint8_t>& plane, int x, int y, int p) const;
+
+    int width_, height_, planes_, bits_;
+    int64_t rowBytes_;
+    std::vector<uint8_t> input_, output_;
+    intptr_t data_ = 0;
+};
+
+// Message boxes the plug-in shows: natively through the platform's sink, on Windows by watching
+// for the box, reading it and pressing OK so that tests never hang on a modal window.
+struct ShownMessage {
+    std::string text;
+    std::string caption;
+};
+
+void startMessageWatch();
+std::vector<ShownMessage> takeMessages();
+
+} // namespace quarvel::test

@@ -1,0 +1,173 @@
+#include "tools/host/HostMain.h"
+
+#include "tools/host/Console.h"
+#include "tools/host/HostOptions.h"
+#include "tools/host/HostScale.h"
+#include "tools/host/HostSession.h"
+#include "tools/host/ImageFile.h"
+#include "tools/host/OutputFile.h"
+#include "tools/host/PluginModule.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace quarvel::host {
+
+namespace {
+
+// The filter record's sizes are 16-bit.
+constexpr int kMaxSide = 32767;
+
+int usageError(const std::string& message)
+{
+    std::fprintf(stderr, "quarvel-host: %s\n(quarvel-host --help shows the options)\n", message.c_str());
+    return kExitUsage;
+}
+
+int ioError(const std::string& message)
+{
+    std::fprintf(stderr, "quarvel-host: %s\n", message.c_str());
+    return kExitInputOutput;
+}
+
+HostImage toHostImage(const ImageFile& file)
+{
+    HostImage image;
+    image.width = file.width;
+    image.height = file.height;
+    image.planes = file.channels;
+    image.bits = file.bitsPerSample;
+    image.samples = file.pixels;
+    if (image.bits == 16) {
+        auto* samples = reinterpret_cast<uint16_t*>(image.samples.data());
+        const size_t count = image.samples.size() / 2;
+        for (size_t i = 0; i < count; ++i)
+            samples[i] = fileToHost16(samples[i]);
+    }
+    return image;
+}
+
+void fromHostImage(const HostImage& image, ImageFile& file)
+{
+    file.pixels = image.samples;
+    if (file.bitsPerSample == 16) {
+        uint16_t* samples = file.samples16();
+        const size_t count = file.pixels.size() / 2;
+        for (size_t i = 0; i < count; ++i)
+            samples[i] = hostToFile16(samples[i]);
+    }
+}
+
+// The abort procedure's answer: Ctrl-C, or (for tests) after a given number of polls.
+struct AbortSource {
+    long pollsBeforeAbort = -1;
+    long polls = 0;
+    bool requested = false;
+
+    bool poll()
+    {
+        ++polls;
+        if (interruptRequested() || (pollsBeforeAbort >= 0 && polls > pollsBeforeAbort))
+            requested = true;
+        return requested;
+    }
+};
+
+} // namespace
+
+int hostMain(int argc, const char* const* argv)
+{
+    HostOptions options;
+    std::string error;
+    if (!parseHostOptions(argc, argv, options, error))
+        return usageError(error);
+    if (options.help) {
+        std::fputs(hostUsage().c_str(), stdout);
+        return kExitDone;
+    }
+    if (options.version) {
+        std::puts("quarvel-host 2.0");
+        return kExitDone;
+    }
+    // These arrive with the settings document and the scripting descriptor.
+    if (options.list)
+        return usageError("--list is not available yet in this build");
+    if (!options.preset.empty())
+        return usageError("--preset is not available yet in this build");
+    if (!options.sets.empty())
+        return usageError("--set is not available yet in this build");
+    if (!options.play.empty())
+        return usageError("--play is not available yet in this build");
+    if (!options.record.empty())
+        return usageError("--record is not available yet in this build");
+    if (options.dialog)
+        return usageError("--dialog is not available yet in this build");
+
+    const ImageFormat outputFormat = formatFromPath(options.output);
+    if (outputFormat == ImageFormat::Unknown)
+        return usageError("cannot tell the output format from the name " + options.output +
+                          ": use .png, .tif, .tiff, .jpg or .jpeg");
+
+    ImageFile file;
+    if (!readImageFile(options.input, file, error))
+        return ioError(options.input + ": " + error);
+    if (file.width > kMaxSide || file.height > kMaxSide)
+        return ioError(options.input + ": images larger than 32767 pixels on a side cannot be "
+                                       "handed to a filter plug-in");
+    // Refuse before the run rather than after it: the user's time matters.
+    if (outputFormat == ImageFormat::Jpeg && file.channels == 4)
+        return ioError(options.output + ": JPEG cannot hold transparency");
+    if (outputFormat == ImageFormat::Jpeg && file.bitsPerSample != 8)
+        return ioError(options.output + ": JPEG holds 8 bits per sample only");
+
+    PluginModule module;
+    if (!loadPluginModule(options.plugin, module, error))
+        return ioError(error);
+
+    installInterruptHandler();
+    AbortSource abort;
+    if (const char* after = std::getenv("QUARVEL_HOST_ABORT_AFTER"))
+        abort.pollsBeforeAbort = std::strtol(after, nullptr, 10);
+    const bool showProgress = !options.quiet && stderrIsTerminal();
+
+    SessionOptions sessionOptions;
+    sessionOptions.abortRequested = [&abort] { return abort.poll(); };
+    if (showProgress)
+        sessionOptions.progress = [](int32_t done, int32_t total) { drawProgress(done, total); };
+
+    HostImage image = toHostImage(file);
+    SessionResult outcome;
+    {
+        HostSession session(module.entry, sessionOptions);
+        outcome = session.run(image);
+    }
+    if (showProgress)
+        finishProgress();
+    unloadPluginModule(module);
+
+    if (outcome.prepareResult == pluginapi::userCanceledErr)
+        return kExitCancelled; // the plug-in has told the user why
+    if (outcome.prepareResult != pluginapi::noErr) {
+        std::fprintf(stderr, "quarvel-host: the plug-in failed to prepare (result %d)\n",
+                     outcome.prepareResult);
+        return kExitPluginError;
+    }
+    if (outcome.startResult == pluginapi::userCanceledErr || abort.requested ||
+        interruptRequested()) {
+        std::fprintf(stderr, "quarvel-host: cancelled; %s was not written\n", options.output.c_str());
+        return kExitCancelled;
+    }
+    if (outcome.startResult != pluginapi::noErr || !outcome.imageChanged) {
+        std::fprintf(stderr, "quarvel-host: the plug-in failed (result %d); %s was not written\n",
+                     outcome.startResult, options.output.c_str());
+        return kExitPluginError;
+    }
+
+    fromHostImage(image, file);
+    if (!writeOutputAtomically(options.output, outputFormat, file, error))
+        return ioError(options.output + ": " + error);
+    return kExitDone;
+}
+
+} // namespace quarvel::host
