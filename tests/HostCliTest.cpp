@@ -33,26 +33,29 @@ std::string hostBinary()
 #endif
 }
 
+// Named after the running test: ctest runs the tests of this file in parallel processes.
 std::string tempPath(const std::string& name)
 {
-    return ::testing::TempDir() + "quarvel-cli-" + name;
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    return ::testing::TempDir() + "quarvel-cli-" + test->name() + "-" + name;
 }
 
 // Runs the host with `arguments`; returns its exit code, stderr in `errors`.
 int runHost(const std::string& arguments, std::string* errors = nullptr, const char* abortAfter = nullptr)
 {
     const std::string errFile = tempPath("stderr.txt");
+    const std::string outFile = tempPath("stdout.txt");
     std::string command;
 #if defined(_WIN32)
     if (abortAfter)
         SetEnvironmentVariableA("QUARVEL_HOST_ABORT_AFTER", abortAfter);
-    command = "\"\"" + hostBinary() + "\" " + arguments + " 2>\"" + errFile + "\"\"";
+    command = "\"\"" + hostBinary() + "\" " + arguments + " >\"" + outFile + "\" 2>\"" + errFile + "\"\"";
     const int code = std::system(command.c_str());
     SetEnvironmentVariableA("QUARVEL_HOST_ABORT_AFTER", nullptr);
 #else
     if (abortAfter)
         command = std::string("QUARVEL_HOST_ABORT_AFTER=") + abortAfter + " ";
-    command += "'" + hostBinary() + "' " + arguments + " 2>'" + errFile + "'";
+    command += "'" + hostBinary() + "' " + arguments + " >'" + outFile + "' 2>'" + errFile + "'";
     const int status = std::system(command.c_str());
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
@@ -63,6 +66,7 @@ int runHost(const std::string& arguments, std::string* errors = nullptr, const c
         *errors = text.str();
     }
     std::remove(errFile.c_str());
+    std::remove(outFile.c_str());
     return code;
 }
 

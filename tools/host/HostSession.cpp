@@ -122,7 +122,7 @@ void HostSession::progressProc(int32_t done, int32_t total)
         gActive->options_.progress(done, total);
 }
 
-OSErr HostSession::advanceStateProc() { return gActive ? gActive->advanceState() : paramErr; }
+OSErr HostSession::advanceStateProc() { return gActive ? gActive->advanceState() : OSErr(paramErr); }
 
 void HostSession::call(int16_t selector, int16_t& result)
 {
