@@ -146,8 +146,12 @@ int hostMain(int argc, const char* const* argv)
         finishProgress();
     unloadPluginModule(module);
 
-    if (outcome.prepareResult == pluginapi::userCanceledErr)
-        return kExitCancelled; // the plug-in has told the user why
+    if (outcome.prepareResult == pluginapi::userCanceledErr) {
+        // The plug-in has told the user why, in its own words.
+        std::fprintf(stderr, "quarvel-host: the plug-in refused the image; %s was not written\n",
+                     options.output.c_str());
+        return kExitCancelled;
+    }
     if (outcome.prepareResult != pluginapi::noErr) {
         std::fprintf(stderr, "quarvel-host: the plug-in failed to prepare (result %d)\n",
                      outcome.prepareResult);

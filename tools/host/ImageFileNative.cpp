@@ -252,14 +252,26 @@ bool decodePng(PngContext& context)
     return true;
 }
 
+// Photos carry profiles that libpng's checks dislike (old sRGB profiles above all); they are
+// the user's and must travel on, so such findings are warnings, not failures.
+void allowBenignProblems(png_structp png)
+{
+    png_set_benign_errors(png, 1);
+#if defined(PNG_SKIP_sRGB_CHECK_PROFILE) && defined(PNG_SET_OPTION_SUPPORTED)
+    png_set_option(png, PNG_SKIP_sRGB_CHECK_PROFILE, PNG_OPTION_ON);
+#endif
+}
+
 bool readPng(FILE* file, ImageFile& image, std::string& error)
 {
     PngContext context;
     context.file = file;
     context.image = &image;
     context.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &context, pngError, pngWarning);
-    if (context.png)
+    if (context.png) {
+        allowBenignProblems(context.png);
         context.info = png_create_info_struct(context.png);
+    }
     if (!context.info) {
         error = "not enough memory to read the PNG file";
         return false;
@@ -316,8 +328,10 @@ bool writePng(FILE* file, const ImageFile& image, std::string& error)
     context.file = file;
     context.source = &image;
     context.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &context, pngError, pngWarning);
-    if (context.png)
+    if (context.png) {
+        allowBenignProblems(context.png);
         context.info = png_create_info_struct(context.png);
+    }
     if (!context.info) {
         error = "not enough memory to write the PNG file";
         return false;

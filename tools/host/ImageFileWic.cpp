@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 namespace quarvel::host {
@@ -241,35 +242,48 @@ std::string pngModeRefusal(const unsigned char header[26])
     return {};
 }
 
-// Likewise WIC turns TIFF grey+alpha into BGRA and widens 2- and 4-bit RGB to 8 bits.
+std::vector<USHORT> tiffShorts(IWICMetadataQueryReader* query, const wchar_t* name)
+{
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    std::vector<USHORT> shorts;
+    if (SUCCEEDED(query->GetMetadataByName(name, &value))) {
+        if (value.vt == VT_UI2)
+            shorts.push_back(value.uiVal);
+        else if (value.vt == (VT_VECTOR | VT_UI2))
+            shorts.assign(value.caui.pElems, value.caui.pElems + value.caui.cElems);
+    }
+    PropVariantClear(&value);
+    return shorts;
+}
+
+// Likewise WIC turns TIFF grey+alpha into BGRA and widens 2- and 4-bit RGB to 8 bits, so the
+// tags decide before the pixel format does.
 std::string tiffModeRefusal(IWICBitmapFrameDecode* frame)
 {
     Ref<IWICMetadataQueryReader> query;
     if (FAILED(frame->GetMetadataQueryReader(query.put())))
         return {};
-    PROPVARIANT value;
-    PropVariantInit(&value);
-    std::string refusal;
-    if (SUCCEEDED(query->GetMetadataByName(L"/ifd/{ushort=262}", &value)) && value.vt == VT_UI2) {
-        if (value.uiVal <= 1)
-            refusal = kGrey;
-        else if (value.uiVal == 3)
-            refusal = kPalette;
-        else if (value.uiVal == 5)
-            refusal = kCmyk;
+    for (const USHORT photometric : tiffShorts(query.get(), L"/ifd/{ushort=262}")) {
+        if (photometric <= 1)
+            return kGrey;
+        if (photometric == 3)
+            return kPalette;
+        if (photometric == 5)
+            return kCmyk;
     }
-    PropVariantClear(&value);
-    if (!refusal.empty())
-        return refusal;
-    if (SUCCEEDED(query->GetMetadataByName(L"/ifd/{ushort=258}", &value))) {
-        const USHORT* bits = value.vt == VT_UI2 ? &value.uiVal : value.vt == (VT_VECTOR | VT_UI2) ? value.caui.pElems : nullptr;
-        const ULONG count = value.vt == VT_UI2 ? 1 : value.vt == (VT_VECTOR | VT_UI2) ? value.caui.cElems : 0;
-        for (ULONG i = 0; bits && i < count && refusal.empty(); ++i)
-            if (bits[i] != 8 && bits[i] != 16)
-                refusal = unsupportedDepth(bits[i], "");
+    const std::vector<USHORT> bits = tiffShorts(query.get(), L"/ifd/{ushort=258}");
+    const unsigned firstBits = bits.empty() ? 8 : bits[0];
+    for (const USHORT sampleFormat : tiffShorts(query.get(), L"/ifd/{ushort=339}")) {
+        if (sampleFormat == 2)
+            return unsupportedDepth(firstBits, " signed-integer");
+        if (sampleFormat == 3)
+            return unsupportedDepth(firstBits, " floating-point");
     }
-    PropVariantClear(&value);
-    return refusal;
+    for (const USHORT b : bits)
+        if (b != 8 && b != 16)
+            return unsupportedDepth(b, "");
+    return {};
 }
 
 bool sizeImage(ImageFile& image, UINT width, UINT height, int channels, int bits, std::string& error)
@@ -495,6 +509,39 @@ void packRows(const Sample* from, size_t pixels, int channels, const Layout& lay
             to[s] = layout.slot[s] < 0 ? opaque : from[layout.slot[s]];
 }
 
+// Wine's PNG encoder (8.0) copies 16-bit samples into the file as they lie in memory instead
+// of in the file's big-endian order, while its decoder does swap them. Rather than recognising
+// Wine by name, a one-pixel image made in memory shows whether this encoder is one of those.
+bool encoderTakesFileByteOrder(IWICImagingFactory* factory, const GUID& container, const GUID& format)
+{
+    uint16_t pixel[4] = {0x0102, 0x0304, 0x0506, 0x0708};
+    uint16_t back[4] = {};
+    const UINT bytes = IsEqualGUID(format, GUID_WICPixelFormat48bppRGB) ? 6 : 8;
+    Ref<IStream> memory;
+    Ref<IWICBitmapEncoder> encoder;
+    Ref<IWICBitmapFrameEncode> frame;
+    Ref<IWICBitmapDecoder> decoder;
+    Ref<IWICBitmapFrameDecode> decoded;
+    GUID offered = format, read = {};
+    const LARGE_INTEGER start = {};
+    const bool made =
+        SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, memory.put())) &&
+        SUCCEEDED(factory->CreateEncoder(container, nullptr, encoder.put())) &&
+        SUCCEEDED(encoder->Initialize(memory.get(), WICBitmapEncoderNoCache)) &&
+        SUCCEEDED(encoder->CreateNewFrame(frame.put(), nullptr)) && SUCCEEDED(frame->Initialize(nullptr)) &&
+        SUCCEEDED(frame->SetSize(1, 1)) && SUCCEEDED(frame->SetPixelFormat(&offered)) &&
+        IsEqualGUID(offered, format) &&
+        SUCCEEDED(frame->WritePixels(1, bytes, bytes, reinterpret_cast<BYTE*>(pixel))) &&
+        SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit()) &&
+        SUCCEEDED(memory->Seek(start, STREAM_SEEK_SET, nullptr)) &&
+        SUCCEEDED(factory->CreateDecoderFromStream(memory.get(), nullptr, WICDecodeMetadataCacheOnDemand,
+                                                   decoder.put())) &&
+        SUCCEEDED(decoder->GetFrame(0, decoded.put())) && SUCCEEDED(decoded->GetPixelFormat(&read)) &&
+        IsEqualGUID(read, format) &&
+        SUCCEEDED(decoded->CopyPixels(nullptr, bytes, bytes, reinterpret_cast<BYTE*>(back)));
+    return made && back[0] == 0x0201 && back[1] == 0x0403;
+}
+
 const char* formatName(ImageFormat format)
 {
     return format == ImageFormat::Png ? "PNG" : format == ImageFormat::Tiff ? "TIFF" : "JPEG";
@@ -560,6 +607,7 @@ bool encode(IWICImagingFactory* factory, IWICStream* stream, ImageFormat format,
         error = "the image is too wide to write";
         return false;
     }
+    const bool swapBytes = sampleBytes == 2 && encoderTakesFileByteOrder(factory, container, *layout->format);
     const int band = int(std::max<size_t>(1, std::min<size_t>(kBandBytes / stride, size_t(image.height))));
     std::vector<uint8_t> packed(stride * size_t(band));
     for (int y = 0; y < image.height && SUCCEEDED(hr); y += band) {
@@ -571,6 +619,9 @@ bool encode(IWICImagingFactory* factory, IWICStream* stream, ImageFormat format,
         else
             packRows(reinterpret_cast<const uint16_t*>(from), pixels, image.channels, *layout,
                      reinterpret_cast<uint16_t*>(packed.data()));
+        if (swapBytes)
+            for (size_t i = 0; i + 1 < stride * size_t(rows); i += 2)
+                std::swap(packed[i], packed[i + 1]);
         hr = frame->WritePixels(UINT(rows), UINT(stride), UINT(stride * size_t(rows)), packed.data());
     }
     if (SUCCEEDED(hr))
