@@ -26,7 +26,7 @@ native: bootstrap
 
 build: windows native
 
-demo: native
+demo: build
 	@mkdir -p out
 	@for f in $(SAMPLES); do \
 	  name=$$(basename $$f); stem=$${name%.*}; \
