@@ -2,8 +2,11 @@
 // and tears everything down again. Nothing survives from one call to the next.
 #include "host/EntryPoint.h"
 
+#include "control/ProcessingController.h"
 #include "host/FilterContext.h"
+#include "host/ScriptingParameters.h"
 #include "platform/Platform.h"
+#include "settings/ParameterStore.h"
 
 #include <algorithm>
 #include <new>
@@ -15,6 +18,30 @@ using namespace pluginapi;
 namespace {
 
 void ignoreSelector(FilterContext&) {}
+
+// The dialog shows the image and lets the user tune it; after OK its buffer is the result.
+void runWithDialog(FilterContext& context, ProcessingControllerBase& controller, ImageBuffer& hostOut)
+{
+    if (!controller.dialog) {
+        platform::showMessage(0, "The Quarvel dialog is not available in this build; run it from an action "
+                                 "or a script with the dialog turned off.",
+                              "Quarvel", platform::kMessageIconExclamation | platform::kMessageOk);
+        context.result = userCanceledErr;
+        return;
+    }
+    if (!context.copyToDialogBuffer()) {
+        context.result = memFullErr;
+        return;
+    }
+    const PlatformData* platformData = static_cast<const PlatformData*>(context.filterRecord->platformData);
+    const intptr_t parent = platformData ? platformData->hwnd : 0;
+    if (controller.runDialog(parent) == 1)
+        context.transferImage(hostOut, context.dialogBuffer);
+    else
+        context.result = userCanceledErr;
+    platform::freeBlock(context.dialogBuffer.data);
+    context.dialogBuffer.data = nullptr;
+}
 
 constexpr int kMinimumSide = 6;
 
@@ -50,10 +77,20 @@ void StartFilter(FilterContext& context)
 {
     FilterRecord& record = *context.filterRecord;
 
+    ProcessingControllerBase* controller = createController();
+    if (!controller) {
+        context.result = memFullErr;
+        clearRects(record);
+        return;
+    }
+    controller->attach(&context);
+    context.parameters = controller->createParameters();
+
     const int16_t requested = context.requestImage();
-    if (requested != noErr) {
-        context.result = requested;
+    if (requested != noErr || !context.parameters) {
+        context.result = requested != noErr ? requested : int16_t(memFullErr);
     } else {
+        const int showDialog = ReadScriptParameters(context);
         const ImageBuffer input = context.hostInput();
         const ImageBuffer output = context.hostOutput();
         ImageBuffer& work = context.workBuffer;
@@ -67,16 +104,25 @@ void StartFilter(FilterContext& context)
         if (!work.data) {
             context.result = memFullErr;
         } else if (!aborted) {
-            // Processing arrives with the settings and the controller; until then the image
-            // makes the whole round trip unchanged.
             ImageBuffer hostOut = output;
-            context.transferImage(hostOut, work);
+            if (showDialog) {
+                runWithDialog(context, *controller, hostOut);
+            } else {
+                if (controller->runDirect(&context.workBuffer))
+                    context.result = userCanceledErr;
+                if (context.result != userCanceledErr)
+                    context.transferImage(hostOut, context.workBuffer);
+            }
+            WriteScriptParameters(context);
         }
     }
 
     platform::freeBlock(context.workBuffer.data);
     context.workBuffer.data = nullptr;
     clearRects(record);
+    delete context.parameters;
+    context.parameters = nullptr;
+    destroyController(controller);
 }
 
 } // namespace quarvel

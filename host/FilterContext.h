@@ -2,7 +2,7 @@
 // buffers, the result code for the host, and the host's progress and abort service.
 #pragma once
 
-#include "host/ImageBuffer.h"
+#include "core/ImageBuffer.h"
 #include "pluginapi/PluginApi.h"
 
 #include <cstdint>

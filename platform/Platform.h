@@ -26,6 +26,11 @@ void showMessage(intptr_t ownerWindow, const char* text, const char* caption, un
 using MessageSink = void (*)(const char* text, const char* caption, unsigned style);
 void setMessageSink(MessageSink sink); // POSIX only; ignored on Windows
 
+// Posts a window message (never sends it). Outside Windows it goes to the sink a test installed.
+void postMessage(intptr_t window, unsigned message, uintptr_t first, intptr_t second);
+using PostSink = void (*)(intptr_t window, unsigned message, uintptr_t first, intptr_t second);
+void setPostSink(PostSink sink); // POSIX only; ignored on Windows
+
 // The module's instance handle, recorded when the module is loaded, and the module's file name.
 void setModuleInstance(void* instance);
 void* moduleInstance();

@@ -13,6 +13,7 @@ namespace {
 void* gInstance = nullptr;
 MessageSink gSink = nullptr;
 uint64_t gAllocationLimit = 0;
+PostSink gPostSink = nullptr;
 } // namespace
 
 void* allocateBlock(uint64_t size, bool zeroFill)
@@ -38,6 +39,14 @@ void showMessage(intptr_t, const char* text, const char* caption, unsigned style
 }
 
 void setMessageSink(MessageSink sink) { gSink = sink; }
+
+void postMessage(intptr_t window, unsigned message, uintptr_t first, intptr_t second)
+{
+    if (gPostSink)
+        gPostSink(window, message, first, second);
+}
+
+void setPostSink(PostSink sink) { gPostSink = sink; }
 
 void setModuleInstance(void* instance) { gInstance = instance; }
 void* moduleInstance() { return gInstance; }

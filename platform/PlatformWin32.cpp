@@ -34,6 +34,13 @@ void showMessage(intptr_t ownerWindow, const char* text, const char* caption, un
 
 void setMessageSink(MessageSink) {}
 
+void postMessage(intptr_t window, unsigned message, uintptr_t first, intptr_t second)
+{
+    PostMessageA(reinterpret_cast<HWND>(window), message, WPARAM(first), LPARAM(second));
+}
+
+void setPostSink(PostSink) {}
+
 void setModuleInstance(void* instance) { gInstance = static_cast<HINSTANCE>(instance); }
 void* moduleInstance() { return gInstance; }
 

@@ -97,8 +97,10 @@ TEST_F(EntryPoint, StartWritesEveryKindOfImageBackUnchanged)
         EXPECT_EQ(host.advanceCalls, 1) << "the whole image in one request";
         EXPECT_TRUE(host.outputEqualsInput());
         EXPECT_TRUE(rectsCleared(host.record));
-        // Read and write-back both poll before the first row and after rows 20 and 40.
-        EXPECT_EQ(host.polls, 6);
+        // Read and write-back poll 3 times each (before row 0, after rows 20 and 40); the direct
+        // run polls at its start, at begin, at each of 23 steps (every 2nd of 45 rows) and at end.
+        EXPECT_EQ(host.polls, 3 + 26 + 3);
+        EXPECT_EQ(host.progressCalls, 25) << "the host's bar: begin, 23 steps, end";
     }
 }
 

@@ -1,5 +1,6 @@
 #include "tests/support/FakeHost.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -21,6 +22,17 @@ using namespace pluginapi;
 
 namespace {
 FakeHost* gHost = nullptr;
+
+// Tokens and handles are just distinct addresses; the state lives in the host.
+char gReadToken, gWriteToken, gPlayHandle, gRecordHandle;
+size_t gNextValue = 0;
+const FakeHost::Value* gCurrentValue = nullptr;
+
+template <typename R, typename... A>
+R unused(A...)
+{
+    return R(paramErr);
+}
 std::mutex gMessagesLock;
 std::vector<ShownMessage> gMessages;
 } // namespace
@@ -131,7 +143,94 @@ FakeHost::FakeHost(int width, int height, int planes, int bits, int padding)
     record.imageMode = bits == 16 ? plugInModeRGB48 : plugInModeRGBColor;
     record.depth = int16_t(bits);
     record.maxSpace = 1 << 30;
+    installDescriptorProcs();
     gHost = this;
+}
+
+void FakeHost::installDescriptorProcs()
+{
+    readProcs_ = {kCurrentReadDescriptorProcsVersion, kCurrentReadDescriptorProcsCount,
+        [](PIDescriptorHandle handle, DescriptorKeyIDArray keys) -> PIReadDescriptor {
+            gHost->requestedKeys.clear();
+            for (size_t i = 0; keys && keys[i]; ++i)
+                gHost->requestedKeys.push_back(keys[i]);
+            gNextValue = 0;
+            return handle == reinterpret_cast<Handle>(&gPlayHandle)
+                       ? reinterpret_cast<PIReadDescriptor>(&gReadToken) : nullptr;
+        },
+        [](PIReadDescriptor) -> OSErr { return gHost->closeReadResult; },
+        [](PIReadDescriptor, DescriptorKeyID* key, DescriptorTypeID* type, int32_t* flags) -> Boolean {
+            if (gNextValue >= gHost->playback.size())
+                return 0;
+            gCurrentValue = &gHost->playback[gNextValue++];
+            *key = gCurrentValue->key;
+            *type = gCurrentValue->isString ? typeChar : fourCC("long");
+            *flags = 0;
+            return 1;
+        },
+        unused<OSErr, PIReadDescriptor, int32_t*>, unused<OSErr, PIReadDescriptor, real64*>,
+        unused<OSErr, PIReadDescriptor, DescriptorUnitID*, real64*>, unused<OSErr, PIReadDescriptor, Boolean*>,
+        unused<OSErr, PIReadDescriptor, Handle*>, unused<OSErr, PIReadDescriptor, Handle*>,
+        unused<OSErr, PIReadDescriptor, DescriptorEnumID*>, unused<OSErr, PIReadDescriptor, DescriptorTypeID*>,
+        unused<OSErr, PIReadDescriptor, PIDescriptorSimpleReference*>,
+        unused<OSErr, PIReadDescriptor, DescriptorTypeID*, PIDescriptorHandle*>,
+        unused<OSErr, PIReadDescriptor, uint32_t*>,
+        [](PIReadDescriptor, Str255* value) -> OSErr {
+            ++gHost->getStringCalls;
+            if (!gCurrentValue->isString)
+                return paramErr;
+            const size_t n = std::min<size_t>(gCurrentValue->text.size(), 255);
+            (*value)[0] = uint8_t(n);
+            std::memcpy(*value + 1, gCurrentValue->text.data(), n);
+            return noErr;
+        },
+        unused<OSErr, PIReadDescriptor, int32_t, int32_t, int32_t*>,
+        unused<OSErr, PIReadDescriptor, const real64*, const real64*, real64*>,
+        unused<OSErr, PIReadDescriptor, const real64*, const real64*, DescriptorUnitID*, real64*>};
+    writeProcs_ = {kCurrentWriteDescriptorProcsVersion, kCurrentWriteDescriptorProcsCount,
+        []() -> PIWriteDescriptor {
+            gHost->recorded.clear();
+            return gHost->openWriteFails ? nullptr : reinterpret_cast<PIWriteDescriptor>(&gWriteToken);
+        },
+        [](PIWriteDescriptor, PIDescriptorHandle* created) -> OSErr {
+            gHost->recordedSomething = true;
+            *created = reinterpret_cast<Handle>(&gRecordHandle);
+            return noErr;
+        },
+        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, int32_t>,
+        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, const real64*>,
+        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorUnitID, const real64*>,
+        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, Boolean>,
+        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, Handle>,
+        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, Handle>,
+        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID, DescriptorEnumID>,
+        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID>,
+        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, const PIDescriptorSimpleReference*>,
+        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID, PIDescriptorHandle>,
+        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, uint32_t>,
+        [](PIWriteDescriptor, DescriptorKeyID key, ConstStr255Param value) -> OSErr {
+            gHost->recorded.push_back({key, std::string(reinterpret_cast<const char*>(value + 1), value[0])});
+            return noErr;
+        },
+        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID>,
+        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID, PIDescriptorHandle>};
+    handleProcs_ = {1, 8, [](int32_t) -> Handle { return nullptr; },
+                    [](Handle) { ++gHost->disposedHandles; }, [](Handle) -> int32_t { return 0; },
+                    [](Handle, int32_t) -> OSErr { return noErr; },
+                    [](Handle, Boolean) -> Ptr { return nullptr; }, [](Handle) {}, [](int32_t) {},
+                    [](Handle) {}};
+    descriptorParameters_.descriptorParametersVersion = 0;
+    descriptorParameters_.readDescriptorProcs = &readProcs_;
+    descriptorParameters_.writeDescriptorProcs = &writeProcs_;
+    record.handleProcs = &handleProcs_;
+}
+
+std::string FakeHost::recordedText(const char* key) const
+{
+    for (const Value& v : recorded)
+        if (v.key == fourCC(*reinterpret_cast<const char(*)[5]>(key)))
+            return v.text;
+    return "<missing>";
 }
 
 FakeHost::~FakeHost()
@@ -173,6 +272,11 @@ OSErr FakeHost::advanceStateProc()
 int16_t FakeHost::call(int16_t selector)
 {
     gHost = this;
+    descriptorParameters_.playInfo = playInfo;
+    if (selector == filterSelectorStart) {
+        record.descriptorParameters = descriptorSupport ? &descriptorParameters_ : nullptr;
+        descriptorParameters_.descriptor = playDescriptor ? reinterpret_cast<Handle>(&gPlayHandle) : nullptr;
+    }
     int16_t result = 12345;
     pluginEntry()(selector, &record, &data_, &result);
     return result;

@@ -42,6 +42,26 @@ public:
     bool deliverNullData = false;        // advanceState succeeds but hands out no buffers
     bool copyInputToOutput = true;       // the host's filter-case copy before start
 
+    // Scripting: the step being played back and what the plug-in records.
+    struct Value {
+        uint32_t key;
+        std::string text;
+        bool isString = true; // false: getString fails as for a value of another type
+    };
+    bool descriptorSupport = true;
+    bool playDescriptor = false;       // hand over a descriptor (else a null one: a menu call)
+    std::vector<Value> playback;
+    int16_t playInfo = 0;              // plugInDialogDontDisplay
+    pluginapi::OSErr closeReadResult = 0;
+    bool openWriteFails = false;
+
+    std::vector<uint32_t> requestedKeys; // the key list the plug-in gave, without the zero
+    std::vector<Value> recorded;
+    bool recordedSomething = false;
+    int disposedHandles = 0;
+    int getStringCalls = 0;
+    std::string recordedText(const char* key) const;
+
     // What the plug-in did.
     int polls = 0;
     int progressCalls = 0;
@@ -54,6 +74,12 @@ private:
     size_t offset(int x, int y, int plane) const;
     uint32_t load(const std::vector<uint8_t>& plane, int x, int y, int p) const;
 
+    void installDescriptorProcs();
+
+    pluginapi::PIDescriptorParameters descriptorParameters_{};
+    pluginapi::ReadDescriptorProcs readProcs_{};
+    pluginapi::WriteDescriptorProcs writeProcs_{};
+    pluginapi::HandleProcs handleProcs_{};
     int width_, height_, planes_, bits_;
     int64_t rowBytes_;
     std::vector<uint8_t> input_, output_;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
 
 namespace quarvel::host {
 
@@ -38,10 +40,18 @@ Handle newHandle(int32_t size)
     return reinterpret_cast<Handle>(block);
 }
 
+// Descriptors live beside the handles that stand for them.
+std::map<Handle, Descriptor>& descriptors()
+{
+    static std::map<Handle, Descriptor> all;
+    return all;
+}
+
 void disposeHandle(Handle h)
 {
     if (!h)
         return;
+    descriptors().erase(h);
     auto* block = reinterpret_cast<HandleBlock*>(h);
     std::free(block->data);
     std::free(block);
@@ -81,9 +91,160 @@ HandleProcs gHandleProcs = {
     disposeHandle,
 };
 
+struct ReadToken {
+    Descriptor entries;
+    std::vector<DescriptorKeyID> wanted;
+    size_t next = 0;
+    const DescriptorEntry* current = nullptr;
+};
+
+struct WriteToken {
+    Descriptor entries;
+};
+
+PIReadDescriptor openRead(PIDescriptorHandle handle, DescriptorKeyIDArray keys)
+{
+    const Descriptor* descriptor = descriptorOf(handle);
+    if (!descriptor)
+        return nullptr;
+    auto* token = new ReadToken{*descriptor, {}, 0, nullptr};
+    for (size_t i = 0; keys && keys[i] != 0 && i < 1000; ++i)
+        token->wanted.push_back(keys[i]);
+    return reinterpret_cast<PIReadDescriptor>(token);
+}
+
+OSErr closeRead(PIReadDescriptor token)
+{
+    delete reinterpret_cast<ReadToken*>(token);
+    return noErr;
+}
+
+// Only the keys the plug-in asked for are handed out, in the order the descriptor holds them.
+Boolean getKey(PIReadDescriptor t, DescriptorKeyID* key, DescriptorTypeID* type, int32_t* flags)
+{
+    auto* token = reinterpret_cast<ReadToken*>(t);
+    while (token && token->next < token->entries.size()) {
+        const DescriptorEntry& entry = token->entries[token->next++];
+        if (!token->wanted.empty() &&
+            std::find(token->wanted.begin(), token->wanted.end(), entry.key) == token->wanted.end())
+            continue;
+        token->current = &entry;
+        if (key)
+            *key = entry.key;
+        if (type)
+            *type = typeChar;
+        if (flags)
+            *flags = 0;
+        return 1;
+    }
+    return 0;
+}
+
+OSErr getString(PIReadDescriptor t, Str255* value)
+{
+    auto* token = reinterpret_cast<ReadToken*>(t);
+    if (!token || !token->current || !value)
+        return paramErr;
+    const std::string& text = token->current->value;
+    const size_t n = std::min<size_t>(text.size(), 255);
+    (*value)[0] = uint8_t(n);
+    std::memcpy(*value + 1, text.data(), n);
+    return noErr;
+}
+
+// Values of other types never occur in our descriptors.
+OSErr notText() { return paramErr; }
+template <typename... A>
+OSErr refuse(A...)
+{
+    return notText();
+}
+
+PIWriteDescriptor openWrite() { return reinterpret_cast<PIWriteDescriptor>(new WriteToken); }
+
+OSErr closeWrite(PIWriteDescriptor t, PIDescriptorHandle* created)
+{
+    std::unique_ptr<WriteToken> token(reinterpret_cast<WriteToken*>(t));
+    if (!created)
+        return paramErr;
+    *created = token ? newDescriptorHandle(token->entries) : nullptr;
+    return *created ? noErr : memFullErr;
+}
+
+OSErr putString(PIWriteDescriptor t, DescriptorKeyID key, ConstStr255Param value)
+{
+    auto* token = reinterpret_cast<WriteToken*>(t);
+    if (!token || !value)
+        return paramErr;
+    token->entries.push_back({key, std::string(reinterpret_cast<const char*>(value + 1), value[0])});
+    return noErr;
+}
+
+ReadDescriptorProcs gReadProcs = {
+    kCurrentReadDescriptorProcsVersion,
+    kCurrentReadDescriptorProcsCount,
+    openRead,
+    closeRead,
+    getKey,
+    refuse<PIReadDescriptor, int32_t*>,
+    refuse<PIReadDescriptor, real64*>,
+    refuse<PIReadDescriptor, DescriptorUnitID*, real64*>,
+    refuse<PIReadDescriptor, Boolean*>,
+    refuse<PIReadDescriptor, Handle*>,
+    refuse<PIReadDescriptor, Handle*>,
+    refuse<PIReadDescriptor, DescriptorEnumID*>,
+    refuse<PIReadDescriptor, DescriptorTypeID*>,
+    refuse<PIReadDescriptor, PIDescriptorSimpleReference*>,
+    refuse<PIReadDescriptor, DescriptorTypeID*, PIDescriptorHandle*>,
+    refuse<PIReadDescriptor, uint32_t*>,
+    getString,
+    refuse<PIReadDescriptor, int32_t, int32_t, int32_t*>,
+    refuse<PIReadDescriptor, const real64*, const real64*, real64*>,
+    refuse<PIReadDescriptor, const real64*, const real64*, DescriptorUnitID*, real64*>,
+};
+
+WriteDescriptorProcs gWriteProcs = {
+    kCurrentWriteDescriptorProcsVersion,
+    kCurrentWriteDescriptorProcsCount,
+    openWrite,
+    closeWrite,
+    refuse<PIWriteDescriptor, DescriptorKeyID, int32_t>,
+    refuse<PIWriteDescriptor, DescriptorKeyID, const real64*>,
+    refuse<PIWriteDescriptor, DescriptorKeyID, DescriptorUnitID, const real64*>,
+    refuse<PIWriteDescriptor, DescriptorKeyID, Boolean>,
+    refuse<PIWriteDescriptor, DescriptorKeyID, Handle>,
+    refuse<PIWriteDescriptor, DescriptorKeyID, Handle>,
+    refuse<PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID, DescriptorEnumID>,
+    refuse<PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID>,
+    refuse<PIWriteDescriptor, DescriptorKeyID, const PIDescriptorSimpleReference*>,
+    refuse<PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID, PIDescriptorHandle>,
+    refuse<PIWriteDescriptor, DescriptorKeyID, uint32_t>,
+    putString,
+    refuse<PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID>,
+    refuse<PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID, PIDescriptorHandle>,
+};
+
 } // namespace
 
 HandleProcs* hostHandleProcs() { return &gHandleProcs; }
+ReadDescriptorProcs* hostReadDescriptorProcs() { return &gReadProcs; }
+WriteDescriptorProcs* hostWriteDescriptorProcs() { return &gWriteProcs; }
+
+Handle newDescriptorHandle(const Descriptor& descriptor)
+{
+    Handle h = newHandle(0);
+    if (h)
+        descriptors()[h] = descriptor;
+    return h;
+}
+
+const Descriptor* descriptorOf(Handle handle)
+{
+    auto found = descriptors().find(handle);
+    return found == descriptors().end() ? nullptr : &found->second;
+}
+
+void disposeDescriptorHandle(Handle handle) { disposeHandle(handle); }
 
 HostSession::HostSession(PluginEntryProc entry, SessionOptions options)
     : entry_(entry), options_(std::move(options))
@@ -95,6 +256,10 @@ HostSession::HostSession(PluginEntryProc entry, SessionOptions options)
     platform_.hwnd = options_.parentWindow;
     record_.platformData = &platform_;
     record_.handleProcs = hostHandleProcs();
+    descriptorParameters_.descriptorParametersVersion = kCurrentDescriptorParametersVersion;
+    descriptorParameters_.readDescriptorProcs = hostReadDescriptorProcs();
+    descriptorParameters_.writeDescriptorProcs = hostWriteDescriptorProcs();
+    record_.descriptorParameters = &descriptorParameters_;
     record_.inputPadding = -3;
     record_.outputPadding = -3;
     record_.maskPadding = -3;
@@ -105,6 +270,7 @@ HostSession::HostSession(PluginEntryProc entry, SessionOptions options)
 
 HostSession::~HostSession()
 {
+    disposeDescriptorHandle(descriptorParameters_.descriptor);
     if (gActive == this)
         gActive = nullptr;
 }
@@ -233,6 +399,13 @@ SessionResult HostSession::run(HostImage& image)
     record_.inRect = record_.outRect = record_.maskRect = Rect{0, 0, 0, 0};
     record_.autoMask = 1;
 
+    disposeDescriptorHandle(descriptorParameters_.descriptor);
+    descriptorParameters_.descriptor =
+        options_.hasDescriptor ? newDescriptorHandle(options_.descriptor) : nullptr;
+    const Handle handedOver = descriptorParameters_.descriptor;
+    descriptorParameters_.playInfo = options_.showDialog ? plugInDialogDisplay : plugInDialogDontDisplay;
+    descriptorParameters_.recordInfo = plugInDialogOptional;
+
     call(filterSelectorPrepare, outcome.prepareResult);
     if (outcome.prepareResult == noErr) {
         outDelivered_ = false;
@@ -253,6 +426,11 @@ SessionResult HostSession::run(HostImage& image)
         }
         int16_t finishResult = noErr;
         call(filterSelectorFinish, finishResult);
+        const Handle now = descriptorParameters_.descriptor;
+        if (const Descriptor* recorded = now != handedOver ? descriptorOf(now) : nullptr) {
+            outcome.recorded = true;
+            outcome.recordedDescriptor = *recorded;
+        }
         if (outcome.startResult == noErr)
             outcome.startResult = result;
         if (outcome.startResult == noErr) {

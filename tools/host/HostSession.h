@@ -23,12 +23,23 @@ struct HostImage {
     size_t rowBytes() const { return size_t(width) * size_t(planes) * size_t(bits / 8); }
 };
 
+// One value of a scripting descriptor: a four-character key and the text stored under it.
+struct DescriptorEntry {
+    uint32_t key = 0;
+    std::string value;
+};
+using Descriptor = std::vector<DescriptorEntry>;
+
 struct SessionOptions {
     // Asked on every abort poll; true stops the run.
     std::function<bool()> abortRequested;
     // Told on every progress report.
     std::function<void(int32_t done, int32_t total)> progress;
     intptr_t parentWindow = 0;
+    // The action step being played back; none: a plain menu invocation.
+    bool hasDescriptor = false;
+    Descriptor descriptor;
+    bool showDialog = false;
 };
 
 struct SessionResult {
@@ -36,6 +47,8 @@ struct SessionResult {
     int16_t startResult = 0;
     bool started = false;
     bool imageChanged = false; // the plug-in's output was taken into the image
+    bool recorded = false;     // the plug-in handed back a descriptor
+    Descriptor recordedDescriptor;
 };
 
 class HostSession {
@@ -63,6 +76,7 @@ private:
     SessionOptions options_;
     pluginapi::FilterRecord record_{};
     pluginapi::PlatformData platform_{};
+    pluginapi::PIDescriptorParameters descriptorParameters_{};
     intptr_t pluginData_ = 0;
     HostImage* image_ = nullptr;
     std::vector<uint8_t> inBuffer_;
@@ -75,5 +89,14 @@ private:
 // Handle procedures of version 1: a handle points at a block whose first field is the data
 // pointer, as hosts do for plug-ins that dereference handles themselves.
 pluginapi::HandleProcs* hostHandleProcs();
+
+// The host's descriptor procedures (version 0, full counts), working on descriptors that live
+// in handles of hostHandleProcs().
+pluginapi::ReadDescriptorProcs* hostReadDescriptorProcs();
+pluginapi::WriteDescriptorProcs* hostWriteDescriptorProcs();
+pluginapi::Handle newDescriptorHandle(const Descriptor& descriptor);
+// Null if the handle holds no descriptor (or was disposed of).
+const Descriptor* descriptorOf(pluginapi::Handle handle);
+void disposeDescriptorHandle(pluginapi::Handle handle);
 
 } // namespace quarvel::host
