@@ -171,7 +171,8 @@ TEST(FileText, LineEndsBothWays)
 {
     EXPECT_EQ(encodeFileText("a\nb\r\n"), "a\r\nb\r\r\n");
     EXPECT_EQ(encodeFileText(nullptr), "");
-    EXPECT_EQ(decodeFileText("a\r\nb\r\r\nc\r", 11), "a\nb\r\nc\r");
+    EXPECT_EQ(decodeFileText("a\r\nb\r\r\nc\r", 9), "a\nb\r\nc\r");
+    EXPECT_EQ(decodeFileText("a\r\0b", 4), "a\r");
 
     // CR LF split between two pieces.
     FileTextDecoder decoder;

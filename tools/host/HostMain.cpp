@@ -4,6 +4,7 @@
 #include "tools/host/HostOptions.h"
 #include "tools/host/HostScale.h"
 #include "tools/host/HostSession.h"
+#include "tools/host/HostSettings.h"
 #include "tools/host/ImageFile.h"
 #include "tools/host/OutputFile.h"
 #include "tools/host/PluginModule.h"
@@ -90,19 +91,22 @@ int hostMain(int argc, const char* const* argv)
         std::puts("quarvel-host 2.0");
         return kExitDone;
     }
-    // These arrive with the settings document and the scripting descriptor.
-    if (options.list)
-        return usageError("--list is not available yet in this build");
-    if (!options.preset.empty())
-        return usageError("--preset is not available yet in this build");
-    if (!options.sets.empty())
-        return usageError("--set is not available yet in this build");
-    if (!options.play.empty())
-        return usageError("--play is not available yet in this build");
-    if (!options.record.empty())
-        return usageError("--record is not available yet in this build");
-    if (options.dialog)
-        return usageError("--dialog is not available yet in this build");
+    if (options.list) {
+        std::fputs(settingsListing().c_str(), stdout);
+        return kExitDone;
+    }
+
+    // Settings reach the plug-in as the descriptor of an action step being played back.
+    SessionOptions sessionOptions;
+    sessionOptions.showDialog = options.dialog;
+    if (!options.play.empty() && !readActionFile(options.play, sessionOptions.descriptor, error))
+        return ioError(error);
+    if (!options.preset.empty() && !applyPreset(options.preset, sessionOptions.descriptor, error))
+        return ioError(error);
+    for (const std::string& assignment : options.sets)
+        if (!applySetting(assignment, sessionOptions.descriptor, error))
+            return usageError(error);
+    sessionOptions.hasDescriptor = !options.play.empty() || !options.preset.empty() || !options.sets.empty();
 
     const ImageFormat outputFormat = formatFromPath(options.output);
     if (outputFormat == ImageFormat::Unknown)
@@ -131,7 +135,6 @@ int hostMain(int argc, const char* const* argv)
         abort.pollsBeforeAbort = std::strtol(after, nullptr, 10);
     const bool showProgress = !options.quiet && stderrIsTerminal();
 
-    SessionOptions sessionOptions;
     sessionOptions.abortRequested = [&abort] { return abort.poll(); };
     if (showProgress)
         sessionOptions.progress = [](int32_t done, int32_t total) { drawProgress(done, total); };
@@ -171,6 +174,12 @@ int hostMain(int argc, const char* const* argv)
     fromHostImage(image, file);
     if (!writeOutputAtomically(options.output, outputFormat, file, error))
         return ioError(options.output + ": " + error);
+    if (!options.record.empty()) {
+        if (!outcome.recorded)
+            return ioError("the plug-in recorded no settings; " + options.record + " was not written");
+        if (!writeActionFile(options.record, outcome.recordedDescriptor, error))
+            return ioError(error);
+    }
     return kExitDone;
 }
 

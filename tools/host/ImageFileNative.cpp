@@ -842,14 +842,15 @@ bool readTiff(const std::string& path, ImageFile& image, std::string& error)
                             TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes) &&
                             extraCount > 0 && extraTypes && extraTypes[0] == EXTRASAMPLE_ASSOCALPHA;
 
+    // Samples beyond the fourth are decoded and dropped; they must not cost without bound either.
     const uint64_t fileBytes = uint64_t(width) * height * samplesPerPixel * layout.bytesPerSample;
-    if (!prepareImage(width, height, int(layout.channels), bits, image, error))
-        return false;
-    if (fileBytes > 2 * kMaxBytes) {
+    if (samplesPerPixel > 4 && fileBytes > 2 * kMaxBytes) {
         error = "the image is too large: with its " + std::to_string(samplesPerPixel) +
                 " samples per pixel it would need more than 8 GiB";
         return false;
     }
+    if (!prepareImage(width, height, int(layout.channels), bits, image, error))
+        return false;
     // A block may overhang the image edge, but not by absurd amounts.
     layout.blockLimit = fileBytes + (uint64_t(64) << 20);
 

@@ -1,0 +1,226 @@
+// The controller's run logic: stage counting, the flags of preview runs started, stopped and
+// restarted from inside a progress report, and where progress goes.
+#include "control/ProcessingController.h"
+#include "host/FilterContext.h"
+#include "platform/Platform.h"
+#include "settings/ParameterDocument.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quarvel {
+namespace {
+
+std::vector<unsigned> gPosted;
+
+// Reports a fixed number of steps; a hook runs inside a chosen report, as a pumping dialog
+// would deliver a message there.
+class StepFilter : public ImageFilter {
+public:
+    int process(ImageBuffer& image, ParameterStore*) override
+    {
+        ++runs;
+        int stop = reportProgress(kProgressBegin, 0, 0);
+        for (int i = 1; i <= steps && !stop; ++i) {
+            if (i == hookAt && hook)
+                hook();
+            image.data[0] = uint8_t(runs);
+            stop = reportProgress(kProgressStep, 5 * i, 0);
+        }
+        reportProgress(kProgressEnd, 0, 0);
+        return stop;
+    }
+    const char* name() const override { return "Quillmarsh"; }
+
+    int steps = 4;
+    int hookAt = 0;
+    std::function<void()> hook;
+    int runs = 0;
+};
+
+class FakeDialog : public DialogView {
+public:
+    void setSourcePreview(const ImageBuffer& image) override { source.push_back(image.data); }
+    void setProcessedPreview(const ImageBuffer& image) override { processed.push_back(image.data); }
+    int run(intptr_t, ParameterStore*) override { return 1; }
+    const char* name() const override { return "fake"; }
+    void progress(int state, int32_t done, int32_t total) override
+    {
+        events.push_back(std::to_string(state) + ":" + std::to_string(done) + "/" + std::to_string(total));
+    }
+    std::vector<const uint8_t*> source, processed;
+    std::vector<std::string> events;
+};
+
+class TestController : public ProcessingController {
+public:
+    ImageFilter* createFilter() override { return new StepFilter; }
+    DialogView* createDialog() override { return new FakeDialog; }
+    StepFilter& stepFilter() { return *static_cast<StepFilter*>(filter); }
+    FakeDialog& fakeDialog() { return *static_cast<FakeDialog*>(dialog); }
+};
+
+class Controller : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        gPosted.clear();
+        platform::setPostSink([](intptr_t, unsigned message, uintptr_t, intptr_t) { gPosted.push_back(message); });
+        work.assign(16, 7);
+        shown.assign(16, 0);
+        context.workBuffer = buffer(work.data());
+        context.dialogBuffer = buffer(shown.data());
+        context.filterRecord = &record;
+        record.abortProc = [] { return pluginapi::Boolean(0); };
+        controller.attach(&context);
+        parameters.normalize();
+        context.parameters = &parameters;
+    }
+    void TearDown() override { platform::setPostSink(nullptr); }
+    static ImageBuffer buffer(uint8_t* data)
+    {
+        ImageBuffer b;
+        b.data = data;
+        b.rows = 2;
+        b.cols = 2;
+        b.channels = 4;
+        b.bits = 8;
+        b.order = 1;
+        return b;
+    }
+
+    pluginapi::FilterRecord record{};
+    FilterContext context;
+    ParameterDocument parameters;
+    TestController controller;
+    std::vector<uint8_t> work, shown;
+};
+
+TEST(ProgressTotal, CountsTheStagesARunWillExecute)
+{
+    struct Case {
+        const char* settings;
+        int32_t total;
+    };
+    const Case cases[] = {
+        {"DynamicEnable=1;ColorEnable=0;SharpEnable=1;SmoothEnable=0;", 100},
+        {"HiSharpAmount=50;SharpMethod=0;", 100},
+        {"HiSharpAmount=50;SharpMethod=1;", 200},
+        {"SharpEnable=0;SmoothEnable=1;SmoothAmount=10;", 200},
+        {"DynamicEnable=0;ColorEnable=0;GrainAmount=3;", 100},
+        {"DynamicEnable=0;ColorEnable=0;SharpEnable=0;SmoothEnable=0;GrainAmount=3;", 0},
+    };
+    for (const Case& c : cases) {
+        ParameterDocument document;
+        document.setText(c.settings);
+        EXPECT_EQ(countProgressTotal(document), c.total) << c.settings;
+    }
+}
+
+TEST(ModuleDirectory, EndsWithTheSeparator)
+{
+    char path[260] = "D:\\PS\\Plug-ins\\x.8bf";
+    cutToDirectory(path, '\\');
+    EXPECT_STREQ(path, "D:\\PS\\Plug-ins\\");
+    char posix[260] = "/opt/host/plug-ins/quarvel";
+    cutToDirectory(posix, '/');
+    EXPECT_STREQ(posix, "/opt/host/plug-ins/");
+    char bare[260] = "x.8bf";
+    cutToDirectory(bare, '\\');
+    EXPECT_STREQ(bare, "x") << "the first character is never examined";
+}
+
+TEST_F(Controller, RenderDuringARunRestartsItOnceAfterItReturns)
+{
+    StepFilter& filter = controller.stepFilter();
+    filter.hookAt = 2;
+    bool fired = false;
+    filter.hook = [&] {
+        if (fired) // the restarted run goes through
+            return;
+        fired = true;
+        controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
+        controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
+    };
+    controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
+    EXPECT_EQ(filter.runs, 1) << "no second run inside the first";
+    EXPECT_EQ(gPosted, std::vector<unsigned>{WMU_PARAMS_CHANGED});
+    EXPECT_FALSE(controller.isRunning());
+    // The stopped first run showed the unprocessed image once.
+    ASSERT_EQ(controller.fakeDialog().processed.size(), 1u);
+    EXPECT_EQ(controller.fakeDialog().processed[0], work.data());
+    EXPECT_EQ(controller.flags & InitialPreview, 0u);
+
+    // The dialog answers the posted message with another render event.
+    gPosted.clear();
+    controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
+    EXPECT_EQ(filter.runs, 2);
+    EXPECT_TRUE(gPosted.empty());
+    EXPECT_EQ(controller.fakeDialog().processed.back(), shown.data());
+    EXPECT_EQ(controller.flags & (Cancel | Restart), 0u);
+}
+
+TEST_F(Controller, StopDuringARunPostsNothingAndTheNextRenderRuns)
+{
+    StepFilter& filter = controller.stepFilter();
+    filter.hookAt = 1;
+    bool stopNow = true;
+    filter.hook = [&] {
+        if (stopNow)
+            controller.onDialogEvent(controller.dialog, kEventStop, 0, 0);
+    };
+    controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
+    EXPECT_TRUE(gPosted.empty());
+    EXPECT_NE(controller.flags & Cancel, 0u);
+
+    stopNow = false;
+    controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
+    EXPECT_EQ(filter.runs, 2);
+    EXPECT_EQ(controller.flags & Cancel, 0u);
+    EXPECT_EQ(controller.fakeDialog().processed.back(), shown.data());
+}
+
+TEST_F(Controller, StopWhileIdleIsClearedByTheNextRender)
+{
+    controller.onDialogEvent(controller.dialog, kEventStop, 0, 0);
+    EXPECT_NE(controller.flags & Cancel, 0u);
+    controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
+    EXPECT_EQ(controller.stepFilter().runs, 1);
+    EXPECT_EQ(controller.fakeDialog().processed.size(), 1u);
+    EXPECT_EQ(shown[0], 1) << "the preview renders into the dialog's buffer";
+    EXPECT_EQ(work[0], 7) << "the working copy stays the source";
+}
+
+TEST_F(Controller, PreviewProgressGoesToTheDialogWithTheCountedTotal)
+{
+    controller.onDialogEvent(controller.dialog, kEventInitialised, 0, 0);
+    EXPECT_EQ(controller.fakeDialog().source, std::vector<const uint8_t*>{work.data()});
+    controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
+    const std::vector<std::string> expected = {"0:0/100", "1:5/100", "1:10/100", "1:15/100", "1:20/100", "2:0/100"};
+    EXPECT_EQ(controller.fakeDialog().events, expected);
+}
+
+TEST_F(Controller, ReportsOutsideARunReachNobody)
+{
+    int polls = 0;
+    static int* counter = nullptr;
+    counter = &polls;
+    record.abortProc = [] {
+        ++*counter;
+        return pluginapi::Boolean(1);
+    };
+    EXPECT_EQ(controller.onProgress(controller.filter, kProgressPoll, 0, 0), 0);
+    EXPECT_EQ(polls, 0);
+    // A direct run polls the host, whose "stop" ends the run.
+    EXPECT_EQ(controller.runDirect(&context.workBuffer), 1);
+    EXPECT_GT(polls, 0);
+    EXPECT_FALSE(controller.isRunning());
+    EXPECT_EQ(controller.flags & Direct, 0u);
+}
+
+} // namespace
+} // namespace quarvel

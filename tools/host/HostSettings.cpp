@@ -1,0 +1,215 @@
+#include "tools/host/HostSettings.h"
+
+#include "settings/ParameterDocument.h"
+#include "settings/ParameterTable.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+namespace quarvel::host {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+void put(Descriptor& descriptor, uint32_t key, const std::string& value)
+{
+    for (DescriptorEntry& entry : descriptor)
+        if (entry.key == key) {
+            entry.value = value;
+            return;
+        }
+    descriptor.push_back({key, value});
+}
+
+bool parseKey(const std::string& text, uint32_t& key)
+{
+    if (text.size() != 4)
+        return false;
+    key = 0;
+    for (char c : text)
+        key = key << 8 | uint8_t(c);
+    return true;
+}
+
+std::string number(double v)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
+}
+
+bool isInteger(const std::string& text)
+{
+    size_t i = (text.size() > 1 && (text[0] == '-' || text[0] == '+')) ? 1 : 0;
+    if (i >= text.size() || text.size() - i > 10)
+        return false;
+    for (; i < text.size(); ++i)
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+    const long long v = std::strtoll(text.c_str(), nullptr, 10);
+    return v >= INT32_MIN && v <= INT32_MAX;
+}
+
+bool isReal(const std::string& text)
+{
+    if (text.empty() || text.size() > 64)
+        return false;
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E'))
+            return false;
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    return end == text.c_str() + text.size() && errno == 0 && std::isfinite(v);
+}
+
+} // namespace
+
+std::string settingsListing()
+{
+    std::ostringstream out;
+    char line[160];
+    std::snprintf(line, sizeof line, "%-18s %-4s %-7s %-10s %s\n", "name", "key", "type", "default", "page range");
+    out << line;
+    for (SettingId id : kDescriptorOrder) {
+        const SettingInfo& s = settingInfo(id);
+        const bool integer = s.type == SettingType::Integer;
+        std::snprintf(line, sizeof line, "%-18s %-4s %-7s %-10s %s..%s\n", s.name, keyText(s.key).c_str(),
+                      integer ? "integer" : "real", number(s.defaultValue).c_str(), number(s.minimum).c_str(),
+                      number(s.maximum).c_str());
+        out << line;
+    }
+    for (const SettingInfo& s : kSettings) {
+        if (s.scope != SettingScope::Extra)
+            continue;
+        std::snprintf(line, sizeof line, "%-18s %-4s %-7s %-10s %s..%s\n", s.name, keyText(s.key).c_str(),
+                      s.type == SettingType::Integer ? "integer" : "real", number(s.defaultValue).c_str(),
+                      number(s.minimum).c_str(), number(s.maximum).c_str());
+        out << line;
+    }
+    return out.str();
+}
+
+bool readActionFile(const std::string& path, Descriptor& descriptor, std::string& error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot open the action file " + path;
+        return false;
+    }
+    Json json = Json::parse(in, nullptr, false);
+    if (json.is_discarded() || !json.is_object()) {
+        error = path + ": not an action file (a JSON object of four-character keys and text values)";
+        return false;
+    }
+    for (auto it = json.begin(); it != json.end(); ++it) {
+        uint32_t key = 0;
+        if (!parseKey(it.key(), key)) {
+            error = path + ": \"" + it.key() + "\" is not a four-character key";
+            return false;
+        }
+        if (!it.value().is_string()) {
+            error = path + ": the value of " + it.key() + " is not text";
+            return false;
+        }
+        put(descriptor, key, it.value().get<std::string>());
+    }
+    return true;
+}
+
+bool writeActionFile(const std::string& path, const Descriptor& descriptor, std::string& error)
+{
+    Json json = Json::object();
+    for (const DescriptorEntry& entry : descriptor)
+        json[keyText(entry.key)] = entry.value;
+    std::random_device seed;
+    char tag[32];
+    std::snprintf(tag, sizeof tag, ".%08x.tmp", unsigned(seed()));
+    const std::string temporary = path + tag;
+    {
+        std::ofstream out(temporary, std::ios::binary);
+        out << json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        out.close();
+        if (!out) {
+            std::remove(temporary.c_str());
+            error = "cannot write the action file " + path;
+            return false;
+        }
+    }
+#if defined(_WIN32)
+    const bool moved = MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+    const bool moved = std::rename(temporary.c_str(), path.c_str()) == 0;
+#endif
+    if (!moved) {
+        std::remove(temporary.c_str());
+        error = "cannot move the action file into place at " + path;
+        return false;
+    }
+    return true;
+}
+
+bool applyPreset(const std::string& path, Descriptor& descriptor, std::string& error)
+{
+    ParameterDocument document;
+    {
+        std::ifstream probe(path, std::ios::binary);
+        if (!probe) {
+            error = "cannot open the preset " + path;
+            return false;
+        }
+    }
+    if (!document.load(path.c_str())) {
+        error = "cannot read the preset " + path;
+        return false;
+    }
+    auto take = [&](const SettingInfo& s) {
+        char value[1024] = {};
+        if (document.getString(s.name, value, 1023, nullptr))
+            put(descriptor, s.key, value);
+    };
+    for (SettingId id : kDescriptorOrder)
+        take(settingInfo(id));
+    for (const SettingInfo& s : kSettings)
+        if (s.scope == SettingScope::Extra)
+            take(s);
+    return true;
+}
+
+bool applySetting(const std::string& assignment, Descriptor& descriptor, std::string& error)
+{
+    const size_t eq = assignment.find('=');
+    if (eq == std::string::npos) {
+        error = "--set needs NAME=VALUE, not \"" + assignment + "\"";
+        return false;
+    }
+    const std::string name = assignment.substr(0, eq);
+    const std::string value = assignment.substr(eq + 1);
+    const SettingInfo* s = findSetting(name.c_str());
+    if (!s) {
+        error = "unknown setting \"" + name + "\" (quarvel-host --list shows them)";
+        return false;
+    }
+    const bool integer = s->type == SettingType::Integer;
+    if (integer ? !isInteger(value) : !isReal(value)) {
+        error = "the value of " + name + " must be " + (integer ? "a whole number" : "a number") + ", not \"" +
+                value + "\"";
+        return false;
+    }
+    put(descriptor, s->key, value);
+    return true;
+}
+
+} // namespace quarvel::host
