@@ -235,3 +235,75 @@ TEST(HostCli, SamplePhotosComeBackWithTheirPixels)
 } // namespace
 } // namespace quarvel::host
 #endif
+
+namespace quarvel::host {
+namespace {
+
+TEST(HostCli, ARecordedActionReplaysToTheSameImageAndRecordsTheSameKeys)
+{
+    const std::string in = tempPath("in.png");
+    writeOrFail(in, makeImage(40, 30, 3, 8));
+    const std::string out1 = tempPath("out1.png"), out2 = tempPath("out2.png");
+    const std::string first = tempPath("a.json"), second = tempPath("b.json");
+    std::string errors;
+    ASSERT_EQ(runHost("-q --set ShadowClip=1.5 --record " + quoted(first) + " " + quoted(in) + " " + quoted(out1),
+                      &errors),
+              0)
+        << errors;
+    ASSERT_EQ(runHost("-q --play " + quoted(first) + " --record " + quoted(second) + " " + quoted(in) + " " +
+                          quoted(out2),
+                      &errors),
+              0)
+        << errors;
+    EXPECT_EQ(contents(out1), contents(out2));
+    const std::string recorded = contents(first);
+    EXPECT_EQ(recorded, contents(second));
+    // The 36 keys in descriptor order, the set value as given, the others in the document's forms.
+    EXPECT_LT(recorded.find("\"EnDr\""), recorded.find("\"GnAm\""));
+    EXPECT_NE(recorded.find("\"ShCl\": \"1.5\""), std::string::npos) << recorded;
+    EXPECT_NE(recorded.find("\"HiCl\": \"0.00000000\""), std::string::npos) << recorded;
+    EXPECT_NE(recorded.find("\"Gmma\": \"0\""), std::string::npos) << recorded;
+    EXPECT_EQ(recorded.find("SMth"), std::string::npos);
+    size_t keys = 0;
+    for (size_t at = recorded.find("\": \""); at != std::string::npos; at = recorded.find("\": \"", at + 1))
+        ++keys;
+    EXPECT_EQ(keys, 36u);
+
+    // The sharpening method, which the descriptor did not carry before, now does.
+    ASSERT_EQ(runHost("-q --set SharpMethod=1 --record " + quoted(first) + " " + quoted(in) + " " + quoted(out1)), 0);
+    EXPECT_NE(contents(first).find("\"SMth\": \"1\""), std::string::npos);
+
+    for (const std::string& f : {in, out1, out2, first, second})
+        std::remove(f.c_str());
+}
+
+TEST(HostCli, BadSettingsAreRefusedBeforeThePluginRuns)
+{
+    const std::string in = tempPath("in.png");
+    writeOrFail(in, makeImage(8, 8, 3, 8));
+    const std::string out = tempPath("out.png");
+    std::string errors;
+    EXPECT_EQ(runHost("--set Bogus=1 " + quoted(in) + " " + quoted(out), &errors), 2);
+    EXPECT_NE(errors.find("unknown setting"), std::string::npos) << errors;
+    EXPECT_EQ(runHost("--set Gamma=1.5 " + quoted(in) + " " + quoted(out), &errors), 2);
+    EXPECT_EQ(runHost("--set ShadowClip=abc " + quoted(in) + " " + quoted(out), &errors), 2);
+    EXPECT_EQ(runHost("--set ShadowAmount " + quoted(in) + " " + quoted(out), &errors), 2);
+
+    const std::string action = tempPath("bad.json");
+    {
+        std::ofstream json(action, std::ios::binary);
+        json << "{\"EnDr\": 1}";
+    }
+    EXPECT_EQ(runHost("--play " + quoted(action) + " " + quoted(in) + " " + quoted(out), &errors), 3);
+    EXPECT_NE(errors.find("not text"), std::string::npos) << errors;
+    EXPECT_EQ(runHost("--preset " + quoted(tempPath("missing.qvp")) + " " + quoted(in) + " " + quoted(out)), 3);
+    EXPECT_FALSE(exists(out));
+
+    std::string listing;
+    EXPECT_EQ(runHost("--list", &errors), 0);
+    std::remove(in.c_str());
+    std::remove(action.c_str());
+}
+
+} // namespace
+} // namespace quarvel::host
