@@ -81,24 +81,22 @@ std::string settingsListing()
 {
     std::ostringstream out;
     char line[160];
-    std::snprintf(line, sizeof line, "%-18s %-4s %-7s %-10s %s\n", "name", "key", "type", "default", "page range");
-    out << line;
-    for (SettingId id : kDescriptorOrder) {
-        const SettingInfo& s = settingInfo(id);
-        const bool integer = s.type == SettingType::Integer;
-        std::snprintf(line, sizeof line, "%-18s %-4s %-7s %-10s %s..%s\n", s.name, keyText(s.key).c_str(),
-                      integer ? "integer" : "real", number(s.defaultValue).c_str(), number(s.minimum).c_str(),
-                      number(s.maximum).c_str());
+    auto row = [&](const char* name, const std::string& key, const char* type, const std::string& value,
+                   const std::string& range) {
+        std::snprintf(line, sizeof line, "%-18s %-4s %-7s %-10s %s\n", name, key.c_str(), type, value.c_str(),
+                      range.c_str());
         out << line;
-    }
-    for (const SettingInfo& s : kSettings) {
-        if (s.scope != SettingScope::Extra)
-            continue;
-        std::snprintf(line, sizeof line, "%-18s %-4s %-7s %-10s %s..%s\n", s.name, keyText(s.key).c_str(),
-                      s.type == SettingType::Integer ? "integer" : "real", number(s.defaultValue).c_str(),
-                      number(s.minimum).c_str(), number(s.maximum).c_str());
-        out << line;
-    }
+    };
+    auto setting = [&](const SettingInfo& s) {
+        row(s.name, keyText(s.key), s.type == SettingType::Integer ? "integer" : "real", number(s.defaultValue),
+            number(s.minimum) + ".." + number(s.maximum));
+    };
+    row("name", "key", "type", "default", "page range");
+    for (SettingId id : kDescriptorOrder)
+        setting(settingInfo(id));
+    for (const SettingInfo& s : kSettings)
+        if (s.scope == SettingScope::Extra)
+            setting(s);
     return out.str();
 }
 

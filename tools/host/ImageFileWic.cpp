@@ -655,23 +655,6 @@ bool checkWritable(ImageFormat format, const ImageFile& image, std::string& erro
 
 } // namespace
 
-ImageFormat formatFromPath(const std::string& path)
-{
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || path.find_first_of("/\\", dot) != std::string::npos)
-        return ImageFormat::Unknown;
-    std::string extension = path.substr(dot + 1);
-    for (char& c : extension)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    if (extension == "png")
-        return ImageFormat::Png;
-    if (extension == "tif" || extension == "tiff")
-        return ImageFormat::Tiff;
-    if (extension == "jpg" || extension == "jpeg")
-        return ImageFormat::Jpeg;
-    return ImageFormat::Unknown;
-}
 
 bool readImageFile(const std::string& path, ImageFile& image, std::string& error)
 {
