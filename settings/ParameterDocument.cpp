@@ -157,8 +157,8 @@ int ParameterDocument::setString(const char* name, const char* value)
     // Room for a whole new entry is made even when the entry exists; the growth rule is the
     // text's own, and a replacement never needs more.
     const uint64_t needed = uint64_t(length) + nameLength + 1 + valueLength + 2 + 1;
-    if (needed > uint64_t(capacity_) &&
-        !growBlock(uint64_t(capacity_) + nameLength + 1 + valueLength + kBlockGrowth))
+    if (needed > uint64_t(capacity_)
+        && !growBlock(uint64_t(capacity_) + nameLength + 1 + valueLength + kBlockGrowth))
         return 0;
 
     char* text = text_.get();
@@ -301,8 +301,8 @@ int ParameterDocument::load(const char* path)
     if (!file)
         return 0;
     StagedText staged;
-    stageFileText([file](char* piece, size_t pieceSize) { return std::fread(piece, 1, pieceSize, file); },
-                  staged);
+    stageFileText(
+        [file](char* piece, size_t pieceSize) { return std::fread(piece, 1, pieceSize, file); }, staged);
     // A directory opens on some systems but cannot be read; it is no file to load.
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
@@ -342,7 +342,7 @@ void ParameterDocument::normalize()
     source.setText(text());
     clearText();
 
-    for (const char* identity : {kPlugInNameEntry, kVersionEntry}) {
+    for (const char* identity : { kPlugInNameEntry, kVersionEntry }) {
         char value[kIdentityValueLength + 1] = {};
         if (source.getString(identity, value, kIdentityValueLength, ""))
             setString(identity, value);

@@ -27,8 +27,8 @@ int ParameterStore::setDouble(const char* name, double value)
 int ParameterStore::getDouble(const char* name, double* out, double defaultValue)
 {
     char text[kNumberTextSize] = {};
-    const int found =
-        getString(name, text, kNumberTextSize - 1, formatDouble(defaultValue, kDefaultTextDecimals).c_str());
+    const int found = getString(
+        name, text, kNumberTextSize - 1, formatDouble(defaultValue, kDefaultTextDecimals).c_str());
     if (out)
         *out = found ? parseDouble(text) : defaultValue;
     return found;

@@ -46,8 +46,7 @@ constexpr bool defaultsWithinRange()
 }
 
 // Each canonical setting once, nothing else; `skip` may be left out.
-template <size_t N>
-constexpr bool coversCanonical(const std::array<SettingId, N>& order, int skip)
+template <size_t N> constexpr bool coversCanonical(const std::array<SettingId, N>& order, int skip)
 {
     bool seen[kCanonicalSettingCount] = {};
     for (const SettingId id : order) {
@@ -65,7 +64,7 @@ static_assert(keysPresentAndUnique(), "every setting has its own scripting key")
 static_assert(defaultsWithinRange(), "defaults lie in the page range; integer defaults are whole");
 static_assert(coversCanonical(kDescriptorOrder, -1), "the descriptor carries every canonical setting");
 static_assert(coversCanonical(kTerminologyOrder, int(SettingId::Contrast)),
-              "the terminology declares every canonical setting but Contrast");
+    "the terminology declares every canonical setting but Contrast");
 static_assert(fourCharCode("EnDr") == 0x456E4472u, "first character in the most significant byte");
 
 } // namespace

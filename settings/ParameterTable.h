@@ -71,14 +71,14 @@ enum class SettingScope : uint8_t { Canonical, Extra };
 // 0x456E4472).
 constexpr uint32_t fourCharCode(const char (&code)[5])
 {
-    return uint32_t(uint8_t(code[0])) << 24 | uint32_t(uint8_t(code[1])) << 16 |
-           uint32_t(uint8_t(code[2])) << 8 | uint32_t(uint8_t(code[3]));
+    return uint32_t(uint8_t(code[0])) << 24 | uint32_t(uint8_t(code[1])) << 16
+        | uint32_t(uint8_t(code[2])) << 8 | uint32_t(uint8_t(code[3]));
 }
 
 struct SettingInfo {
     SettingId id;
     const char* name; // the document's entry name
-    uint32_t key;     // scripting key
+    uint32_t key; // scripting key
     SettingType type;
     double defaultValue;
     // What the settings pages produce, in steps of `step`. Nothing enforces it on other sources.
@@ -93,21 +93,20 @@ struct SettingInfo {
 
 namespace detail {
 constexpr SettingInfo integerSetting(SettingId id, const char* name, uint32_t key, int32_t defaultValue,
-                                     int32_t minimum, int32_t maximum, SettingGroup group,
-                                     SettingScope scope = SettingScope::Canonical)
+    int32_t minimum, int32_t maximum, SettingGroup group, SettingScope scope = SettingScope::Canonical)
 {
-    return {id, name, key, SettingType::Integer, double(defaultValue), double(minimum), double(maximum),
-            1.0, group, scope};
+    return { id, name, key, SettingType::Integer, double(defaultValue), double(minimum), double(maximum), 1.0,
+        group, scope };
 }
 constexpr SettingInfo doubleSetting(SettingId id, const char* name, uint32_t key, double defaultValue,
-                                    double minimum, double maximum, double step, SettingGroup group)
+    double minimum, double maximum, double step, SettingGroup group)
 {
-    return {id, name, key, SettingType::Double, defaultValue, minimum, maximum, step, group,
-            SettingScope::Canonical};
+    return { id, name, key, SettingType::Double, defaultValue, minimum, maximum, step, group,
+        SettingScope::Canonical };
 }
 } // namespace detail
 
-inline constexpr std::array<SettingInfo, kSettingCount> kSettings = {{
+inline constexpr std::array<SettingInfo, kSettingCount> kSettings = { {
     // clang-format off
     detail::integerSetting(SettingId::DynamicEnable,    "DynamicEnable",    fourCharCode("EnDr"),   1,    0,   1, SettingGroup::Enable),
     detail::integerSetting(SettingId::ColorEnable,      "ColorEnable",      fourCharCode("EnCr"),   1,    0,   1, SettingGroup::Enable),
@@ -148,43 +147,90 @@ inline constexpr std::array<SettingInfo, kSettingCount> kSettings = {{
     // 0: normal sharpening with the shadow set alone; 1: highlight and shadow sharpening.
     detail::integerSetting(SettingId::SharpMethod,      "SharpMethod",      fourCharCode("SMth"),   0,    0,   1, SettingGroup::Sharpness, SettingScope::Extra),
     // clang-format on
-}};
+} };
 
 constexpr const SettingInfo& settingInfo(SettingId id) { return kSettings[size_t(id)]; }
 
 // The canonical settings in the order in which the scripting descriptor is written and the key
 // list for reading it is given to the host. The extra settings follow them, in table order.
-inline constexpr std::array<SettingId, kCanonicalSettingCount> kDescriptorOrder = {{
-    SettingId::DynamicEnable, SettingId::ColorEnable,      SettingId::SharpEnable,
-    SettingId::SmoothEnable,  SettingId::ShadowLevel,      SettingId::ShadowAmount,
-    SettingId::ShadowClip,    SettingId::ShadowContrast,   SettingId::HilightLevel,
-    SettingId::HilightAmount, SettingId::HilightClip,      SettingId::HilightContrast,
-    SettingId::AutoExposure,  SettingId::Gamma,            SettingId::Contrast,
-    SettingId::Monochromatic, SettingId::AutoColor,        SettingId::Density,
-    SettingId::Saturation,    SettingId::HiSharpAmount,    SettingId::HiSharpRadius,
-    SettingId::HiSharpEdge,   SettingId::HiSharpThreshold, SettingId::HiSharpTonal,
-    SettingId::ShSharpAmount, SettingId::ShSharpRadius,    SettingId::ShSharpEdge,
-    SettingId::ShSharpThreshold, SettingId::ShSharpTonal,  SettingId::SmoothAmount,
-    SettingId::SmoothRadius,  SettingId::SmoothThreshold,  SettingId::DiffuseAmount,
-    SettingId::DiffuseRadius, SettingId::DiffuseTone,      SettingId::GrainAmount,
-}};
+inline constexpr std::array<SettingId, kCanonicalSettingCount> kDescriptorOrder = { {
+    SettingId::DynamicEnable,
+    SettingId::ColorEnable,
+    SettingId::SharpEnable,
+    SettingId::SmoothEnable,
+    SettingId::ShadowLevel,
+    SettingId::ShadowAmount,
+    SettingId::ShadowClip,
+    SettingId::ShadowContrast,
+    SettingId::HilightLevel,
+    SettingId::HilightAmount,
+    SettingId::HilightClip,
+    SettingId::HilightContrast,
+    SettingId::AutoExposure,
+    SettingId::Gamma,
+    SettingId::Contrast,
+    SettingId::Monochromatic,
+    SettingId::AutoColor,
+    SettingId::Density,
+    SettingId::Saturation,
+    SettingId::HiSharpAmount,
+    SettingId::HiSharpRadius,
+    SettingId::HiSharpEdge,
+    SettingId::HiSharpThreshold,
+    SettingId::HiSharpTonal,
+    SettingId::ShSharpAmount,
+    SettingId::ShSharpRadius,
+    SettingId::ShSharpEdge,
+    SettingId::ShSharpThreshold,
+    SettingId::ShSharpTonal,
+    SettingId::SmoothAmount,
+    SettingId::SmoothRadius,
+    SettingId::SmoothThreshold,
+    SettingId::DiffuseAmount,
+    SettingId::DiffuseRadius,
+    SettingId::DiffuseTone,
+    SettingId::GrainAmount,
+} };
 
 // The parameters that the scripting terminology resource declares, in its order: every canonical
 // setting but Contrast, which the descriptor carries all the same.
-inline constexpr std::array<SettingId, kCanonicalSettingCount - 1> kTerminologyOrder = {{
-    SettingId::DynamicEnable,    SettingId::ColorEnable,   SettingId::SharpEnable,
-    SettingId::SmoothEnable,     SettingId::ShadowLevel,   SettingId::ShadowAmount,
-    SettingId::ShadowClip,       SettingId::ShadowContrast, SettingId::HilightLevel,
-    SettingId::HilightAmount,    SettingId::HilightClip,   SettingId::HilightContrast,
-    SettingId::AutoColor,        SettingId::AutoExposure,  SettingId::Density,
-    SettingId::Saturation,       SettingId::Gamma,         SettingId::Monochromatic,
-    SettingId::ShSharpAmount,    SettingId::ShSharpRadius, SettingId::ShSharpEdge,
-    SettingId::ShSharpThreshold, SettingId::ShSharpTonal,  SettingId::HiSharpAmount,
-    SettingId::HiSharpRadius,    SettingId::HiSharpEdge,   SettingId::HiSharpThreshold,
-    SettingId::HiSharpTonal,     SettingId::SmoothAmount,  SettingId::SmoothRadius,
-    SettingId::SmoothThreshold,  SettingId::DiffuseAmount, SettingId::DiffuseRadius,
-    SettingId::DiffuseTone,      SettingId::GrainAmount,
-}};
+inline constexpr std::array<SettingId, kCanonicalSettingCount - 1> kTerminologyOrder = { {
+    SettingId::DynamicEnable,
+    SettingId::ColorEnable,
+    SettingId::SharpEnable,
+    SettingId::SmoothEnable,
+    SettingId::ShadowLevel,
+    SettingId::ShadowAmount,
+    SettingId::ShadowClip,
+    SettingId::ShadowContrast,
+    SettingId::HilightLevel,
+    SettingId::HilightAmount,
+    SettingId::HilightClip,
+    SettingId::HilightContrast,
+    SettingId::AutoColor,
+    SettingId::AutoExposure,
+    SettingId::Density,
+    SettingId::Saturation,
+    SettingId::Gamma,
+    SettingId::Monochromatic,
+    SettingId::ShSharpAmount,
+    SettingId::ShSharpRadius,
+    SettingId::ShSharpEdge,
+    SettingId::ShSharpThreshold,
+    SettingId::ShSharpTonal,
+    SettingId::HiSharpAmount,
+    SettingId::HiSharpRadius,
+    SettingId::HiSharpEdge,
+    SettingId::HiSharpThreshold,
+    SettingId::HiSharpTonal,
+    SettingId::SmoothAmount,
+    SettingId::SmoothRadius,
+    SettingId::SmoothThreshold,
+    SettingId::DiffuseAmount,
+    SettingId::DiffuseRadius,
+    SettingId::DiffuseTone,
+    SettingId::GrainAmount,
+} };
 
 // Exact, case-sensitive lookups; null when there is no such setting.
 const SettingInfo* findSetting(const char* name);

@@ -96,7 +96,7 @@ TEST(NumberParse, DoublesLikeStrtod)
 
 TEST(NumberParse, NothingReadableIsZero)
 {
-    for (const char* text : {"", ".", "-", "e5", "-.e5", "inf", "nan", "infinity", "0x1p3", " ;5"})
+    for (const char* text : { "", ".", "-", "e5", "-.e5", "inf", "nan", "infinity", "0x1p3", " ;5" })
         EXPECT_EQ(parseDouble(text), 0.0) << text;
     EXPECT_EQ(parseDouble(nullptr), 0.0);
 }
@@ -131,12 +131,12 @@ TEST(NumberRoundTrip, PageValuesSurviveStoring)
 {
     // Clip percentages step 0.01, radii step 0.1: the stored text reads back as the same double.
     for (int step = 0; step <= 3000; ++step) {
-        for (const double value : {step / 100.0, step / 10.0, -step / 100.0}) {
+        for (const double value : { step / 100.0, step / 10.0, -step / 100.0 }) {
             const std::string text = formatDouble(value, kStoredDecimals);
             ASSERT_EQ(parseDouble(text.c_str()), value) << text;
         }
     }
-    for (int32_t value : {0, 1, -1, 4711, -65536, INT32_MAX, INT32_MIN})
+    for (int32_t value : { 0, 1, -1, 4711, -65536, INT32_MAX, INT32_MIN })
         EXPECT_EQ(parseInt(formatInt(value).c_str()), value);
 }
 

@@ -81,12 +81,12 @@ TEST(DocumentSearch, NameDoesNotMatchInsideALongerName)
 
 TEST(DocumentSearch, EntryStartsTheTextOrFollowsASeparator)
 {
-    for (const char* text : {"Gamma=4", "x=1;Gamma=4", "x=1\tGamma=4", "x=1\nGamma=4", "x=1\rGamma=4"}) {
+    for (const char* text : { "Gamma=4", "x=1;Gamma=4", "x=1\tGamma=4", "x=1\nGamma=4", "x=1\rGamma=4" }) {
         ParameterDocument document;
         document.setText(text);
         EXPECT_EQ(readString(document, "Gamma"), "4") << text;
     }
-    for (const char* text : {"xGamma=4;", "x=1 Gamma=4;", "Gamma =4;", "=Gamma=4;", "gamma=4;"}) {
+    for (const char* text : { "xGamma=4;", "x=1 Gamma=4;", "Gamma =4;", "=Gamma=4;", "gamma=4;" }) {
         ParameterDocument document;
         document.setText(text);
         EXPECT_EQ(document.getString("Gamma", nullptr, 0, nullptr), 0) << text;
@@ -216,9 +216,9 @@ TEST(DocumentNormalize, RewritesEachSettingInItsType)
                      "SmoothRadius=-0.25e1;Saturation=-30;");
     document.normalize();
     const std::string text = document.text();
-    for (const char* entry : {"\nHiSharpAmount=12;\n", "\nShadowClip=1.50000000;\n", "\nDiffuseRadius=5.00000000;\n",
-                              "\nGamma=0;\n", "\nDensity=0;\n", "\nSmoothRadius=-2.50000000;\n",
-                              "\nSaturation=-30;\n"})
+    for (const char* entry :
+        { "\nHiSharpAmount=12;\n", "\nShadowClip=1.50000000;\n", "\nDiffuseRadius=5.00000000;\n",
+            "\nGamma=0;\n", "\nDensity=0;\n", "\nSmoothRadius=-2.50000000;\n", "\nSaturation=-30;\n" })
         EXPECT_NE(text.find(entry), std::string::npos) << entry;
 }
 
@@ -228,7 +228,8 @@ TEST(DocumentNormalize, IdentityEntriesComeFirstCutTo127)
     const std::string longName(200, 'n');
     document.setText(("Gamma=3;\nVersion=1.9;\nPlugInName=" + longName + ";\n").c_str());
     document.normalize();
-    const std::string expectedStart = "PlugInName=" + std::string(127, 'n') + ";\nVersion=1.9;\nDynamicEnable=1;\n";
+    const std::string expectedStart
+        = "PlugInName=" + std::string(127, 'n') + ";\nVersion=1.9;\nDynamicEnable=1;\n";
     EXPECT_EQ(std::string(document.text()).substr(0, expectedStart.size()), expectedStart);
 }
 
@@ -254,9 +255,9 @@ TEST(DocumentNormalize, SharpMethodIsKeptOnlyWhenPresent)
     EXPECT_EQ(std::string(document.text()), kCanonicalDefaultsText + "SharpMethod=0;\n");
 
     // Present: kept after the 36, as an integer, wherever it stood.
-    for (const auto& [text, written] : {std::pair{"SharpMethod=1;Gamma=2;", "SharpMethod=1;\n"},
-                                        std::pair{"SharpMethod=1.7;", "SharpMethod=1;\n"},
-                                        std::pair{"SharpMethod=x;", "SharpMethod=0;\n"}}) {
+    for (const auto& [text, written] : { std::pair { "SharpMethod=1;Gamma=2;", "SharpMethod=1;\n" },
+             std::pair { "SharpMethod=1.7;", "SharpMethod=1;\n" },
+             std::pair { "SharpMethod=x;", "SharpMethod=0;\n" } }) {
         ParameterDocument other;
         other.setText(text);
         other.normalize();

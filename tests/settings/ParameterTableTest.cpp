@@ -11,16 +11,15 @@ namespace {
 
 TEST(SettingsTable, DescriptorOrderAndKeys)
 {
-    const std::vector<std::string> expected = {
-        "EnDr DynamicEnable",    "EnCr ColorEnable",      "EnSh SharpEnable",     "EnDf SmoothEnable",
-        "ShLv ShadowLevel",      "ShDt ShadowAmount",     "ShCl ShadowClip",      "ShCt ShadowContrast",
-        "HiLv HilightLevel",     "HiDt HilightAmount",    "HiCl HilightClip",     "HiCt HilightContrast",
-        "AtEx AutoExposure",     "Gmma Gamma",            "Cont Contrast",        "Mono Monochromatic",
-        "AtCr AutoColor",        "Dens Density",          "Satu Saturation",      "HSAm HiSharpAmount",
-        "HSRd HiSharpRadius",    "HSEd HiSharpEdge",      "HSTs HiSharpThreshold", "HSTn HiSharpTonal",
-        "SSAm ShSharpAmount",    "SSRd ShSharpRadius",    "SSEd ShSharpEdge",     "SSTs ShSharpThreshold",
-        "SSTn ShSharpTonal",     "SmAm SmoothAmount",     "SmRd SmoothRadius",    "SmTr SmoothThreshold",
-        "DfAm DiffuseAmount",    "DfRd DiffuseRadius",    "DfTn DiffuseTone",     "GnAm GrainAmount"};
+    const std::vector<std::string> expected = { "EnDr DynamicEnable", "EnCr ColorEnable", "EnSh SharpEnable",
+        "EnDf SmoothEnable", "ShLv ShadowLevel", "ShDt ShadowAmount", "ShCl ShadowClip",
+        "ShCt ShadowContrast", "HiLv HilightLevel", "HiDt HilightAmount", "HiCl HilightClip",
+        "HiCt HilightContrast", "AtEx AutoExposure", "Gmma Gamma", "Cont Contrast", "Mono Monochromatic",
+        "AtCr AutoColor", "Dens Density", "Satu Saturation", "HSAm HiSharpAmount", "HSRd HiSharpRadius",
+        "HSEd HiSharpEdge", "HSTs HiSharpThreshold", "HSTn HiSharpTonal", "SSAm ShSharpAmount",
+        "SSRd ShSharpRadius", "SSEd ShSharpEdge", "SSTs ShSharpThreshold", "SSTn ShSharpTonal",
+        "SmAm SmoothAmount", "SmRd SmoothRadius", "SmTr SmoothThreshold", "DfAm DiffuseAmount",
+        "DfRd DiffuseRadius", "DfTn DiffuseTone", "GnAm GrainAmount" };
     std::vector<std::string> actual;
     for (const SettingId id : kDescriptorOrder)
         actual.push_back(keyText(settingInfo(id).key) + " " + settingInfo(id).name);
@@ -29,14 +28,12 @@ TEST(SettingsTable, DescriptorOrderAndKeys)
 
 TEST(SettingsTable, TerminologyOrderLeavesOutContrast)
 {
-    const std::vector<std::string> expected = {
-        "DynamicEnable", "ColorEnable",   "SharpEnable",      "SmoothEnable",  "ShadowLevel",
-        "ShadowAmount",  "ShadowClip",    "ShadowContrast",   "HilightLevel",  "HilightAmount",
-        "HilightClip",   "HilightContrast", "AutoColor",      "AutoExposure",  "Density",
-        "Saturation",    "Gamma",         "Monochromatic",    "ShSharpAmount", "ShSharpRadius",
-        "ShSharpEdge",   "ShSharpThreshold", "ShSharpTonal",  "HiSharpAmount", "HiSharpRadius",
-        "HiSharpEdge",   "HiSharpThreshold", "HiSharpTonal",  "SmoothAmount",  "SmoothRadius",
-        "SmoothThreshold", "DiffuseAmount", "DiffuseRadius",  "DiffuseTone",   "GrainAmount"};
+    const std::vector<std::string> expected = { "DynamicEnable", "ColorEnable", "SharpEnable", "SmoothEnable",
+        "ShadowLevel", "ShadowAmount", "ShadowClip", "ShadowContrast", "HilightLevel", "HilightAmount",
+        "HilightClip", "HilightContrast", "AutoColor", "AutoExposure", "Density", "Saturation", "Gamma",
+        "Monochromatic", "ShSharpAmount", "ShSharpRadius", "ShSharpEdge", "ShSharpThreshold", "ShSharpTonal",
+        "HiSharpAmount", "HiSharpRadius", "HiSharpEdge", "HiSharpThreshold", "HiSharpTonal", "SmoothAmount",
+        "SmoothRadius", "SmoothThreshold", "DiffuseAmount", "DiffuseRadius", "DiffuseTone", "GrainAmount" };
     std::vector<std::string> actual;
     for (const SettingId id : kTerminologyOrder)
         actual.push_back(settingInfo(id).name);
@@ -76,10 +73,10 @@ TEST(SettingsTable, PageRangesAndSteps)
         const char* name;
         double minimum, maximum, step;
     };
-    for (const Range& r : {Range{"Gamma", -128, 128, 1}, Range{"HiSharpTonal", 128, 255, 1},
-                           Range{"ShSharpTonal", 0, 128, 1}, Range{"DiffuseTone", -100, 100, 1},
-                           Range{"ShadowClip", 0, 20, 0.01}, Range{"SmoothRadius", 0, 30, 0.1},
-                           Range{"DiffuseRadius", 0.1, 15, 0.1}, Range{"GrainAmount", 0, 10, 1}}) {
+    for (const Range& r : { Range { "Gamma", -128, 128, 1 }, Range { "HiSharpTonal", 128, 255, 1 },
+             Range { "ShSharpTonal", 0, 128, 1 }, Range { "DiffuseTone", -100, 100, 1 },
+             Range { "ShadowClip", 0, 20, 0.01 }, Range { "SmoothRadius", 0, 30, 0.1 },
+             Range { "DiffuseRadius", 0.1, 15, 0.1 }, Range { "GrainAmount", 0, 10, 1 } }) {
         const SettingInfo* s = findSetting(r.name);
         ASSERT_NE(s, nullptr) << r.name;
         EXPECT_EQ(s->minimum, r.minimum) << r.name;

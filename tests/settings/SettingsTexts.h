@@ -7,14 +7,14 @@
 namespace quarvel {
 
 // A normalised new document: the 36 settings in canonical order with their defaults.
-inline const std::string kCanonicalDefaultsText =
-    "DynamicEnable=1;\nColorEnable=1;\nSharpEnable=1;\nSmoothEnable=1;\n"
-    "ShadowLevel=0;\nShadowContrast=150;\nShadowAmount=0;\nShadowClip=0.00000000;\n"
-    "HilightLevel=0;\nHilightContrast=150;\nHilightAmount=0;\nHilightClip=0.00000000;\n"
-    "AutoColor=0;\nAutoExposure=0;\nGamma=0;\nDensity=0;\nSaturation=0;\nContrast=0;\nMonochromatic=1;\n"
-    "HiSharpAmount=0;\nHiSharpRadius=1.00000000;\nHiSharpEdge=20;\nHiSharpThreshold=0;\nHiSharpTonal=170;\n"
-    "ShSharpAmount=0;\nShSharpRadius=1.00000000;\nShSharpEdge=20;\nShSharpThreshold=0;\nShSharpTonal=85;\n"
-    "SmoothAmount=0;\nSmoothRadius=1.00000000;\nSmoothThreshold=0;\n"
-    "DiffuseAmount=0;\nDiffuseRadius=5.00000000;\nDiffuseTone=0;\nGrainAmount=0;\n";
+inline const std::string kCanonicalDefaultsText
+    = "DynamicEnable=1;\nColorEnable=1;\nSharpEnable=1;\nSmoothEnable=1;\n"
+      "ShadowLevel=0;\nShadowContrast=150;\nShadowAmount=0;\nShadowClip=0.00000000;\n"
+      "HilightLevel=0;\nHilightContrast=150;\nHilightAmount=0;\nHilightClip=0.00000000;\n"
+      "AutoColor=0;\nAutoExposure=0;\nGamma=0;\nDensity=0;\nSaturation=0;\nContrast=0;\nMonochromatic=1;\n"
+      "HiSharpAmount=0;\nHiSharpRadius=1.00000000;\nHiSharpEdge=20;\nHiSharpThreshold=0;\nHiSharpTonal=170;\n"
+      "ShSharpAmount=0;\nShSharpRadius=1.00000000;\nShSharpEdge=20;\nShSharpThreshold=0;\nShSharpTonal=85;\n"
+      "SmoothAmount=0;\nSmoothRadius=1.00000000;\nSmoothThreshold=0;\n"
+      "DiffuseAmount=0;\nDiffuseRadius=5.00000000;\nDiffuseTone=0;\nGrainAmount=0;\n";
 
 } // namespace quarvel

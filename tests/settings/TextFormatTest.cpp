@@ -1,7 +1,7 @@
 // Preset files: the bytes a save writes, and what a load makes of files written by us, by older
 // versions, by hand, or by nobody in particular.
-#include "settings/ParameterDocument.h"
 #include "settings/TextFormat.h"
+#include "settings/ParameterDocument.h"
 #include "tests/settings/SettingsTexts.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +18,8 @@ class PresetFile : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        path = ::testing::TempDir() + "quarvel-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".qvp";
+        path = ::testing::TempDir() + "quarvel-"
+            + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".qvp";
     }
     void TearDown() override { std::remove(path.c_str()); }
 
@@ -75,8 +75,8 @@ TEST_F(PresetFile, DefaultPresetIsThe39LinesByteForByte)
     int32_t method = 0;
     document.getInt("SharpMethod", &method, 0);
     EXPECT_EQ(document.save(path.c_str()), 1);
-    const std::string expected =
-        withCrLf(kCanonicalDefaultsText + "SharpMethod=0;\nPlugInName=Quarvel;\nVersion=2.0;\n");
+    const std::string expected
+        = withCrLf(kCanonicalDefaultsText + "SharpMethod=0;\nPlugInName=Quarvel;\nVersion=2.0;\n");
     EXPECT_EQ(read(), expected);
     EXPECT_EQ(std::count(expected.begin(), expected.end(), '\n'), 39);
 }
@@ -132,8 +132,7 @@ TEST_F(PresetFile, SmallFilesOfOtherOrigins)
     EXPECT_EQ(loaded("Gamma=5;Gamma=6;"), defaultsWith("Gamma=0;", "Gamma=5;"));
     EXPECT_EQ(loaded("Gamma=5;\tDensity=-3;\t"), loaded("Gamma=5;\nDensity=-3;\n"));
     // A lone CR is kept, and separates entries as well.
-    EXPECT_EQ(loaded("Gamma=5\rDensity=-3;"),
-              defaultsWith("Gamma=0;\nDensity=0;", "Gamma=5;\nDensity=-3;"));
+    EXPECT_EQ(loaded("Gamma=5\rDensity=-3;"), defaultsWith("Gamma=0;\nDensity=0;", "Gamma=5;\nDensity=-3;"));
     EXPECT_EQ(loaded("SharpMethod=1;\r\n"), kCanonicalDefaultsText + "SharpMethod=1;\n");
 }
 
