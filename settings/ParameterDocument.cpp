@@ -343,9 +343,14 @@ void ParameterDocument::normalize()
     clearText();
 
     for (const char* identity : { kPlugInNameEntry, kVersionEntry }) {
+        // The identity values are plain words. One that runs on past a line end or tab (its ";"
+        // missing) is cut there, so that no setting's name can hide inside it and be found
+        // there instead of in its own entry on the next read.
         char value[kIdentityValueLength + 1] = {};
-        if (source.getString(identity, value, kIdentityValueLength, ""))
+        if (source.getString(identity, value, kIdentityValueLength, nullptr)) {
+            value[std::strcspn(value, "\t\n\r")] = 0;
             setString(identity, value);
+        }
     }
     for (const SettingInfo& setting : kSettings) {
         if (setting.scope == SettingScope::Extra && !source.getString(setting.name, nullptr, 0, nullptr))

@@ -233,15 +233,24 @@ TEST(DocumentNormalize, IdentityEntriesComeFirstCutTo127)
     EXPECT_EQ(std::string(document.text()).substr(0, expectedStart.size()), expectedStart);
 }
 
-TEST(DocumentNormalize, IdentityValueWithoutTerminatorTakesInTheReadDefault)
+TEST(DocumentNormalize, AnIdentityValueWithoutItsTerminatorHidesNoSetting)
 {
-    // Reading PlugInName from the source copy appends its empty default there, and the
-    // unterminated Version value runs on into it.
+    // "Version" runs on to the end, and "PlugInName" runs on over a line end into what looks
+    // like a setting: both are cut at the line end, so Gamma is read from its own entry.
     ParameterDocument document;
     document.setText("Version=2.0\n");
     document.normalize();
-    const std::string expectedStart = "Version=2.0\nPlugInName=;\nDynamicEnable=1;\n";
+    const std::string expectedStart = "Version=2.0;\nDynamicEnable=1;\n";
     EXPECT_EQ(std::string(document.text()).substr(0, expectedStart.size()), expectedStart);
+
+    document.setText("PlugInName=\nGamma=-4;Gamma=7;");
+    document.normalize();
+    int32_t gamma = 0;
+    EXPECT_EQ(document.getInt("Gamma", &gamma, 0), 1);
+    EXPECT_EQ(gamma, -4) << "the first Gamma of the source";
+    const std::string once = document.text();
+    document.normalize();
+    EXPECT_EQ(document.text(), once) << "a normalised text is a fixed point";
 }
 
 TEST(DocumentNormalize, SharpMethodIsKeptOnlyWhenPresent)
