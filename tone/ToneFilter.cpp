@@ -4,25 +4,79 @@
 
 namespace quarvel {
 
+ToneFilter::ToneFilter()
+{
+    for (auto& table : toneTable)
+        for (int i = 0; i < 256; ++i)
+            table[i] = uint8_t(i);
+    setLumaWeights(0.299, 0.587, 0.114);
+}
+
+void ToneFilter::setLumaWeights(double w0, double w1, double w2)
+{
+    lumaWeight[0] = static_cast<int32_t>(w0 * 1024.0 + 0.5);
+    lumaWeight[1] = static_cast<int32_t>(w1 * 1024.0 + 0.5);
+    lumaWeight[2] = static_cast<int32_t>(w2 * 1024.0 + 0.5);
+}
+
 uint32_t ToneFilter::progressStep(int32_t rows)
 {
     const uint32_t step = (uint32_t(rows < 0 ? 0 : rows) + 10u) / 20u;
     return step == 0 ? 1u : step;
 }
 
+int32_t ToneFilter::computeContrastSpan() const
+{
+    if (Contrast < 1)
+        return 0;
+    // 41 and above have no band of their own (the divisor would be 0 or negative): they get the
+    // widest one, that of 40.
+    if (Contrast > 40)
+        return 128;
+    const int32_t d = 41 - Contrast;
+    return (d / 2 + 128) / d;
+}
+
 void ToneFilter::readParameters(ParameterStore& parameters)
 {
+    parameters.getInt("ShadowLevel", &ShadowLevel, 0);
+    parameters.getInt("ShadowContrast", &ShadowContrast, 150);
+    parameters.getInt("ShadowAmount", &ShadowAmount, 0);
+    parameters.getDouble("ShadowClip", &ShadowClip, 0.0);
+    parameters.getInt("HilightLevel", &HilightLevel, 0);
+    parameters.getInt("HilightContrast", &HilightContrast, 150);
+    parameters.getInt("HilightAmount", &HilightAmount, 0);
+    parameters.getDouble("HilightClip", &HilightClip, 0.0);
+    parameters.getInt("AutoColor", &AutoColor, 0);
+    parameters.getInt("AutoExposure", &AutoExposure, 0);
+    parameters.getInt("Density", &Density, 0);
+    parameters.getInt("Saturation", &Saturation, 0);
+    parameters.getInt("Contrast", &Contrast, 0);
+    parameters.getInt("Gamma", &Gamma, 0);
+    parameters.getInt("Monochromatic", &Monochromatic, 1);
     parameters.getInt("DynamicEnable", &DynamicEnable, 1);
     parameters.getInt("ColorEnable", &ColorEnable, 1);
     parameters.getInt("SharpEnable", &SharpEnable, 1);
     parameters.getInt("SmoothEnable", &SmoothEnable, 1);
+    buildTables();
 }
 
 int ToneFilter::analyze(const ImageBuffer& image)
 {
+    const int64_t rowLength = int64_t(image.bits >> 3) * image.cols * image.channels;
     cancel_ = reportProgress(kProgressPoll, 0, 0);
-    for (int32_t y = 0; y < image.rows && cancel_ == 0; ++y)
+    // Three bytes are read at every pixel; a narrower layout has nothing to count.
+    if (image.channels < 3 || image.data == nullptr)
+        return cancel_;
+    for (int32_t y = 0; y < image.rows && cancel_ == 0; ++y) {
+        const uint8_t* row = image.row(y);
+        for (int64_t x = 0; x + 2 < rowLength; x += image.channels) {
+            imageHistogram.add(0, row[x], 1);
+            imageHistogram.add(1, row[x + 1], 1);
+            imageHistogram.add(2, row[x + 2], 1);
+        }
         cancel_ = reportProgress(kProgressPoll, 0, 0);
+    }
     return cancel_;
 }
 
@@ -30,19 +84,52 @@ int ToneFilter::process(ImageBuffer& image, ParameterStore* parameters)
 {
     if (parameters)
         readParameters(*parameters);
+    else
+        buildTables();
     cancel_ = reportProgress(kProgressPoll, 0, 0);
     const uint32_t step = progressStep(image.rows);
-    if (DynamicEnable != 0 || ColorEnable != 0) {
+    int32_t done = 0;
+    const bool tonePass = DynamicEnable != 0 || ColorEnable != 0;
+    if (tonePass && image.channels >= 3 && image.data != nullptr) {
+        // Red always weighs 0.299 and blue 0.114, whichever way round the bytes are.
+        if (image.order == kOrderBGR)
+            setLumaWeights(0.114, 0.587, 0.299);
+        else
+            setLumaWeights(0.299, 0.587, 0.114);
         cancel_ = reportProgress(kProgressBegin, 0, 0);
-        int32_t done = 0;
+        contrastSpan = computeContrastSpan();
+        prepareFastPath();
         for (int32_t y = 0; y < image.rows && cancel_ == 0; ++y) {
+            uint8_t* row = image.row(y);
+            if (useReferenceKernel) {
+                for (int32_t x = 0; x < image.cols; ++x)
+                    mapPixel(row + int64_t(x) * image.channels);
+            } else {
+                mapPixels(row, image.cols, image.channels);
+            }
             if (uint32_t(y) % step == 0) {
                 done += 5;
                 cancel_ = reportProgress(kProgressStep, done, 0);
             }
         }
     }
-    cancel_ = reportProgress(kProgressEnd, 0, 0);
+    if (cancel_ == 0 && (SharpEnable != 0 || SmoothEnable != 0))
+        cancel_ = runDetailStages(image, parameters, tonePass ? done : 0);
+    return sendEnd();
+}
+
+int ToneFilter::sendEnd()
+{
+    // A run stopped earlier stays stopped whatever the end report answers.
+    const int atEnd = reportProgress(kProgressEnd, 0, 0);
+    if (cancel_ == 0)
+        cancel_ = atEnd;
+    return cancel_;
+}
+
+int ToneFilter::runDetailStages(ImageBuffer&, ParameterStore*, int32_t)
+{
+    // The sharpening, smoothing and glow stages join the run here.
     return cancel_;
 }
 

@@ -1,8 +1,13 @@
-// The tone filter: the one filter the controller runs. Its pass over the image reports about
-// twenty steps of 5, so that the stage contributes 100 to the progress bar.
+// The tone filter: the one filter the controller runs. It turns the Dynamic Range and Color
+// settings into per-level tables built from a histogram of the unprocessed image, maps every
+// pixel through them with integer arithmetic only, and then hands the image to the detail
+// stages. Its pass reports about twenty steps of 5, so that it contributes 100 to the progress
+// bar.
 #pragma once
 
 #include "control/ImageFilter.h"
+#include "tone/ChannelHistogram.h"
+#include "tone/LinearToneCurve.h"
 
 #include <cstdint>
 
@@ -10,22 +15,77 @@ namespace quarvel {
 
 class ToneFilter : public ImageFilter {
 public:
-    ToneFilter() = default;
+    ToneFilter();
     int analyze(const ImageBuffer& image) override;
     int process(ImageBuffer& image, ParameterStore* parameters) override;
     const char* name() const override { return "Quillmarsh"; }
 
+    // Copies the settings (fallbacks for missing ones) and rebuilds the tables from them.
     void readParameters(ParameterStore& parameters);
+    // The auto-colour curves and the tone tables, from the settings and the image histogram.
+    void buildTables();
+    // The reference mapping of one pixel's bytes 0, 1, 2 in place.
+    void mapPixel(uint8_t* pixel) const;
+    // Weights scaled by 1024 and rounded: (0.299, 0.587, 0.114) gives 306, 601, 117.
+    void setLumaWeights(double w0, double w1, double w2);
+    // Half-width of the contrast band for the current `Contrast`.
+    int32_t computeContrastSpan() const;
+
+    // Maps `count` pixels `channels` bytes apart, with a loop chosen for the stages that apply.
+    // Gives exactly the bytes of mapPixel; valid after the tone pass has prepared it.
+    void mapPixels(uint8_t* first, int32_t count, int32_t channels) const;
+    // Readies mapPixels for the current tables, weights and span.
+    void prepareFastPath();
 
     // Rows between two step reports. Images of fewer than ten rows report after every row.
     static uint32_t progressStep(int32_t rows);
 
+    uint8_t toneTable[3][256];
+    LinearToneCurve colorCurve[3];
+    ChannelHistogram imageHistogram;
+    int32_t contrastSpan = 0;
+
+    int32_t ShadowAmount = 0;
+    int32_t ShadowLevel = 0;
+    int32_t ShadowContrast = 150;
+    double ShadowClip = 0.0;
+    int32_t HilightAmount = 0;
+    int32_t HilightLevel = 0;
+    int32_t HilightContrast = 150;
+    double HilightClip = 0.0;
+    int32_t AutoColor = 0;
+    int32_t AutoExposure = 0;
+    int32_t Gamma = 0;
+    int32_t Density = 0;
+    int32_t Saturation = 0;
+    int32_t Contrast = 0;
+    int32_t Monochromatic = 1;
     int32_t DynamicEnable = 1;
     int32_t ColorEnable = 1;
     int32_t SharpEnable = 1;
     int32_t SmoothEnable = 1;
 
+    int32_t lumaWeight[3] = {0, 0, 0};
+
+    // Runs the plain mapPixel loop instead of the specialised one (for comparisons).
+    bool useReferenceKernel = false;
+
 private:
+    // The detail stages after the tone pass; `progressBase` is where the progress bar stands.
+    int sendEnd();
+    int runDetailStages(ImageBuffer& image, ParameterStore* parameters, int32_t progressBase);
+
+    struct FastPath {
+        // Curve then tone table, per channel; the curve alone; both weighted by the channel's
+        // luminance weight.
+        uint8_t tone[3][256];
+        uint8_t curve[3][256];
+        int32_t weightedTone[3][256];
+        int32_t weightedCurve[3][256];
+        int kernel = 0;
+    };
+
+    FastPath fast_;
     int cancel_ = 0;
 };
 

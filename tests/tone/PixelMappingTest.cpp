@@ -1,0 +1,202 @@
+#include "tone/ToneFilter.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace quarvel {
+namespace {
+
+using Pixel = std::array<int, 3>;
+
+// A filter with identity tables and the weights of a blue-green-red buffer.
+ToneFilter& neutral(ToneFilter& f)
+{
+    f.DynamicEnable = 0;
+    f.ColorEnable = 0;
+    f.buildTables();
+    f.setLumaWeights(0.114, 0.587, 0.299);
+    return f;
+}
+
+Pixel mapOne(ToneFilter& f, Pixel in)
+{
+    f.contrastSpan = f.computeContrastSpan();
+    uint8_t p[4] = {uint8_t(in[0]), uint8_t(in[1]), uint8_t(in[2]), 77};
+    f.mapPixel(p);
+    EXPECT_EQ(p[3], 77); // byte 3 is never touched
+    return {p[0], p[1], p[2]};
+}
+
+TEST(PixelMapping, LumaWeightsFollowTheByteOrder)
+{
+    ToneFilter f;
+    EXPECT_EQ(f.lumaWeight[0], 306);
+    EXPECT_EQ(f.lumaWeight[1], 601);
+    EXPECT_EQ(f.lumaWeight[2], 117);
+    f.setLumaWeights(0.114, 0.587, 0.299);
+    EXPECT_EQ(f.lumaWeight[0], 117);
+    EXPECT_EQ(f.lumaWeight[2], 306);
+}
+
+TEST(PixelMapping, SaturationScalesTheDistanceFromLuminance)
+{
+    ToneFilter f;
+    neutral(f).ColorEnable = 1;
+    f.Saturation = 16;
+    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{20, 95, 170}));
+    f.Saturation = -32;
+    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{109, 109, 109}));
+    f.Saturation = -1000; // held at -32
+    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{109, 109, 109}));
+}
+
+TEST(PixelMapping, DensityScalesTheDistanceBelowThePeak)
+{
+    ToneFilter f;
+    neutral(f).ColorEnable = 1;
+    f.Density = 16;
+    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{0, 75, 150}));
+    EXPECT_EQ(mapOne(f, {10, 10, 10}), (Pixel{10, 10, 10}));
+    EXPECT_EQ(mapOne(f, {150, 100, 50}), (Pixel{150, 75, 0}));
+    f.Density = -32;
+    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{150, 150, 150}));
+    f.Density = std::numeric_limits<int32_t>::max(); // the clamp holds every channel in 0..peak
+    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{0, 0, 150}));
+    f.Density = std::numeric_limits<int32_t>::min();
+    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{150, 150, 150}));
+}
+
+TEST(PixelMapping, DensityTiesKeepChannelTwoInTheMiddle)
+{
+    ToneFilter f;
+    neutral(f).ColorEnable = 1;
+    f.Density = 32; // distances doubled
+    // Channels 0 and 1 tie at the peak: channel 0 is taken as the larger.
+    EXPECT_EQ(mapOne(f, {100, 100, 80}), (Pixel{100, 100, 60}));
+    // Channel 2 ties the smallest: it stays the middle one, and both move alike.
+    EXPECT_EQ(mapOne(f, {100, 60, 60}), (Pixel{100, 20, 20}));
+}
+
+TEST(PixelMapping, ContrastBand)
+{
+    ToneFilter f;
+    neutral(f).DynamicEnable = 1;
+    f.Contrast = 40; // span 128
+    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{26, 82, 171}));
+    EXPECT_EQ(mapOne(f, {0, 128, 255}), (Pixel{0, 128, 255}));
+    f.Contrast = 20; // span 6
+    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{48, 96, 156}));
+    EXPECT_EQ(mapOne(f, {0, 128, 255}), (Pixel{0, 128, 255}));
+    f.Contrast = -7; // span 0 leaves every level
+    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{50, 100, 150}));
+    f.Contrast = 41; // no band of its own: that of 40
+    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{26, 82, 171}));
+    f.Contrast = 1000000;
+    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{26, 82, 171}));
+}
+
+TEST(PixelMapping, ContrastSpanRoundsTheBandWidth)
+{
+    ToneFilter f;
+    const std::pair<int32_t, int32_t> spans[] = {{1, 3},  {20, 6},   {30, 12},  {39, 64}, {40, 128},
+                                                 {41, 128}, {0, 0}, {-5, 0}, {std::numeric_limits<int32_t>::min(), 0}};
+    for (auto [contrast, span] : spans) {
+        f.Contrast = contrast;
+        EXPECT_EQ(f.computeContrastSpan(), span) << contrast;
+    }
+}
+
+TEST(PixelMapping, PreserveOriginalColourMovesOnlyTheLuminance)
+{
+    ToneFilter f;
+    neutral(f).DynamicEnable = 1;
+    for (auto& table : f.toneTable)
+        for (int i = 0; i < 256; ++i)
+            table[i] = uint8_t(std::min(2 * i, 255));
+    f.Monochromatic = 0;
+    EXPECT_EQ(mapOne(f, {40, 60, 80}), (Pixel{80, 120, 160}));
+    f.Monochromatic = 1;
+    EXPECT_EQ(mapOne(f, {40, 60, 80}), (Pixel{104, 124, 144}));
+}
+
+TEST(PixelMapping, AutoColourActsOnlyThroughTheToneStage)
+{
+    ToneFilter f;
+    for (int i = 40; i <= 200; ++i)
+        for (uint8_t c = 0; c < 3; ++c)
+            f.imageHistogram.add(c, uint8_t(i), 100);
+    f.AutoColor = 1;
+    f.DynamicEnable = 1;
+    f.ColorEnable = 0;
+    f.buildTables();
+    f.Monochromatic = 0;
+    EXPECT_EQ(mapOne(f, {41, 41, 199}), (Pixel{21, 21, 227}));
+    f.DynamicEnable = 0;
+    f.ColorEnable = 1;
+    EXPECT_EQ(mapOne(f, {41, 41, 199}), (Pixel{41, 41, 199}));
+}
+
+TEST(PixelMapping, BothGroupsOffLeaveThePixel)
+{
+    ToneFilter f;
+    neutral(f);
+    f.Saturation = 30;
+    f.Contrast = 30;
+    f.Density = 10;
+    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{50, 100, 150}));
+}
+
+// The specialised loops against the reference, over every combination of stages, with settings
+// inside and far outside the page ranges.
+TEST(PixelMapping, SpecialisedLoopsMatchTheReference)
+{
+    std::mt19937 random(20261207);
+    std::uniform_int_distribution<int> byte(0, 255);
+    const int32_t wild[] = {0, 1, -1, 5, 20, -20, 40, 41, 100, -100, 5000, std::numeric_limits<int32_t>::max(),
+                            std::numeric_limits<int32_t>::min()};
+    std::uniform_int_distribution<size_t> pick(0, std::size(wild) - 1);
+    std::uniform_int_distribution<int32_t> inRange(-60, 60);
+
+    for (int trial = 0; trial < 300; ++trial) {
+        ToneFilter f;
+        const int channels = 3 + trial % 2;
+        const int32_t count = 1 + trial * 7 % 97;
+        std::vector<uint8_t> pixels(size_t(count) * size_t(channels));
+        for (auto& b : pixels)
+            b = uint8_t(byte(random));
+        for (int32_t n = 0; n < count; ++n)
+            for (uint8_t c = 0; c < 3; ++c)
+                f.imageHistogram.add(c, pixels[size_t(n * channels + c)], 1);
+
+        const bool far = trial % 3 == 0;
+        auto value = [&] { return far ? wild[pick(random)] : inRange(random); };
+        f.DynamicEnable = trial & 1;
+        f.ColorEnable = (trial >> 1) & 1;
+        f.Monochromatic = (trial >> 2) & 1;
+        f.Density = (trial >> 3) & 1 ? value() : 0;
+        f.Saturation = (trial >> 4) & 1 ? value() : 0;
+        f.Contrast = (trial >> 5) & 1 ? value() : 0;
+        f.AutoColor = (trial >> 6) & 1;
+        f.ShadowAmount = value();
+        f.HilightAmount = value();
+        f.ShadowLevel = value();
+        f.Gamma = value();
+        f.buildTables();
+        f.setLumaWeights(0.114, 0.587, 0.299);
+        f.contrastSpan = f.computeContrastSpan();
+        f.prepareFastPath();
+
+        std::vector<uint8_t> reference = pixels;
+        for (int32_t n = 0; n < count; ++n)
+            f.mapPixel(&reference[size_t(n * channels)]);
+        f.mapPixels(pixels.data(), count, channels);
+        ASSERT_EQ(pixels, reference) << "trial " << trial;
+    }
+}
+
+} // namespace
+} // namespace quarvel

@@ -1,0 +1,217 @@
+// The tone pass over the pixels: the reference mapping of one pixel, and loops specialised per
+// run for the stages that apply, which must give exactly its bytes.
+#include "tone/ToneFilter.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+namespace quarvel {
+
+namespace {
+
+constexpr int32_t clampTo(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : v > hi ? hi : v; }
+
+// Each channel's distance below the largest one scaled by (density + 32) / 32, never below 0.
+// Ties keep channel 2 in the middle.
+inline void applyDensity(int32_t level[3], int32_t density)
+{
+    int mn = 1;
+    int mx = 0;
+    if (level[0] < level[1]) {
+        mn = 0;
+        mx = 1;
+    }
+    int md = 2;
+    if (level[2] < level[mn]) {
+        md = mn;
+        mn = 2;
+    }
+    if (level[2] > level[mx]) {
+        md = mx;
+        mx = 2;
+    }
+    const int32_t m = level[mx];
+    // 64-bit: a scripted density of any size scales the distance without overflow before the
+    // clamp brings it back into 0..m.
+    const int64_t f = int64_t(density) + 32;
+    const auto scaled = [m, f](int32_t v) {
+        const int64_t d = ((int64_t(m) - v) * f + 16) >> 5;
+        return int32_t(std::min<int64_t>(std::max<int64_t>(d, 0), m));
+    };
+    const int32_t dMin = scaled(level[mn]);
+    const int32_t dMid = scaled(level[md]);
+    level[mn] = m - dMin;
+    level[md] = m - dMid;
+}
+
+inline void applySaturation(int32_t level[3], int32_t luma, int32_t saturation)
+{
+    const int32_t y = (luma + 512) >> 10;
+    const int32_t s = clampTo(saturation, -32, 32) + 32;
+    for (int c = 0; c < 3; ++c)
+        level[c] = y - (((y - level[c]) * s + 16) >> 5);
+}
+
+// Levels inside 128 +- span follow v / 5 + v^2 / 160; outside it the factor is held at the
+// band's edge.
+inline int32_t applyContrast(int32_t v, int32_t span)
+{
+    const int32_t t = clampTo(v, 128 - span, 128 + span);
+    const int32_t u = (t * v + 64) >> 7;
+    return (2 * (v + 4 * u) + 5) / 10;
+}
+
+} // namespace
+
+void ToneFilter::mapPixel(uint8_t* pixel) const
+{
+    int32_t level[3];
+    int32_t luma;
+    const int32_t* w = lumaWeight;
+    if (DynamicEnable != 0) {
+        int32_t a[3];
+        int32_t t[3];
+        for (int c = 0; c < 3; ++c) {
+            a[c] = colorCurve[c].lookup(pixel[c]);
+            t[c] = toneTable[c][a[c]];
+        }
+        luma = w[0] * t[0] + w[1] * t[1] + w[2] * t[2];
+        if (Monochromatic == 0) {
+            for (int c = 0; c < 3; ++c)
+                level[c] = t[c];
+        } else {
+            const int32_t d = (luma - (w[0] * a[0] + w[1] * a[1] + w[2] * a[2]) + 512) >> 10;
+            for (int c = 0; c < 3; ++c)
+                level[c] = a[c] + d;
+        }
+    } else {
+        for (int c = 0; c < 3; ++c)
+            level[c] = pixel[c];
+        luma = w[0] * level[0] + w[1] * level[1] + w[2] * level[2];
+    }
+    if (ColorEnable != 0) {
+        if (Density != 0)
+            applyDensity(level, Density);
+        if (Saturation != 0)
+            applySaturation(level, luma, Saturation);
+    }
+    if (DynamicEnable != 0 && Contrast != 0)
+        for (int c = 0; c < 3; ++c)
+            level[c] = applyContrast(level[c], contrastSpan);
+    for (int c = 0; c < 3; ++c)
+        pixel[c] = uint8_t(clampTo(level[c], 0, 255));
+}
+
+namespace {
+
+enum KernelBits : int {
+    kDynamic = 1,
+    kMonochromatic = 2,
+    kDensity = 4,
+    kSaturation = 8,
+    kContrast = 16,
+};
+
+struct Tables {
+    const uint8_t (*tone)[256];
+    const uint8_t (*curve)[256];
+    const int32_t (*weightedTone)[256];
+    const int32_t (*weightedCurve)[256];
+    const int32_t* weight;
+    int32_t density;
+    int32_t saturation;
+    int32_t span;
+};
+
+template <int K>
+void mapLoop(const Tables& tb, uint8_t* p, int32_t count, int32_t channels)
+{
+    constexpr bool dynamic = (K & kDynamic) != 0;
+    constexpr bool mono = (K & kMonochromatic) != 0;
+    for (int32_t n = 0; n < count; ++n, p += channels) {
+        const uint8_t b0 = p[0], b1 = p[1], b2 = p[2];
+        int32_t level[3];
+        int32_t luma = 0;
+        if constexpr (dynamic && mono) {
+            luma = tb.weightedTone[0][b0] + tb.weightedTone[1][b1] + tb.weightedTone[2][b2];
+            const int32_t d =
+                (luma - (tb.weightedCurve[0][b0] + tb.weightedCurve[1][b1] + tb.weightedCurve[2][b2]) + 512) >>
+                10;
+            level[0] = tb.curve[0][b0] + d;
+            level[1] = tb.curve[1][b1] + d;
+            level[2] = tb.curve[2][b2] + d;
+        } else if constexpr (dynamic) {
+            level[0] = tb.tone[0][b0];
+            level[1] = tb.tone[1][b1];
+            level[2] = tb.tone[2][b2];
+            if constexpr ((K & kSaturation) != 0)
+                luma = tb.weightedTone[0][b0] + tb.weightedTone[1][b1] + tb.weightedTone[2][b2];
+        } else {
+            level[0] = b0;
+            level[1] = b1;
+            level[2] = b2;
+            if constexpr ((K & kSaturation) != 0)
+                luma = tb.weight[0] * b0 + tb.weight[1] * b1 + tb.weight[2] * b2;
+        }
+        if constexpr ((K & kDensity) != 0)
+            applyDensity(level, tb.density);
+        if constexpr ((K & kSaturation) != 0)
+            applySaturation(level, luma, tb.saturation);
+        if constexpr ((K & kContrast) != 0)
+            for (int c = 0; c < 3; ++c)
+                level[c] = applyContrast(level[c], tb.span);
+        p[0] = uint8_t(clampTo(level[0], 0, 255));
+        p[1] = uint8_t(clampTo(level[1], 0, 255));
+        p[2] = uint8_t(clampTo(level[2], 0, 255));
+    }
+}
+
+using Loop = void (*)(const Tables&, uint8_t*, int32_t, int32_t);
+
+template <int... K>
+constexpr auto makeLoops(std::integer_sequence<int, K...>)
+{
+    return std::array<Loop, sizeof...(K)>{&mapLoop<K>...};
+}
+
+constexpr auto kLoops = makeLoops(std::make_integer_sequence<int, 32>{});
+
+} // namespace
+
+void ToneFilter::prepareFastPath()
+{
+    for (int c = 0; c < 3; ++c) {
+        for (int32_t b = 0; b < 256; ++b) {
+            const int32_t a = colorCurve[c].lookup(b);
+            fast_.curve[c][b] = uint8_t(a);
+            fast_.tone[c][b] = toneTable[c][a];
+            fast_.weightedCurve[c][b] = lumaWeight[c] * a;
+            fast_.weightedTone[c][b] = lumaWeight[c] * toneTable[c][a];
+        }
+    }
+    int kernel = 0;
+    if (DynamicEnable != 0) {
+        kernel |= kDynamic;
+        if (Monochromatic != 0)
+            kernel |= kMonochromatic;
+        if (Contrast != 0)
+            kernel |= kContrast;
+    }
+    if (ColorEnable != 0) {
+        if (Density != 0)
+            kernel |= kDensity;
+        if (Saturation != 0)
+            kernel |= kSaturation;
+    }
+    fast_.kernel = kernel;
+}
+
+void ToneFilter::mapPixels(uint8_t* first, int32_t count, int32_t channels) const
+{
+    const Tables tables{fast_.tone,  fast_.curve, fast_.weightedTone, fast_.weightedCurve,
+                        lumaWeight, Density,     Saturation,         contrastSpan};
+    kLoops[size_t(fast_.kernel)](tables, first, count, channels);
+}
+
+} // namespace quarvel
