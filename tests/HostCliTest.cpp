@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -230,6 +231,108 @@ TEST(HostCli, SamplePhotosComeBackWithTheirPixels)
         EXPECT_EQ(result.iccProfile, original.iccProfile);
         std::remove(out.c_str());
     }
+}
+
+// Grey levels whose shadow-only mapping is worked out by hand: with Shadow Amount 50 the levels
+// 0, 16, 32, 64, 128, 192, 255 become 0, 30, 57, 100, 160, 204, 255, in either colour mode.
+TEST(HostCli, ShadowAmountMapsGreyLevelsAsWorkedOut)
+{
+    const int levels[] = {0, 16, 32, 64, 128, 192, 255};
+    const int mapped[] = {0, 30, 57, 100, 160, 204, 255};
+    ImageFile image;
+    image.width = 7;
+    image.height = 6;
+    image.channels = 3;
+    image.bitsPerSample = 8;
+    image.pixels.resize(image.rowBytes() * 6);
+    for (size_t n = 0; n < image.pixels.size(); ++n)
+        image.pixels[n] = uint8_t(levels[(n / 3) % 7]);
+    const std::string in = tempPath("grey.png");
+    const std::string out = tempPath("out.png");
+    writeOrFail(in, image);
+    for (const char* mono : {"0", "1"}) {
+        std::string errors;
+        ASSERT_EQ(runHost(std::string("-q --set ShadowAmount=50 --set Monochromatic=") + mono + " " + quoted(in) + " " +
+                              quoted(out),
+                          &errors),
+                  0)
+            << errors;
+        ImageFile result;
+        std::string error;
+        ASSERT_TRUE(readImageFile(out, result, error)) << error;
+        for (size_t n = 0; n < result.pixels.size(); ++n)
+            ASSERT_EQ(result.pixels[n], mapped[(n / 3) % 7]) << "sample " << n << ", Monochromatic " << mono;
+    }
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+}
+
+struct PhotoStats {
+    double darkMean = 0;   // mean luminance of the pixels that were dark in the original
+    double brightMean = 0; // ... and of those that were bright
+    double chroma = 0;     // mean distance of the channels from their mean
+};
+
+// Statistics of `image` over the pixels that `original` has dark (luminance < 60) or bright (> 190).
+PhotoStats statsOf(const ImageFile& image, const ImageFile& original)
+{
+    PhotoStats stats;
+    size_t dark = 0, bright = 0, all = 0;
+    const size_t step = size_t(original.channels);
+    for (size_t n = 0; n + 2 < original.pixels.size(); n += step) {
+        const uint8_t* o = &original.pixels[n];
+        const uint8_t* p = &image.pixels[n];
+        const double before = 0.299 * o[0] + 0.587 * o[1] + 0.114 * o[2];
+        const double after = 0.299 * p[0] + 0.587 * p[1] + 0.114 * p[2];
+        if (before < 60) {
+            stats.darkMean += after;
+            ++dark;
+        } else if (before > 190) {
+            stats.brightMean += after;
+            ++bright;
+        }
+        const double mean = (p[0] + p[1] + p[2]) / 3.0;
+        stats.chroma += std::abs(p[0] - mean) + std::abs(p[1] - mean) + std::abs(p[2] - mean);
+        ++all;
+    }
+    stats.darkMean /= double(dark ? dark : 1);
+    stats.brightMean /= double(bright ? bright : 1);
+    stats.chroma /= double(all ? all : 1);
+    return stats;
+}
+
+TEST(HostCli, BundledPresetsDoWhatTheirNamesSay)
+{
+    const std::string in = std::string(QUARVEL_SAMPLES_DIR) + "/coffee.png";
+    ImageFile original;
+    std::string error;
+    ASSERT_TRUE(readImageFile(in, original, error)) << error;
+    const PhotoStats base = statsOf(original, original);
+
+    auto run = [&](const char* preset) {
+        const std::string out = tempPath("preset.png");
+        std::string errors;
+        const std::string file = std::string(QUARVEL_PRESETS_DIR) + "/" + preset + ".qvp";
+        EXPECT_EQ(runHost("-q --preset " + quoted(file) + " " + quoted(in) + " " + quoted(out), &errors), 0) << errors;
+        ImageFile result;
+        EXPECT_TRUE(readImageFile(out, result, error)) << error;
+        std::remove(out.c_str());
+        return statsOf(result, original);
+    };
+    const PhotoStats lift = run("Lift Shadows");
+    EXPECT_GT(lift.darkMean, base.darkMean + 8);
+    EXPECT_NEAR(lift.brightMean, base.brightMean, 6);
+
+    const PhotoStats backlit = run("Backlit Subject");
+    EXPECT_GT(backlit.darkMean, lift.darkMean);
+    EXPECT_LT(backlit.brightMean, base.brightMean + 6);
+
+    const PhotoStats tame = run("Tame Highlights");
+    EXPECT_LT(tame.brightMean, base.brightMean - 8);
+    EXPECT_NEAR(tame.darkMean, base.darkMean, 3);
+
+    const PhotoStats punchy = run("Punchy Color");
+    EXPECT_GT(punchy.chroma, base.chroma * 1.2);
 }
 
 } // namespace

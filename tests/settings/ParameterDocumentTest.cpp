@@ -288,3 +288,43 @@ TEST(DocumentNormalize, IsIdempotent)
 
 } // namespace
 } // namespace quarvel
+
+#if defined(QUARVEL_PRESETS_DIR)
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace quarvel {
+namespace {
+
+std::string fileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// The bundled presets must be exactly what the document's own save writes, so that a preset a
+// user saves over one of them, on any build, compares equal.
+TEST(BundledPresets, AreTheDocumentsOwnSavedForm)
+{
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(QUARVEL_PRESETS_DIR)) {
+        if (entry.path().extension() != ".qvp")
+            continue;
+        ++count;
+        SCOPED_TRACE(entry.path().string());
+        ParameterDocument doc;
+        ASSERT_EQ(doc.load(entry.path().string().c_str()), 1);
+        const std::string copy = ::testing::TempDir() + "quarvel-preset-copy.qvp";
+        ASSERT_EQ(doc.save(copy.c_str()), 1);
+        EXPECT_EQ(fileBytes(copy), fileBytes(entry.path().string()));
+        std::remove(copy.c_str());
+    }
+    EXPECT_GE(count, 4);
+}
+
+} // namespace
+} // namespace quarvel
+#endif
