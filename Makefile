@@ -26,12 +26,14 @@ native: bootstrap
 
 build: windows native
 
+DEMO_PRESET := presets/bundled/Lift Shadows.qvp
+
 demo: build
 	@mkdir -p out
 	@for f in $(SAMPLES); do \
 	  name=$$(basename $$f); stem=$${name%.*}; \
-	  echo "quarvel-host $$f -> out/$$stem.png"; \
-	  build/native/bin/quarvel-host $$f out/$$stem.png || exit 1; \
+	  echo "quarvel-host --preset '$(DEMO_PRESET)' $$f -> out/$$stem.png"; \
+	  build/native/bin/quarvel-host -q --preset "$(DEMO_PRESET)" $$f out/$$stem.png || exit 1; \
 	done
 	@echo "Done. The plug-in modules are build/win32/bin/quarvel.8bf and build/win64/bin/quarvel64.8bf."
 
