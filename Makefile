@@ -5,7 +5,7 @@
 JOBS ?= $(shell nproc)
 SAMPLES := $(wildcard samples/*.png samples/*.jpg)
 
-.PHONY: all demo test build bootstrap native windows clean
+.PHONY: all demo test bench build bootstrap native windows clean
 
 all: build
 
@@ -42,6 +42,10 @@ test: build
 	cmake --build --preset native-asan -j $(JOBS)
 	ctest --preset native -j $(JOBS)
 	ctest --preset native-asan -j $(JOBS)
+
+# Timings, not tests: run on a quiet machine.
+bench: native
+	build/native/bin/quarvel-bench
 
 clean:
 	rm -rf build out
