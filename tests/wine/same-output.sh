@@ -1,8 +1,9 @@
 #!/bin/sh
-# same-output.sh win32|win64 PREFIX WINDOWS-HOST NATIVE-HOST SAMPLES-DIR WORK-DIR
-# The Windows module and the native core must produce the same pixels for the same image.
+# same-output.sh win32|win64 PREFIX WINDOWS-HOST NATIVE-HOST SAMPLES-DIR WORK-DIR [PRESETS-DIR]
+# The Windows module and the native core must produce the same pixels for the same image, with
+# the default settings and with every preset.
 set -eu
-arch=$1 prefix=$2 winhost=$3 nativehost=$4 samples=$5 work=$6
+arch=$1 prefix=$2 winhost=$3 nativehost=$4 samples=$5 work=$6 presets=${7:-}
 case $work in /*) ;; *) work=$(pwd)/$work ;; esac
 here=$(cd "$(dirname "$0")" && pwd)
 rm -rf "$work"
@@ -17,16 +18,26 @@ for image in "$samples"/*.png "$samples"/*.jpg; do
         *.png) cp "$image" "$work/$name" ;;
         *) name=$stem.input.png; convert "$image" "$work/$name" ;;
     esac
-    "$nativehost" -q "$work/$name" "$work/$stem.native.png"
-    # Wine's drive Z: is the Unix root.
-    "$here/run-wine.sh" "$arch" "$prefix" "$winhost" -q "Z:$work/$name" "Z:$work/$stem.windows.png" \
-        </dev/null >/dev/null
-    differing=$(compare -metric AE "$work/$stem.native.png" "$work/$stem.windows.png" null: 2>&1 || true)
-    if [ "$differing" != "0" ]; then
-        echo "$name: native and $arch outputs differ in $differing pixels" >&2
-        status=1
-    else
-        echo "$name: identical"
-    fi
+    for preset in "" "$presets"/*.qvp; do
+        [ -z "$preset" ] || [ -f "$preset" ] || continue
+        tag=$(basename "${preset:-default}" .qvp | tr ' ' '_')
+        native=$work/$stem.$tag.native.png windows=$work/$stem.$tag.windows.png
+        if [ -n "$preset" ]; then
+            "$nativehost" -q --preset "$preset" "$work/$name" "$native"
+            # Wine's drive Z: is the Unix root.
+            "$here/run-wine.sh" "$arch" "$prefix" "$winhost" -q --preset "Z:$preset" "Z:$work/$name" \
+                "Z:$windows" </dev/null >/dev/null
+        else
+            "$nativehost" -q "$work/$name" "$native"
+            "$here/run-wine.sh" "$arch" "$prefix" "$winhost" -q "Z:$work/$name" "Z:$windows" </dev/null >/dev/null
+        fi
+        differing=$(compare -metric AE "$native" "$windows" null: 2>&1 || true)
+        if [ "$differing" != "0" ]; then
+            echo "$name ($tag): native and $arch outputs differ in $differing pixels" >&2
+            status=1
+        else
+            echo "$name ($tag): identical"
+        fi
+    done
 done
 exit $status

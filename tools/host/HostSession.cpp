@@ -230,11 +230,17 @@ HandleProcs* hostHandleProcs() { return &gHandleProcs; }
 ReadDescriptorProcs* hostReadDescriptorProcs() { return &gReadProcs; }
 WriteDescriptorProcs* hostWriteDescriptorProcs() { return &gWriteProcs; }
 
+namespace {
+uint64_t gDescriptorsMade = 0;
+}
+
 Handle newDescriptorHandle(const Descriptor& descriptor)
 {
     Handle h = newHandle(0);
-    if (h)
+    if (h) {
         descriptors()[h] = descriptor;
+        ++gDescriptorsMade;
+    }
     return h;
 }
 
@@ -402,7 +408,9 @@ SessionResult HostSession::run(HostImage& image)
     disposeDescriptorHandle(descriptorParameters_.descriptor);
     descriptorParameters_.descriptor =
         options_.hasDescriptor ? newDescriptorHandle(options_.descriptor) : nullptr;
-    const Handle handedOver = descriptorParameters_.descriptor;
+    // The plug-in disposes the descriptor it was given before it writes its own, so the new
+    // handle may well reuse the old one's address: only a count tells that a new one was made.
+    const uint64_t madeBefore = gDescriptorsMade;
     descriptorParameters_.playInfo = options_.showDialog ? plugInDialogDisplay : plugInDialogDontDisplay;
     descriptorParameters_.recordInfo = plugInDialogOptional;
 
@@ -427,7 +435,7 @@ SessionResult HostSession::run(HostImage& image)
         int16_t finishResult = noErr;
         call(filterSelectorFinish, finishResult);
         const Handle now = descriptorParameters_.descriptor;
-        if (const Descriptor* recorded = now != handedOver ? descriptorOf(now) : nullptr) {
+        if (const Descriptor* recorded = gDescriptorsMade != madeBefore ? descriptorOf(now) : nullptr) {
             outcome.recorded = true;
             outcome.recordedDescriptor = *recorded;
         }
