@@ -33,6 +33,8 @@ public:
     int reportProgress(int stage, int32_t done, int32_t total);
 
     ProcessingControllerBase* owner = nullptr;
+    // Set with a stop that came from a buffer which could not be allocated, not from a report.
+    bool outOfMemory = false;
 
 protected:
     ImageFilter() = default;

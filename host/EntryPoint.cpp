@@ -108,9 +108,12 @@ void StartFilter(FilterContext& context)
             if (showDialog) {
                 runWithDialog(context, *controller, hostOut);
             } else {
+                // A stopped run leaves a half-processed image: it never goes back to the host.
                 if (controller->runDirect(&context.workBuffer))
-                    context.result = userCanceledErr;
-                if (context.result != userCanceledErr)
+                    context.result = controller->filter && controller->filter->outOfMemory
+                                         ? int16_t(memFullErr)
+                                         : int16_t(userCanceledErr);
+                else
                     context.transferImage(hostOut, context.workBuffer);
             }
             WriteScriptParameters(context);

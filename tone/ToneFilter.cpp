@@ -1,5 +1,6 @@
 #include "tone/ToneFilter.h"
 
+#include "detail/DetailFilter.h"
 #include "settings/ParameterStore.h"
 
 namespace quarvel {
@@ -86,6 +87,7 @@ int ToneFilter::process(ImageBuffer& image, ParameterStore* parameters)
         readParameters(*parameters);
     else
         buildTables();
+    outOfMemory = false;
     cancel_ = reportProgress(kProgressPoll, 0, 0);
     const uint32_t step = progressStep(image.rows);
     int32_t done = 0;
@@ -127,10 +129,18 @@ int ToneFilter::sendEnd()
     return cancel_;
 }
 
-int ToneFilter::runDetailStages(ImageBuffer&, ParameterStore*, int32_t)
+int ToneFilter::runDetailStages(ImageBuffer& image, ParameterStore* parameters, int32_t progressBase)
 {
-    // The sharpening, smoothing and glow stages join the run here.
-    return cancel_;
+    DetailFilter detail;
+    detail.progressBase = progressBase;
+    if (image.order == kOrderBGR)
+        detail.setLumaWeights(0.114, 0.587, 0.299);
+    else
+        detail.setLumaWeights(0.299, 0.587, 0.114);
+    detail.owner = owner;
+    const int stopped = detail.process(image, parameters);
+    outOfMemory = outOfMemory || detail.outOfMemory;
+    return stopped;
 }
 
 } // namespace quarvel

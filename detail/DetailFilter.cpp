@@ -1,0 +1,142 @@
+#include "detail/DetailFilter.h"
+
+#include "settings/ParameterStore.h"
+
+#include <cstring>
+#include <new>
+
+namespace quarvel {
+
+DetailFilter::DetailFilter()
+{
+    setLumaWeights(0.299, 0.587, 0.114);
+}
+
+DetailFilter::~DetailFilter() = default;
+
+void DetailFilter::setLumaWeights(double w0, double w1, double w2)
+{
+    lumaWeight[0] = static_cast<int32_t>(w0 * 1024.0 + 0.5);
+    lumaWeight[1] = static_cast<int32_t>(w1 * 1024.0 + 0.5);
+    lumaWeight[2] = static_cast<int32_t>(w2 * 1024.0 + 0.5);
+}
+
+void DetailFilter::readParameters(ParameterStore& parameters)
+{
+    int32_t edge = 0;
+    parameters.getInt("SharpEnable", &sharpEnable, 1);
+    parameters.getInt("SmoothEnable", &smoothEnable, 1);
+    parameters.getInt("SharpMethod", &sharpMethod, 0);
+    parameters.getInt("HiSharpAmount", &hiAmount, 0);
+    parameters.getDouble("HiSharpRadius", &hiRadius, 1.0);
+    parameters.getInt("HiSharpThreshold", &hiThreshold, 0);
+    parameters.getInt("HiSharpEdge", &edge, 20);
+    hiEdgeDivisor = 40 - int64_t(edge);
+    parameters.getInt("HiSharpTonal", &hiTonal, 170);
+    parameters.getInt("ShSharpAmount", &shAmount, 0);
+    parameters.getDouble("ShSharpRadius", &shRadius, 1.0);
+    parameters.getInt("ShSharpThreshold", &shThreshold, 0);
+    parameters.getInt("ShSharpEdge", &edge, 20);
+    shEdgeDivisor = 40 - int64_t(edge);
+    parameters.getInt("ShSharpTonal", &shTonal, 85);
+    parameters.getInt("SmoothAmount", &smoothAmount, 0);
+    parameters.getDouble("SmoothRadius", &smoothRadius, 1.0);
+    parameters.getInt("SmoothThreshold", &smoothThreshold, 0);
+    parameters.getInt("DiffuseAmount", &diffuseAmount, 0);
+    parameters.getDouble("DiffuseRadius", &diffuseRadius, 5.0);
+    parameters.getInt("DiffuseTone", &diffuseTone, 0);
+    parameters.getInt("GrainAmount", &grainAmount, 0);
+    hiBandBase = 85;
+    shBandBase = 85;
+}
+
+uint32_t DetailFilter::progressStep(int passes, int32_t rows)
+{
+    const uint64_t indices = uint64_t(passes < 0 ? 0 : passes) * uint64_t(rows < 0 ? 0 : rows);
+    const uint64_t step = (indices + 50u) / 100u;
+    // Short images would give 0: they tick at every index instead.
+    return step == 0 ? 1u : uint32_t(step);
+}
+
+void DetailFilter::setTonalBands()
+{
+    hiTonalSum = 3 * int64_t(hiTonal);
+    shTonalSum = 3 * int64_t(shTonal);
+    shBand = 3 * int64_t(shBandBase);
+    if (shBand + shTonalSum > hiTonalSum)
+        shBand = hiTonalSum - shTonalSum;
+    hiBand = 3 * int64_t(hiBandBase);
+    if (hiTonalSum - hiBand < shTonalSum)
+        hiBand = hiTonalSum - shTonalSum;
+}
+
+bool DetailFilter::allocateWorkBuffer(int32_t rows, int32_t cols)
+{
+    const size_t bytes = size_t(rows < 0 ? 0 : rows) * size_t(cols < 0 ? 0 : cols) * 3u + 3u;
+    if (work_ && workBytes_ == bytes)
+        return true;
+    // A later image of another size gets a buffer of its own size, never an overrun.
+    work_.reset();
+    workBytes_ = 0;
+    work_.reset(new (std::nothrow) uint8_t[bytes]);
+    if (!work_)
+        return false;
+    workBytes_ = bytes;
+    std::memset(work_.get() + bytes - 3, 0, 3);
+    return true;
+}
+
+void DetailFilter::failAllocation()
+{
+    outOfMemory = true;
+    cancel = 1;
+}
+
+void DetailFilter::tick(int64_t i)
+{
+    if (uint64_t(i) % progressStepSize != 0)
+        return;
+    ++progressCounter;
+    cancel = reportProgress(kProgressStep, progressCounter, 0);
+}
+
+int DetailFilter::process(ImageBuffer& image, ParameterStore* parameters)
+{
+    if (parameters)
+        readParameters(*parameters);
+    outOfMemory = false;
+    const bool usable = image.data != nullptr && image.channels >= 3 && image.bits == 8 &&
+                        image.rows > 0 && image.cols > 0;
+    const bool allocated = usable && allocateWorkBuffer(image.rows, image.cols);
+
+    const bool sharpen = sharpEnable != 0 && (sharpMethod == 0 ? shAmount > 0 : (hiAmount > 0 || shAmount > 0));
+    const bool smooth = smoothEnable != 0 && smoothAmount > 0;
+    const bool diffuse = smoothEnable != 0 && (diffuseAmount != 0 || grainAmount != 0);
+    const int passes = 3 * (int(sharpen) + int(smooth) + int(diffuse));
+
+    progressCounter = progressBase;
+    progressStepSize = progressStep(passes, image.rows);
+    reportProgress(kProgressBegin, 0, 0);
+    cancel = reportProgress(kProgressPoll, 0, 0);
+    if (!usable)
+        return cancel;
+    if (!allocated) {
+        failAllocation();
+        return cancel;
+    }
+    try {
+        if (sharpen) {
+            setTonalBands();
+            sharpenStage(image);
+        }
+        if (smooth && cancel == 0)
+            smoothStage(image);
+        if (diffuse && cancel == 0)
+            diffuseGrainStage(image);
+    } catch (const std::bad_alloc&) {
+        failAllocation();
+    }
+    return cancel;
+}
+
+} // namespace quarvel

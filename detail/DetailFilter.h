@@ -1,0 +1,90 @@
+// The detail filter: sharpening, smoothing, then diffusion glow and grain, each an in-place pass
+// over the 8-bit working image that combines it with a blurred copy in one shared work buffer.
+// The tone filter runs it after its own pass; its step reports continue the tone filter's count,
+// one tick at every `step`-th outer index of every pass, so that its stages add about 100.
+#pragma once
+
+#include "control/ImageFilter.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace quarvel {
+
+class ToneCurve;
+
+class DetailFilter : public ImageFilter {
+public:
+    DetailFilter();
+    ~DetailFilter() override;
+    // The cancel flag: nonzero when a report asked to stop, or when a buffer could not be had
+    // (then `outOfMemory` is set too).
+    int process(ImageBuffer& image, ParameterStore* parameters) override;
+    const char* name() const override { return "RizEzadedi"; }
+
+    // Weights scaled by 1024 and rounded, for channel bytes 0, 1, 2.
+    void setLumaWeights(double w0, double w1, double w2);
+    void readParameters(ParameterStore& parameters);
+
+    // Outer-loop indices between two ticks for a run of `passes` passes over `rows` rows; at
+    // least 1.
+    static uint32_t progressStep(int passes, int32_t rows);
+
+    // The blurred first three channels of `image` into the work buffer, optionally passed
+    // through `curve` on the way out. Ticks and obeys the cancel flag.
+    void blurIntoWorkBuffer(const ImageBuffer& image, double radius, const ToneCurve* curve = nullptr);
+    void sharpenStage(ImageBuffer& image);
+    void smoothStage(ImageBuffer& image);
+    void diffuseGrainStage(ImageBuffer& image);
+    // The tonal sums and bands that the highlight/shadow method blends over.
+    void setTonalBands();
+
+    // Makes a work buffer for images of this size (and frees one of any other size).
+    bool allocateWorkBuffer(int32_t rows, int32_t cols);
+    const uint8_t* workBuffer() const { return work_.get(); }
+
+    int32_t progressBase = 0;
+    int32_t sharpEnable = 1;
+    int32_t smoothEnable = 1;
+    int32_t sharpMethod = 0;
+    int32_t hiAmount = 0;
+    double hiRadius = 1.0;
+    int64_t hiEdgeDivisor = 20;
+    int32_t hiThreshold = 0;
+    int32_t hiTonal = 170;
+    int32_t hiBandBase = 85;
+    int32_t shAmount = 0;
+    double shRadius = 1.0;
+    int64_t shEdgeDivisor = 20;
+    int32_t shThreshold = 0;
+    int32_t shTonal = 85;
+    int32_t shBandBase = 85;
+    int32_t smoothAmount = 0;
+    double smoothRadius = 1.0;
+    int32_t smoothThreshold = 0;
+    int32_t diffuseAmount = 0;
+    double diffuseRadius = 5.0;
+    int32_t diffuseTone = 0;
+    int32_t grainAmount = 0;
+    // In channel-sum units; 64 bits because scripted tonal levels may be anything.
+    int64_t hiTonalSum = 0;
+    int64_t shTonalSum = 0;
+    int64_t hiBand = 0;
+    int64_t shBand = 0;
+    int32_t progressCounter = 0;
+    uint32_t progressStepSize = 1;
+    int32_t lumaWeight[3] = {0, 0, 0};
+    int cancel = 0;
+    bool outOfMemory = false;
+
+private:
+    // The end of one outer iteration `i` of a pass.
+    void tick(int64_t i);
+    // Stops the run for want of memory.
+    void failAllocation();
+
+    std::unique_ptr<uint8_t[]> work_;
+    size_t workBytes_ = 0;
+};
+
+} // namespace quarvel
