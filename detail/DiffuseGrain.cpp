@@ -2,7 +2,7 @@
 // or darkened through a tone curve when a tone is set; grain then darkens about one pixel in
 // three by a fixed number of levels in every channel.
 #include "detail/DetailFilter.h"
-#include "detail/GrainRandom.h"
+#include "detail/DiffuseGrain.h"
 #include "detail/PixelMath.h"
 #include "tone/LinearToneCurve.h"
 
@@ -42,17 +42,29 @@ uint32_t grainSeed()
     return uint32_t(uint64_t(std::time(nullptr)));
 }
 
+int64_t glowAmount(int32_t diffuseAmount)
+{
+    return (int64_t(diffuseAmount) * 11520 + 5000) / 10000;
+}
+
+void buildGlowCurve(LinearToneCurve& curve, int32_t tone)
+{
+    curve.reset();
+    if (tone == 0)
+        return;
+    // The curve clamps points into 0..255; 64 bits keep the negation of the smallest int32 defined.
+    const int64_t x = tone > 0 ? 255 - int64_t(tone) : -int64_t(tone);
+    curve.addPoint(int32_t(std::clamp<int64_t>(x, -1, 256)), tone > 0 ? 255 : 0);
+}
+
 void DetailFilter::diffuseGrainStage(ImageBuffer& image)
 {
-    const int64_t amount = (int64_t(diffuseAmount) * 11520 + 5000) / 10000;
+    const int64_t amount = glowAmount(diffuseAmount);
     std::optional<LinearToneCurve> curve;
     if (amount > 0) {
         if (diffuseTone != 0) {
             curve.emplace();
-            // The curve clamps its points into 0..255; 64 bits keep −INT32_MIN defined.
-            const int64_t tone = diffuseTone;
-            const int64_t x = tone > 0 ? 255 - tone : -tone;
-            curve->addPoint(int32_t(std::clamp<int64_t>(x, -1, 256)), tone > 0 ? 255 : 0);
+            buildGlowCurve(*curve, diffuseTone);
         }
         blurIntoWorkBuffer(image, diffuseRadius, curve ? &*curve : nullptr);
     }

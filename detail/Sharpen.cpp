@@ -2,21 +2,32 @@
 // the highlight/shadow method two parameter sets crossfaded by the blurred pixel's channel sum.
 #include "detail/DetailFilter.h"
 #include "detail/PixelMath.h"
+#include "detail/Sharpen.h"
 
 #include <algorithm>
 
 namespace quarvel {
 namespace {
 
-struct SharpSet {
-    int64_t amount;
-    int64_t edgeDivisor;
-    int64_t threshold;
-};
-
 int64_t bandMix(int64_t hi, int64_t wHi, int64_t hiBand, int64_t sh, int64_t wSh, int64_t shBand)
 {
     return (hi * wHi + hiBand / 2) / hiBand + (sh * wSh + shBand / 2) / shBand;
+}
+
+} // namespace
+
+SharpSet chooseSharpSet(int64_t level, const TonalBands& bands, const SharpSet& highlight, const SharpSet& shadow)
+{
+    if (level > bands.hiSum)
+        return highlight;
+    if (level <= bands.shSum)
+        return shadow;
+    // Both bands are at least 1 here: they shrink to hiSum − shSum, never below.
+    const int64_t wSh = std::max<int64_t>(0, bands.shBand - (level - bands.shSum));
+    const int64_t wHi = std::max<int64_t>(0, bands.hiBand - (bands.hiSum - level));
+    return SharpSet{bandMix(highlight.amount, wHi, bands.hiBand, shadow.amount, wSh, bands.shBand),
+                    bandMix(highlight.edgeDivisor, wHi, bands.hiBand, shadow.edgeDivisor, wSh, bands.shBand),
+                    bandMix(highlight.threshold, wHi, bands.hiBand, shadow.threshold, wSh, bands.shBand)};
 }
 
 void sharpenPixel(uint8_t* pixel, const uint8_t* blurred, const SharpSet& set)
@@ -38,12 +49,11 @@ void sharpenPixel(uint8_t* pixel, const uint8_t* blurred, const SharpSet& set)
     }
 }
 
-} // namespace
-
 void DetailFilter::sharpenStage(ImageBuffer& image)
 {
     const SharpSet shadow{percentTo128ths(shAmount), shEdgeDivisor, shThreshold};
     const SharpSet highlight{percentTo128ths(hiAmount), hiEdgeDivisor, hiThreshold};
+    const TonalBands bands{hiTonalSum, shTonalSum, hiBand, shBand};
     // The highlight set has no radius of its own: one blur serves both sets.
     blurIntoWorkBuffer(image, shRadius);
 
@@ -56,21 +66,9 @@ void DetailFilter::sharpenStage(ImageBuffer& image)
         for (int32_t x = 0; x < image.cols; ++x, pixel += image.channels, blurred += 3) {
             if (sharpMethod == 0) {
                 sharpenPixel(pixel, blurred, shadow);
-                continue;
-            }
-            const int64_t level = int64_t(blurred[0]) + blurred[1] + blurred[2];
-            if (level > hiTonalSum) {
-                sharpenPixel(pixel, blurred, highlight);
-            } else if (level > shTonalSum) {
-                const int64_t wSh = std::max<int64_t>(0, shBand - (level - shTonalSum));
-                const int64_t wHi = std::max<int64_t>(0, hiBand - (hiTonalSum - level));
-                const SharpSet mixed{
-                    bandMix(highlight.amount, wHi, hiBand, shadow.amount, wSh, shBand),
-                    bandMix(highlight.edgeDivisor, wHi, hiBand, shadow.edgeDivisor, wSh, shBand),
-                    bandMix(highlight.threshold, wHi, hiBand, shadow.threshold, wSh, shBand)};
-                sharpenPixel(pixel, blurred, mixed);
             } else {
-                sharpenPixel(pixel, blurred, shadow);
+                const int64_t level = int64_t(blurred[0]) + blurred[1] + blurred[2];
+                sharpenPixel(pixel, blurred, chooseSharpSet(level, bands, highlight, shadow));
             }
         }
         tick(y);

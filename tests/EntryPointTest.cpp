@@ -98,9 +98,10 @@ TEST_F(EntryPoint, StartWritesEveryKindOfImageBackUnchanged)
         EXPECT_TRUE(host.outputEqualsInput());
         EXPECT_TRUE(rectsCleared(host.record));
         // Read and write-back poll 3 times each (before row 0, after rows 20 and 40); the direct
-        // run polls at its start, at begin, at each of 23 steps (every 2nd of 45 rows) and at end.
-        EXPECT_EQ(host.polls, 3 + 26 + 3);
-        EXPECT_EQ(host.progressCalls, 25) << "the host's bar: begin, 23 steps, end";
+        // run polls at its start, at begin, at each of 23 steps (every 2nd of 45 rows) and at end;
+        // the detail stages, on but with nothing to do, poll at their begin and once more.
+        EXPECT_EQ(host.polls, 3 + 26 + 2 + 3);
+        EXPECT_EQ(host.progressCalls, 26) << "the host's bar: begin, 23 steps, detail begin, end";
     }
 }
 

@@ -366,11 +366,13 @@ TEST(HostCli, ARecordedActionReplaysToTheSameImageAndRecordsTheSameKeys)
     EXPECT_NE(recorded.find("\"ShCl\": \"1.5\""), std::string::npos) << recorded;
     EXPECT_NE(recorded.find("\"HiCl\": \"0.00000000\""), std::string::npos) << recorded;
     EXPECT_NE(recorded.find("\"Gmma\": \"0\""), std::string::npos) << recorded;
-    EXPECT_EQ(recorded.find("SMth"), std::string::npos);
+    // The detail stages read the sharpening method, which stores its default, so it is recorded
+    // after the 36 and a replay cannot pick up another method from earlier settings.
+    EXPECT_NE(recorded.find("\"SMth\": \"0\""), std::string::npos) << recorded;
     size_t keys = 0;
     for (size_t at = recorded.find("\": \""); at != std::string::npos; at = recorded.find("\": \"", at + 1))
         ++keys;
-    EXPECT_EQ(keys, 36u);
+    EXPECT_EQ(keys, 37u);
 
     // The sharpening method, which the descriptor did not carry before, now does.
     ASSERT_EQ(runHost("-q --set SharpMethod=1 --record " + quoted(first) + " " + quoted(in) + " " + quoted(out1)), 0);

@@ -2,6 +2,7 @@
 
 #include "control/ProcessingController.h"
 #include "settings/ParameterDocument.h"
+#include "tests/support/RecordingOwner.h"
 
 #include <gtest/gtest.h>
 
@@ -10,30 +11,6 @@
 
 namespace quarvel {
 namespace {
-
-struct Report {
-    int stage;
-    int32_t done;
-    bool operator==(const Report& o) const { return stage == o.stage && done == o.done; }
-};
-
-// An owner that records the filter's reports and can ask it to stop at the n-th step.
-class RecordingOwner : public ProcessingControllerBase {
-public:
-    ImageFilter* createFilter() override { return nullptr; }
-    DialogView* createDialog() override { return nullptr; }
-    ParameterStore* createParameters() override { return nullptr; }
-    int onProgress(ImageFilter*, int stage, int32_t done, int32_t) override
-    {
-        reports.push_back({stage, done});
-        if (stage == kProgressStep && ++steps == stopAtStep)
-            return 1;
-        return 0;
-    }
-    std::vector<Report> reports;
-    int steps = 0;
-    int stopAtStep = -1;
-};
 
 struct TestImage {
     TestImage(int32_t rows, int32_t cols, uint32_t seed = 1) : pixels(size_t(rows) * size_t(cols) * 4)

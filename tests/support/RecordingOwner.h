@@ -1,0 +1,41 @@
+// An owner for filters under test: records every progress report and can ask the filter to stop
+// at the n-th step report.
+#pragma once
+
+#include "control/ProcessingController.h"
+
+#include <vector>
+
+namespace quarvel {
+
+struct Report {
+    int stage;
+    int32_t done;
+    bool operator==(const Report& o) const { return stage == o.stage && done == o.done; }
+};
+
+class RecordingOwner : public ProcessingControllerBase {
+public:
+    ImageFilter* createFilter() override { return nullptr; }
+    DialogView* createDialog() override { return nullptr; }
+    ParameterStore* createParameters() override { return nullptr; }
+    int onProgress(ImageFilter*, int stage, int32_t done, int32_t) override
+    {
+        reports.push_back({stage, done});
+        if (stage == kProgressStep && ++steps == stopAtStep)
+            return 1;
+        return 0;
+    }
+    int count(int stage) const
+    {
+        int n = 0;
+        for (const Report& r : reports)
+            n += r.stage == stage ? 1 : 0;
+        return n;
+    }
+    std::vector<Report> reports;
+    int steps = 0;
+    int stopAtStep = -1;
+};
+
+} // namespace quarvel
