@@ -271,6 +271,8 @@ struct PhotoStats {
     double darkMean = 0;   // mean luminance of the pixels that were dark in the original
     double brightMean = 0; // ... and of those that were bright
     double chroma = 0;     // mean distance of the channels from their mean
+    double edges = 0;      // mean luminance step between horizontal neighbours: fine detail
+    double mean = 0;       // mean luminance
 };
 
 // Statistics of `image` over the pixels that `original` has dark (luminance < 60) or bright (> 190).
@@ -293,8 +295,15 @@ PhotoStats statsOf(const ImageFile& image, const ImageFile& original)
         }
         const double mean = (p[0] + p[1] + p[2]) / 3.0;
         stats.chroma += std::abs(p[0] - mean) + std::abs(p[1] - mean) + std::abs(p[2] - mean);
+        stats.mean += after;
+        if ((n / step + 1) % size_t(original.width) != 0) {
+            const uint8_t* q = p + step;
+            stats.edges += std::abs(after - (0.299 * q[0] + 0.587 * q[1] + 0.114 * q[2]));
+        }
         ++all;
     }
+    stats.edges /= double(all ? all : 1);
+    stats.mean /= double(all ? all : 1);
     stats.darkMean /= double(dark ? dark : 1);
     stats.brightMean /= double(bright ? bright : 1);
     stats.chroma /= double(all ? all : 1);
@@ -333,6 +342,49 @@ TEST(HostCli, BundledPresetsDoWhatTheirNamesSay)
 
     const PhotoStats punchy = run("Punchy Color");
     EXPECT_GT(punchy.chroma, base.chroma * 1.2);
+
+    const PhotoStats crisp = run("Crisp Detail");
+    EXPECT_GT(crisp.edges, base.edges * 1.3);
+    EXPECT_NEAR(crisp.mean, base.mean, 3);
+
+    const PhotoStats glow = run("Soft Glow");
+    EXPECT_LT(glow.edges, base.edges * 0.8);
+    EXPECT_GT(glow.mean, base.mean + 3);
+
+    const PhotoStats portrait = run("Portrait Smooth");
+    EXPECT_LT(portrait.edges, base.edges * 0.9);
+    EXPECT_NEAR(portrait.chroma, base.chroma, base.chroma * 0.1) << "smoothing keeps the colours";
+}
+
+TEST(HostCli, FilmGrainDarkensAboutAThirdOfThePixels)
+{
+    const std::string in = std::string(QUARVEL_SAMPLES_DIR) + "/chelsea.png";
+    const std::string preset = std::string(QUARVEL_PRESETS_DIR) + "/Film Grain.qvp";
+    const std::string grained = tempPath("grain.png"), clean = tempPath("clean.png");
+    std::string errors;
+    ASSERT_EQ(runHost("-q --preset " + quoted(preset) + " " + quoted(in) + " " + quoted(grained), &errors), 0) << errors;
+    ASSERT_EQ(runHost("-q --preset " + quoted(preset) + " --set GrainAmount=0 " + quoted(in) + " " + quoted(clean), &errors), 0)
+        << errors;
+    ImageFile a, b;
+    std::string error;
+    ASSERT_TRUE(readImageFile(grained, a, error)) << error;
+    ASSERT_TRUE(readImageFile(clean, b, error)) << error;
+    size_t darker = 0, other = 0;
+    for (size_t n = 0; n + 2 < a.pixels.size(); n += size_t(a.channels)) {
+        bool grain = true, same = true;
+        for (int c = 0; c < 3; ++c) {
+            const int want = std::max(0, b.pixels[n + size_t(c)] - 6);
+            grain = grain && a.pixels[n + size_t(c)] == want;
+            same = same && a.pixels[n + size_t(c)] == b.pixels[n + size_t(c)];
+        }
+        darker += grain && !same ? 1 : 0;
+        other += grain || same ? 0 : 1;
+    }
+    const double pixels = double(a.pixels.size() / size_t(a.channels));
+    EXPECT_NEAR(double(darker) / pixels, 1.0 / 3.0, 0.02);
+    EXPECT_EQ(other, 0u) << "every pixel is either untouched or 6 levels darker in every channel";
+    std::remove(grained.c_str());
+    std::remove(clean.c_str());
 }
 
 } // namespace

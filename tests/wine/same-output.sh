@@ -1,13 +1,19 @@
 #!/bin/sh
 # same-output.sh win32|win64 PREFIX WINDOWS-HOST NATIVE-HOST SAMPLES-DIR WORK-DIR [PRESETS-DIR]
 # The Windows module and the native core must produce the same pixels for the same image, with
-# the default settings and with every preset.
+# the default settings, with every preset, and with every group of settings on at once.
 set -eu
+# Grain follows the clock unless told otherwise; both builds must draw the same pattern.
+export QUARVEL_GRAIN_SEED=20261207
 arch=$1 prefix=$2 winhost=$3 nativehost=$4 samples=$5 work=$6 presets=${7:-}
 case $work in /*) ;; *) work=$(pwd)/$work ;; esac
 here=$(cd "$(dirname "$0")" && pwd)
 rm -rf "$work"
 mkdir -p "$work"
+everything=$work/everything.qvp
+printf '%s;\r\n' ShadowAmount=30 HilightAmount=20 AutoColor=1 Saturation=10 Contrast=12 SharpMethod=1 \
+    HiSharpAmount=150 ShSharpAmount=100 ShSharpRadius=1.5 ShSharpThreshold=4 SmoothAmount=50 \
+    SmoothThreshold=3 DiffuseAmount=30 DiffuseTone=-20 GrainAmount=4 >"$everything"
 status=0
 for image in "$samples"/*.png "$samples"/*.jpg; do
     [ -f "$image" ] || continue
@@ -18,7 +24,7 @@ for image in "$samples"/*.png "$samples"/*.jpg; do
         *.png) cp "$image" "$work/$name" ;;
         *) name=$stem.input.png; convert "$image" "$work/$name" ;;
     esac
-    for preset in "" "$presets"/*.qvp; do
+    for preset in "" "$everything" "$presets"/*.qvp; do
         [ -z "$preset" ] || [ -f "$preset" ] || continue
         tag=$(basename "${preset:-default}" .qvp | tr ' ' '_')
         native=$work/$stem.$tag.native.png windows=$work/$stem.$tag.windows.png

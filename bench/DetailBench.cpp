@@ -1,0 +1,242 @@
+// Timings of the detail engine on the same 24-megapixel working buffer as the tone timings: the
+// kernel builder, the separable blur at each radius class, every stage on its own, and the whole
+// detail run with all stages on.
+#include "core/ImageBuffer.h"
+#include "detail/BlurBuilder.h"
+#include "detail/DetailFilter.h"
+#include "settings/ParameterDocument.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using quarvel::BlurKernel;
+using quarvel::DetailFilter;
+using quarvel::ImageBuffer;
+using quarvel::ParameterDocument;
+
+constexpr int32_t kRows = 4000;
+constexpr int32_t kCols = 6000;
+constexpr double kMegapixels = double(kRows) * double(kCols) / 1e6;
+constexpr size_t kBytes = size_t(kRows) * size_t(kCols) * size_t(quarvel::kWorkChannels);
+
+// The same recipe as the tone timings, so both sets of figures describe one image: gradients for
+// a full spread of levels, fixed-seed noise so that neighbours differ and the blur and the edge
+// bounds see real local contrast rather than flat runs.
+const std::vector<uint8_t>& sourcePixels()
+{
+    static const std::vector<uint8_t> pixels = [] {
+        std::vector<uint8_t> p(kBytes);
+        uint32_t seed = 0x2545F491u;
+        size_t i = 0;
+        for (int32_t y = 0; y < kRows; ++y) {
+            for (int32_t x = 0; x < kCols; ++x) {
+                const int32_t gx = x * 255 / (kCols - 1);
+                const int32_t gy = y * 255 / (kRows - 1);
+                const int32_t base[3] = {gx, gy, (gx + gy) / 2};
+                for (int c = 0; c < 3; ++c) {
+                    seed = seed * 1664525u + 1013904223u;
+                    const int32_t noise = int32_t(seed >> 27) - 16;
+                    const int32_t v = base[c] + noise;
+                    p[i++] = uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+                }
+                p[i++] = 0;
+            }
+        }
+        return p;
+    }();
+    return pixels;
+}
+
+ImageBuffer describe(uint8_t* data)
+{
+    ImageBuffer image;
+    image.data = data;
+    image.rows = kRows;
+    image.cols = kCols;
+    image.channels = quarvel::kWorkChannels;
+    image.bits = quarvel::kWorkBits;
+    image.order = quarvel::kOrderBGR;
+    return image;
+}
+
+void setRate(benchmark::State& state)
+{
+    state.counters["MP/s"] =
+        benchmark::Counter(kMegapixels * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+// Grain draws from a generator seeded by the clock unless told otherwise; a fixed seed keeps the
+// pattern of darkened pixels, and so the branch history, the same from run to run. A seed given
+// by whoever runs the benchmark is left alone.
+void fixGrainSeed()
+{
+    setenv("QUARVEL_GRAIN_SEED", "1", 0);
+}
+
+void BM_BuildBlurKernel(benchmark::State& state)
+{
+    const double radius = double(state.range(0));
+    size_t weights = 0;
+    for (auto _ : state) {
+        const BlurKernel kernel = quarvel::buildBlurKernel(radius);
+        weights = kernel.weights.size();
+        benchmark::DoNotOptimize(kernel.weights.data());
+        benchmark::ClobberMemory();
+    }
+    // The width is what the blur pays for per pixel, so it is printed beside the time.
+    state.counters["weights"] = double(weights);
+}
+
+void BM_Blur(benchmark::State& state)
+{
+    // The blur only reads the image, so the source bytes serve every iteration unrestored.
+    const ImageBuffer image = describe(const_cast<uint8_t*>(sourcePixels().data()));
+    const double radius = double(state.range(0));
+    auto filter = std::make_unique<DetailFilter>();
+    filter->allocateWorkBuffer(kRows, kCols);
+    // The tick step of a run with one stage, as process would set it: ticking every row would
+    // time bookkeeping that no real run does.
+    filter->progressStepSize = DetailFilter::progressStep(3, kRows);
+    for (auto _ : state) {
+        filter->blurIntoWorkBuffer(image, radius);
+        benchmark::DoNotOptimize(filter->workBuffer());
+        benchmark::ClobberMemory();
+    }
+    state.counters["weights"] = double(quarvel::buildBlurKernel(radius).weights.size());
+    setRate(state);
+}
+
+using Configure = void (*)(ParameterDocument&);
+using Stage = void (DetailFilter::*)(ImageBuffer&);
+
+// One stage alone, set up from the same settings a run reads, with the tonal bands and the tick
+// step that process would give it; only the stage itself is on the clock.
+void runStage(benchmark::State& state, Configure configure, Stage stage)
+{
+    fixGrainSeed();
+    const std::vector<uint8_t>& source = sourcePixels();
+    std::vector<uint8_t> work(source);
+    ImageBuffer image = describe(work.data());
+
+    auto filter = std::make_unique<DetailFilter>();
+    ParameterDocument settings;
+    configure(settings);
+    filter->readParameters(settings);
+    filter->setTonalBands();
+    filter->allocateWorkBuffer(kRows, kCols);
+    filter->progressStepSize = DetailFilter::progressStep(3, kRows);
+
+    for (auto _ : state) {
+        // Each stage pulls pixels toward its blurred copy; run on its own output it would time an
+        // ever smoother image, so the original bytes come back with the clock paused.
+        state.PauseTiming();
+        std::memcpy(work.data(), source.data(), kBytes);
+        state.ResumeTiming();
+        (filter.get()->*stage)(image);
+        benchmark::DoNotOptimize(work.data());
+        benchmark::ClobberMemory();
+    }
+    setRate(state);
+}
+
+void normalSharpening(ParameterDocument& settings)
+{
+    settings.setInt("SharpMethod", 0);
+    settings.setInt("ShSharpAmount", 100);
+    settings.setDouble("ShSharpRadius", 1.0);
+}
+
+void highlightShadowSharpening(ParameterDocument& settings)
+{
+    settings.setInt("SharpMethod", 1);
+    settings.setInt("HiSharpAmount", 100);
+    settings.setInt("ShSharpAmount", 100);
+    settings.setDouble("ShSharpRadius", 1.0);
+}
+
+void smoothing(ParameterDocument& settings)
+{
+    settings.setInt("SmoothAmount", 50);
+    settings.setDouble("SmoothRadius", 1.0);
+}
+
+void glow(ParameterDocument& settings)
+{
+    settings.setInt("DiffuseAmount", 30);
+    settings.setDouble("DiffuseRadius", 5.0);
+}
+
+void grainOnly(ParameterDocument& settings)
+{
+    settings.setInt("DiffuseAmount", 0);
+    settings.setInt("GrainAmount", 5);
+}
+
+void everyStage(ParameterDocument& settings)
+{
+    normalSharpening(settings);
+    smoothing(settings);
+    glow(settings);
+}
+
+void BM_SharpenStage(benchmark::State& state, Configure configure)
+{
+    runStage(state, configure, &DetailFilter::sharpenStage);
+}
+
+void BM_SmoothStage(benchmark::State& state, Configure configure)
+{
+    runStage(state, configure, &DetailFilter::smoothStage);
+}
+
+void BM_DiffuseGrainStage(benchmark::State& state, Configure configure)
+{
+    runStage(state, configure, &DetailFilter::diffuseGrainStage);
+}
+
+void BM_DetailProcess(benchmark::State& state)
+{
+    fixGrainSeed();
+    const std::vector<uint8_t>& source = sourcePixels();
+    std::vector<uint8_t> work(source);
+    ImageBuffer image = describe(work.data());
+
+    // One filter for every iteration, as one run of the plug-in keeps its work buffer: the clock
+    // then holds the stages, not a fresh 72 MB allocation and its page faults.
+    auto filter = std::make_unique<DetailFilter>();
+    ParameterDocument settings;
+    everyStage(settings);
+
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::memcpy(work.data(), source.data(), kBytes);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(filter->process(image, &settings));
+        benchmark::ClobberMemory();
+    }
+    setRate(state);
+}
+
+// The blur costs one multiply-add per kernel weight per pixel and pass, so the wide radii take
+// seconds per pass (radius 30 about thirteen on two cores): they get one iteration, the narrow
+// ones a few, which keeps the whole binary near a minute.
+BENCHMARK(BM_BuildBlurKernel)->Arg(1)->Arg(5)->Arg(15)->Arg(30)->Unit(benchmark::kMicrosecond)->MinTime(0.2);
+BENCHMARK(BM_Blur)->Arg(1)->Arg(5)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Blur)->Arg(15)->Arg(30)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_SharpenStage, normal, &normalSharpening)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_SharpenStage, highlightShadow, &highlightShadowSharpening)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK_CAPTURE(BM_SmoothStage, radius1, &smoothing)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_DiffuseGrainStage, glow, &glow)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK_CAPTURE(BM_DiffuseGrainStage, grainOnly, &grainOnly)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_DetailProcess)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+} // namespace
