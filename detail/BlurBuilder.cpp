@@ -21,10 +21,7 @@ int32_t kernelWeight(int i, double scale)
 
 // The scratch has room for 499 mirrored weights on the right of the centre, so the weight at
 // distance 499 (i = 500) must already end the kernel.
-bool kernelFits(double scale)
-{
-    return kernelWeight(500, scale) <= 1;
-}
+bool kernelFits(double scale) { return kernelWeight(500, scale) <= 1; }
 
 } // namespace
 
@@ -95,7 +92,7 @@ void DetailFilter::blurIntoWorkBuffer(const ImageBuffer& image, double radius, c
         for (int32_t y = 0; y < rows; ++y) {
             const int32_t top = std::max(0, y - half);
             const int32_t bottom = std::min(y + half, rows - 1);
-            int64_t sum[3] = {0, 0, 0};
+            int64_t sum[3] = { 0, 0, 0 };
             int64_t total = 0;
             for (int32_t j = top; j <= bottom; ++j) {
                 const int32_t w = weights[j - y + half];
@@ -122,7 +119,7 @@ void DetailFilter::blurIntoWorkBuffer(const ImageBuffer& image, double radius, c
         for (int32_t x = 0; x < cols; ++x) {
             const int32_t left = std::max(0, x - half);
             const int32_t right = std::min(x + half, cols - 1);
-            int64_t sum[3] = {0, 0, 0};
+            int64_t sum[3] = { 0, 0, 0 };
             int64_t total = 0;
             for (int32_t i = left; i <= right; ++i) {
                 const int32_t w = weights[i - x + half];

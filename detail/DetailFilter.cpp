@@ -7,10 +7,7 @@
 
 namespace quarvel {
 
-DetailFilter::DetailFilter()
-{
-    setLumaWeights(0.299, 0.587, 0.114);
-}
+DetailFilter::DetailFilter() { setLumaWeights(0.299, 0.587, 0.114); }
 
 DetailFilter::~DetailFilter() = default;
 
@@ -105,11 +102,12 @@ int DetailFilter::process(ImageBuffer& image, ParameterStore* parameters)
     if (parameters)
         readParameters(*parameters);
     outOfMemory = false;
-    const bool usable = image.data != nullptr && image.channels >= 3 && image.bits == 8 &&
-                        image.rows > 0 && image.cols > 0;
+    const bool usable
+        = image.data != nullptr && image.channels >= 3 && image.bits == 8 && image.rows > 0 && image.cols > 0;
     const bool allocated = usable && allocateWorkBuffer(image.rows, image.cols);
 
-    const bool sharpen = sharpEnable != 0 && (sharpMethod == 0 ? shAmount > 0 : (hiAmount > 0 || shAmount > 0));
+    const bool sharpen
+        = sharpEnable != 0 && (sharpMethod == 0 ? shAmount > 0 : (hiAmount > 0 || shAmount > 0));
     const bool smooth = smoothEnable != 0 && smoothAmount > 0;
     const bool diffuse = smoothEnable != 0 && (diffuseAmount != 0 || grainAmount != 0);
     const int passes = 3 * (int(sharpen) + int(smooth) + int(diffuse));

@@ -73,7 +73,7 @@ public:
     int64_t shBand = 0;
     int32_t progressCounter = 0;
     uint32_t progressStepSize = 1;
-    int32_t lumaWeight[3] = {0, 0, 0};
+    int32_t lumaWeight[3] = { 0, 0, 0 };
     int cancel = 0;
     bool outOfMemory = false;
 

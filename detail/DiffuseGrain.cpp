@@ -1,8 +1,8 @@
 // The glow blends a blurred copy over the image, at most 115/128 of it, the blurred copy lifted
 // or darkened through a tone curve when a tone is set; grain then darkens about one pixel in
 // three by a fixed number of levels in every channel.
-#include "detail/DetailFilter.h"
 #include "detail/DiffuseGrain.h"
+#include "detail/DetailFilter.h"
 #include "detail/PixelMath.h"
 #include "tone/LinearToneCurve.h"
 
@@ -19,10 +19,7 @@ thread_local uint32_t grainState = 1;
 
 } // namespace
 
-void seedGrainRandom(uint32_t seed)
-{
-    grainState = seed;
-}
+void seedGrainRandom(uint32_t seed) { grainState = seed; }
 
 int32_t drawGrainRandom()
 {
@@ -42,10 +39,7 @@ uint32_t grainSeed()
     return uint32_t(uint64_t(std::time(nullptr)));
 }
 
-int64_t glowAmount(int32_t diffuseAmount)
-{
-    return (int64_t(diffuseAmount) * 11520 + 5000) / 10000;
-}
+int64_t glowAmount(int32_t diffuseAmount) { return (int64_t(diffuseAmount) * 11520 + 5000) / 10000; }
 
 void buildGlowCurve(LinearToneCurve& curve, int32_t tone)
 {
@@ -78,7 +72,7 @@ void DetailFilter::diffuseGrainStage(ImageBuffer& image)
         uint8_t* pixel = image.row(y);
         const uint8_t* blurred = work + size_t(y) * size_t(image.cols) * 3u;
         for (int32_t x = 0; x < image.cols; ++x, pixel += image.channels, blurred += 3) {
-            int64_t p[3] = {pixel[0], pixel[1], pixel[2]};
+            int64_t p[3] = { pixel[0], pixel[1], pixel[2] };
             if (amount > 0)
                 for (int c = 0; c < 3; ++c)
                     p[c] = (blurred[c] * amount + p[c] * (128 - amount) + 64) >> 7;

@@ -6,16 +6,10 @@
 
 namespace quarvel {
 
-constexpr uint8_t clampByte(int64_t v)
-{
-    return uint8_t(v < 0 ? 0 : (v > 255 ? 255 : v));
-}
+constexpr uint8_t clampByte(int64_t v) { return uint8_t(v < 0 ? 0 : (v > 255 ? 255 : v)); }
 
 // Percent to 128ths, rounded half up for positive amounts and truncated toward zero.
-constexpr int64_t percentTo128ths(int32_t percent)
-{
-    return (int64_t(percent) * 128 + 50) / 100;
-}
+constexpr int64_t percentTo128ths(int32_t percent) { return (int64_t(percent) * 128 + 50) / 100; }
 
 // value + amount / 128 of `difference`: ((128 − a) × v + a × (v + d) + 64) >> 7, the shift
 // rounding toward minus infinity.

@@ -1,8 +1,8 @@
 // Unsharp masking with an edge bound proportional to the blurred level, a threshold fade, and in
 // the highlight/shadow method two parameter sets crossfaded by the blurred pixel's channel sum.
+#include "detail/Sharpen.h"
 #include "detail/DetailFilter.h"
 #include "detail/PixelMath.h"
-#include "detail/Sharpen.h"
 
 #include <algorithm>
 
@@ -16,7 +16,8 @@ int64_t bandMix(int64_t hi, int64_t wHi, int64_t hiBand, int64_t sh, int64_t wSh
 
 } // namespace
 
-SharpSet chooseSharpSet(int64_t level, const TonalBands& bands, const SharpSet& highlight, const SharpSet& shadow)
+SharpSet chooseSharpSet(
+    int64_t level, const TonalBands& bands, const SharpSet& highlight, const SharpSet& shadow)
 {
     if (level > bands.hiSum)
         return highlight;
@@ -25,9 +26,9 @@ SharpSet chooseSharpSet(int64_t level, const TonalBands& bands, const SharpSet& 
     // Both bands are at least 1 here: they shrink to hiSum − shSum, never below.
     const int64_t wSh = std::max<int64_t>(0, bands.shBand - (level - bands.shSum));
     const int64_t wHi = std::max<int64_t>(0, bands.hiBand - (bands.hiSum - level));
-    return SharpSet{bandMix(highlight.amount, wHi, bands.hiBand, shadow.amount, wSh, bands.shBand),
-                    bandMix(highlight.edgeDivisor, wHi, bands.hiBand, shadow.edgeDivisor, wSh, bands.shBand),
-                    bandMix(highlight.threshold, wHi, bands.hiBand, shadow.threshold, wSh, bands.shBand)};
+    return SharpSet { bandMix(highlight.amount, wHi, bands.hiBand, shadow.amount, wSh, bands.shBand),
+        bandMix(highlight.edgeDivisor, wHi, bands.hiBand, shadow.edgeDivisor, wSh, bands.shBand),
+        bandMix(highlight.threshold, wHi, bands.hiBand, shadow.threshold, wSh, bands.shBand) };
 }
 
 void sharpenPixel(uint8_t* pixel, const uint8_t* blurred, const SharpSet& set)
@@ -51,9 +52,9 @@ void sharpenPixel(uint8_t* pixel, const uint8_t* blurred, const SharpSet& set)
 
 void DetailFilter::sharpenStage(ImageBuffer& image)
 {
-    const SharpSet shadow{percentTo128ths(shAmount), shEdgeDivisor, shThreshold};
-    const SharpSet highlight{percentTo128ths(hiAmount), hiEdgeDivisor, hiThreshold};
-    const TonalBands bands{hiTonalSum, shTonalSum, hiBand, shBand};
+    const SharpSet shadow { percentTo128ths(shAmount), shEdgeDivisor, shThreshold };
+    const SharpSet highlight { percentTo128ths(hiAmount), hiEdgeDivisor, hiThreshold };
+    const TonalBands bands { hiTonalSum, shTonalSum, hiBand, shBand };
     // The highlight set has no radius of its own: one blur serves both sets.
     blurIntoWorkBuffer(image, shRadius);
 

@@ -23,7 +23,8 @@ struct TonalBands {
 
 // The highlight set above hiSum, the shadow set up to shSum, in between both weighted by how
 // far the level lies inside each band (every value mixed in 255ths when both bands are 255).
-SharpSet chooseSharpSet(int64_t level, const TonalBands& bands, const SharpSet& highlight, const SharpSet& shadow);
+SharpSet chooseSharpSet(
+    int64_t level, const TonalBands& bands, const SharpSet& highlight, const SharpSet& shadow);
 
 // Sharpens bytes 0..2 of `pixel` against the blurred `blurred`.
 void sharpenPixel(uint8_t* pixel, const uint8_t* blurred, const SharpSet& set);

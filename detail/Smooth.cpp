@@ -1,18 +1,21 @@
 // Smoothing moves a pixel's luminance a bounded step (a thirty-second of the blurred luminance)
 // toward that of its surroundings and shifts all three channels by the same amount, so colour
 // differences between the channels survive.
+#include "detail/Smooth.h"
 #include "detail/DetailFilter.h"
 #include "detail/PixelMath.h"
-#include "detail/Smooth.h"
 
 namespace quarvel {
 
-void smoothPixel(uint8_t* pixel, const uint8_t* blurred, const int32_t weights[3], int64_t amount, int64_t threshold)
+void smoothPixel(
+    uint8_t* pixel, const uint8_t* blurred, const int32_t weights[3], int64_t amount, int64_t threshold)
 {
-    const int64_t yo = (int64_t(weights[0]) * pixel[0] + int64_t(weights[1]) * pixel[1] +
-                        int64_t(weights[2]) * pixel[2] + 512) >> 10;
-    const int64_t yb = (int64_t(weights[0]) * blurred[0] + int64_t(weights[1]) * blurred[1] +
-                        int64_t(weights[2]) * blurred[2] + 512) >> 10;
+    const int64_t yo = (int64_t(weights[0]) * pixel[0] + int64_t(weights[1]) * pixel[1]
+                           + int64_t(weights[2]) * pixel[2] + 512)
+        >> 10;
+    const int64_t yb = (int64_t(weights[0]) * blurred[0] + int64_t(weights[1]) * blurred[1]
+                           + int64_t(weights[2]) * blurred[2] + 512)
+        >> 10;
     const int64_t step = (yb + 16) >> 5;
     int64_t target = yo;
     if (yo > yb + step)

@@ -7,6 +7,7 @@
 namespace quarvel {
 
 // `weights` × 1024 for bytes 0..2; `amount` in 128ths; `threshold` fades the step in below it.
-void smoothPixel(uint8_t* pixel, const uint8_t* blurred, const int32_t weights[3], int64_t amount, int64_t threshold);
+void smoothPixel(
+    uint8_t* pixel, const uint8_t* blurred, const int32_t weights[3], int64_t amount, int64_t threshold);
 
 } // namespace quarvel

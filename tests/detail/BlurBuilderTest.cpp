@@ -18,7 +18,7 @@ struct KernelCase {
     std::vector<int32_t> weights; // empty: only the width and the outermost 1 are known
 };
 
-class KernelWeights : public ::testing::TestWithParam<KernelCase> {};
+class KernelWeights : public ::testing::TestWithParam<KernelCase> { };
 
 TEST_P(KernelWeights, ComeOutExactly)
 {
@@ -34,13 +34,12 @@ TEST_P(KernelWeights, ComeOutExactly)
         EXPECT_EQ(kernel.weights[k], kernel.weights[kernel.weights.size() - 1 - k]) << "symmetric";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Radii, KernelWeights,
-    ::testing::Values(KernelCase{0.0, 0, {36}}, KernelCase{0.1, 0, {99}}, KernelCase{0.5, 2, {1, 36, 434, 36, 1}},
-                      KernelCase{1.0, 3, {3, 36, 227, 690, 227, 36, 3}},
-                      KernelCase{1.5, 5, {1, 5, 36, 153, 434, 812, 434, 153, 36, 5, 1}},
-                      KernelCase{2.0, 6, {1, 8, 36, 118, 301, 586, 875, 586, 301, 118, 36, 8, 1}},
-                      KernelCase{5.0, 15, {}}, KernelCase{15.0, 43, {}}, KernelCase{30.0, 85, {}}));
+INSTANTIATE_TEST_SUITE_P(Radii, KernelWeights,
+    ::testing::Values(KernelCase { 0.0, 0, { 36 } }, KernelCase { 0.1, 0, { 99 } },
+        KernelCase { 0.5, 2, { 1, 36, 434, 36, 1 } }, KernelCase { 1.0, 3, { 3, 36, 227, 690, 227, 36, 3 } },
+        KernelCase { 1.5, 5, { 1, 5, 36, 153, 434, 812, 434, 153, 36, 5, 1 } },
+        KernelCase { 2.0, 6, { 1, 8, 36, 118, 301, 586, 875, 586, 301, 118, 36, 8, 1 } },
+        KernelCase { 5.0, 15, {} }, KernelCase { 15.0, 43, {} }, KernelCase { 30.0, 85, {} }));
 
 int64_t weightSum(const BlurKernel& kernel)
 {
@@ -62,7 +61,7 @@ TEST(BlurKernel, ScriptedRadiiStayWithinTheScratch)
     EXPECT_EQ(widest.halfWidth, 499);
     EXPECT_LE(widest.weights.front(), 1);
     // Everything wider is built as the widest kernel that fits.
-    for (double r : {largest + 1.0, 500.0, 1e300, std::numeric_limits<double>::infinity(), -1e9}) {
+    for (double r : { largest + 1.0, 500.0, 1e300, std::numeric_limits<double>::infinity(), -1e9 }) {
         const BlurKernel kernel = buildBlurKernel(r);
         EXPECT_EQ(kernel.weights, widest.weights) << r;
     }
@@ -75,16 +74,17 @@ TEST(BlurKernel, ScriptedRadiiStayWithinTheScratch)
 
 TEST(BlurKernel, DegenerateRadii)
 {
-    EXPECT_EQ(buildBlurKernel(std::nan("")).weights, std::vector<int32_t>{36}) << "not a number: as 0";
+    EXPECT_EQ(buildBlurKernel(std::nan("")).weights, std::vector<int32_t> { 36 }) << "not a number: as 0";
     // Only r + 0.5 matters, and only its size.
     EXPECT_EQ(buildBlurKernel(-1.0).weights, buildBlurKernel(0.0).weights);
     EXPECT_EQ(buildBlurKernel(-2.5).weights, buildBlurKernel(1.5).weights);
-    EXPECT_EQ(buildBlurKernel(-0.5).weights, std::vector<int32_t>{0}) << "no weight at all";
+    EXPECT_EQ(buildBlurKernel(-0.5).weights, std::vector<int32_t> { 0 }) << "no weight at all";
 }
 
 // A packed 3-byte image and a filter whose work buffer fits it.
 struct BlurFixture {
-    BlurFixture(int32_t rows, int32_t cols) : pixels(size_t(rows) * size_t(cols) * 3u)
+    BlurFixture(int32_t rows, int32_t cols)
+        : pixels(size_t(rows) * size_t(cols) * 3u)
     {
         image.data = pixels.data();
         image.rows = rows;
@@ -93,7 +93,10 @@ struct BlurFixture {
         image.bits = 8;
         EXPECT_TRUE(filter.allocateWorkBuffer(rows, cols));
     }
-    uint8_t& at(int32_t y, int32_t x, int c = 0) { return pixels[(size_t(y) * size_t(image.cols) + size_t(x)) * 3u + size_t(c)]; }
+    uint8_t& at(int32_t y, int32_t x, int c = 0)
+    {
+        return pixels[(size_t(y) * size_t(image.cols) + size_t(x)) * 3u + size_t(c)];
+    }
     uint8_t blurred(int32_t y, int32_t x, int c = 0) const
     {
         return filter.workBuffer()[(size_t(y) * size_t(image.cols) + size_t(x)) * 3u + size_t(c)];
@@ -111,7 +114,7 @@ TEST(Blur, OnePointRoundsDownTheColumnsBeforeTheRows)
     f.filter.blurIntoWorkBuffer(f.image, 1.0);
     for (int c = 0; c < 3; ++c) {
         EXPECT_EQ(f.blurred(4, 4, c), 81);
-        for (auto [dy, dx] : {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}})
+        for (auto [dy, dx] : { std::pair { -1, 0 }, { 1, 0 }, { 0, -1 }, { 0, 1 } })
             EXPECT_EQ(f.blurred(4 + dy, 4 + dx, c), 27);
         EXPECT_EQ(f.blurred(2, 4, c), 5);
         EXPECT_EQ(f.blurred(6, 4, c), 5);
@@ -138,7 +141,7 @@ TEST(Blur, EdgeWindowsAreCutAndDividedByTheirOwnWeights)
 {
     // One row: the vertical pass sees only the pixel itself and leaves it as it is.
     BlurFixture row(1, 6);
-    const uint8_t values[6] = {100, 200, 0, 50, 9, 9};
+    const uint8_t values[6] = { 100, 200, 0, 50, 9, 9 };
     for (int32_t x = 0; x < 6; ++x)
         row.at(0, x) = values[x];
     row.filter.blurIntoWorkBuffer(row.image, 1.0);

@@ -22,10 +22,7 @@
 #if defined(__SANITIZE_ADDRESS__) || defined(QUARVEL_ASAN)
 // The out-of-memory test asks for an impossible block; the sanitizer should answer null then,
 // as the real allocator does, instead of ending the run.
-extern "C" const char* __asan_default_options()
-{
-    return "allocator_may_return_null=1";
-}
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
 #endif
 
 namespace quarvel {
@@ -82,31 +79,31 @@ std::vector<int32_t> stepAmounts(const RecordingOwner& owner)
     return out;
 }
 
-int64_t ticks(int64_t count, int64_t step)
-{
-    return (count + step - 1) / step;
-}
+int64_t ticks(int64_t count, int64_t step) { return (count + step - 1) / step; }
 
 struct StageCase {
     const char* what;
     std::vector<std::pair<const char*, const char*>> values;
-    int stages;     // stages that run (sets the step)
+    int stages; // stages that run (sets the step)
     int blurStages; // of which make a blur
 };
 
 TEST(DetailFilter, StageDecisionsAndTickCounts)
 {
     const std::vector<StageCase> cases = {
-        {"nothing to do", {}, 0, 0},
-        {"sharpening", {{"ShSharpAmount", "100"}}, 1, 1},
-        {"sharpening switched off", {{"SharpEnable", "0"}, {"ShSharpAmount", "100"}}, 0, 0},
-        {"normal method ignores the highlight set", {{"HiSharpAmount", "50"}}, 0, 0},
-        {"highlight/shadow method", {{"SharpMethod", "1"}, {"HiSharpAmount", "50"}}, 1, 1},
-        {"smoothing without sharpening", {{"SharpEnable", "0"}, {"ShSharpAmount", "100"}, {"SmoothAmount", "50"}}, 1, 1},
-        {"grain alone: no blur", {{"GrainAmount", "5"}}, 1, 0},
-        {"a negative glow: no blur", {{"DiffuseAmount", "-5"}}, 1, 0},
-        {"smooth group off", {{"SmoothEnable", "0"}, {"SmoothAmount", "50"}, {"GrainAmount", "5"}}, 0, 0},
-        {"everything", {{"ShSharpAmount", "100"}, {"SmoothAmount", "50"}, {"DiffuseAmount", "30"}}, 3, 3},
+        { "nothing to do", {}, 0, 0 },
+        { "sharpening", { { "ShSharpAmount", "100" } }, 1, 1 },
+        { "sharpening switched off", { { "SharpEnable", "0" }, { "ShSharpAmount", "100" } }, 0, 0 },
+        { "normal method ignores the highlight set", { { "HiSharpAmount", "50" } }, 0, 0 },
+        { "highlight/shadow method", { { "SharpMethod", "1" }, { "HiSharpAmount", "50" } }, 1, 1 },
+        { "smoothing without sharpening",
+            { { "SharpEnable", "0" }, { "ShSharpAmount", "100" }, { "SmoothAmount", "50" } }, 1, 1 },
+        { "grain alone: no blur", { { "GrainAmount", "5" } }, 1, 0 },
+        { "a negative glow: no blur", { { "DiffuseAmount", "-5" } }, 1, 0 },
+        { "smooth group off", { { "SmoothEnable", "0" }, { "SmoothAmount", "50" }, { "GrainAmount", "5" } },
+            0, 0 },
+        { "everything", { { "ShSharpAmount", "100" }, { "SmoothAmount", "50" }, { "DiffuseAmount", "30" } },
+            3, 3 },
     };
     constexpr int32_t kRows = 400, kCols = 40;
     for (const StageCase& c : cases) {
@@ -121,14 +118,15 @@ TEST(DetailFilter, StageDecisionsAndTickCounts)
         filter.progressBase = 100;
         EXPECT_EQ(filter.process(picture.image, &doc), 0);
         ASSERT_GE(owner.reports.size(), 2u);
-        EXPECT_EQ(owner.reports[0], (Report{kProgressBegin, 0}));
-        EXPECT_EQ(owner.reports[1], (Report{kProgressPoll, 0}));
+        EXPECT_EQ(owner.reports[0], (Report { kProgressBegin, 0 }));
+        EXPECT_EQ(owner.reports[1], (Report { kProgressPoll, 0 }));
         EXPECT_EQ(owner.count(kProgressEnd), 0) << "the end is the owner's to send";
 
         const uint32_t step = DetailFilter::progressStep(3 * c.stages, kRows);
         if (c.stages == 1)
             EXPECT_EQ(step, 12u);
-        const int64_t expected = c.blurStages * (ticks(kCols, step) + ticks(kRows, step)) + c.stages * ticks(kRows, step);
+        const int64_t expected
+            = c.blurStages * (ticks(kCols, step) + ticks(kRows, step)) + c.stages * ticks(kRows, step);
         const std::vector<int32_t> steps = stepAmounts(owner);
         ASSERT_EQ(int64_t(steps.size()), expected);
         for (size_t n = 0; n < steps.size(); ++n)
@@ -153,7 +151,7 @@ TEST(DetailFilter, ShortImagesTickAtEveryIndex)
 {
     Picture picture(6, 5);
     ParameterDocument doc;
-    apply(doc, {{"ShSharpAmount", "100"}, {"SmoothAmount", "50"}, {"DiffuseAmount", "30"}});
+    apply(doc, { { "ShSharpAmount", "100" }, { "SmoothAmount", "50" }, { "DiffuseAmount", "30" } });
     RecordingOwner owner;
     DetailFilter filter;
     filter.owner = &owner;
@@ -166,13 +164,13 @@ TEST(DetailFilter, ACancelOnTheFirstTickStopsEverything)
     Picture picture(40, 30);
     const std::vector<uint8_t> original = picture.pixels;
     ParameterDocument doc;
-    apply(doc, {{"ShSharpAmount", "300"}, {"SmoothAmount", "200"}, {"DiffuseAmount", "80"}});
+    apply(doc, { { "ShSharpAmount", "300" }, { "SmoothAmount", "200" }, { "DiffuseAmount", "80" } });
     RecordingOwner owner;
     owner.stopAtStep = 1;
     DetailFilter filter;
     filter.owner = &owner;
     EXPECT_NE(filter.process(picture.image, &doc), 0);
-    EXPECT_EQ(stepAmounts(owner), std::vector<int32_t>{1});
+    EXPECT_EQ(stepAmounts(owner), std::vector<int32_t> { 1 });
     EXPECT_EQ(picture.pixels, original) << "no stage combined anything";
     EXPECT_FALSE(filter.outOfMemory);
 
@@ -201,14 +199,14 @@ TEST(DetailFilter, CancelMidwayLeavesFinishedRows)
     constexpr int32_t kRows = 60, kCols = 20;
     Picture reference(kRows, kCols);
     ParameterDocument sharpOnly;
-    apply(sharpOnly, {{"ShSharpAmount", "300"}, {"ShSharpEdge", "40"}});
+    apply(sharpOnly, { { "ShSharpAmount", "300" }, { "ShSharpEdge", "40" } });
     DetailFilter full;
     full.process(reference.image, &sharpOnly);
 
     Picture picture(kRows, kCols);
     const std::vector<uint8_t> original = picture.pixels;
     ParameterDocument doc;
-    apply(doc, {{"ShSharpAmount", "300"}, {"ShSharpEdge", "40"}, {"SmoothAmount", "300"}});
+    apply(doc, { { "ShSharpAmount", "300" }, { "ShSharpEdge", "40" }, { "SmoothAmount", "300" } });
     RecordingOwner owner;
     // Two stages on 60 rows: step 4; the blur ticks 5 + 15 times, the combine pass after rows
     // 0, 4, 8: the third combine tick stops after row 8.
@@ -219,9 +217,12 @@ TEST(DetailFilter, CancelMidwayLeavesFinishedRows)
     const size_t rowBytes = size_t(kCols) * 4u;
     for (int32_t y = 0; y < kRows; ++y) {
         const auto begin = size_t(y) * rowBytes;
-        const std::vector<uint8_t> got(picture.pixels.begin() + long(begin), picture.pixels.begin() + long(begin + rowBytes));
+        const std::vector<uint8_t> got(
+            picture.pixels.begin() + long(begin), picture.pixels.begin() + long(begin + rowBytes));
         const std::vector<uint8_t>& want = y <= 8 ? reference.pixels : original;
-        EXPECT_EQ(got, std::vector<uint8_t>(want.begin() + long(begin), want.begin() + long(begin + rowBytes))) << y;
+        EXPECT_EQ(
+            got, std::vector<uint8_t>(want.begin() + long(begin), want.begin() + long(begin + rowBytes)))
+            << y;
     }
 }
 
@@ -238,9 +239,11 @@ TEST(DetailFilter, LumaWeightsFollowTheByteOrder)
     Picture rgb(30, 30, 11, kOrderRGB);
     for (size_t n = 0; n < rgb.pixels.size(); n += 4)
         std::swap(rgb.pixels[n], rgb.pixels[n + 2]);
-    for (Picture* p : {&bgr, &rgb}) {
+    for (Picture* p : { &bgr, &rgb }) {
         ParameterDocument doc;
-    apply(doc, {{"DynamicEnable", "0"}, {"ColorEnable", "0"}, {"SmoothAmount", "300"}, {"SmoothRadius", "4"}});
+        apply(doc,
+            { { "DynamicEnable", "0" }, { "ColorEnable", "0" }, { "SmoothAmount", "300" },
+                { "SmoothRadius", "4" } });
         ToneFilter tone;
         EXPECT_EQ(tone.process(p->image, &doc), 0);
     }
@@ -255,7 +258,7 @@ TEST(DetailFilter, ToneFilterHandsOverItsCount)
 {
     Picture picture(100, 100);
     ParameterDocument doc;
-    apply(doc, {{"ShadowAmount", "30"}, {"ShSharpAmount", "100"}});
+    apply(doc, { { "ShadowAmount", "30" }, { "ShSharpAmount", "100" } });
     RecordingOwner owner;
     ToneFilter tone;
     tone.owner = &owner;
@@ -268,7 +271,7 @@ TEST(DetailFilter, ToneFilterHandsOverItsCount)
     EXPECT_EQ(steps.back(), 100 + int32_t(steps.size()) - 20);
     EXPECT_GE(steps.back(), 190);
     EXPECT_LE(steps.back(), 210);
-    EXPECT_EQ(owner.reports.back(), (Report{kProgressEnd, 0}));
+    EXPECT_EQ(owner.reports.back(), (Report { kProgressEnd, 0 }));
     EXPECT_EQ(owner.count(kProgressBegin), 2);
 
     // Without the tone pass the detail stage starts from 0.
@@ -276,7 +279,7 @@ TEST(DetailFilter, ToneFilterHandsOverItsCount)
     ToneFilter second;
     second.owner = &detailOnly;
     ParameterDocument off;
-    apply(off, {{"DynamicEnable", "0"}, {"ColorEnable", "0"}, {"ShSharpAmount", "100"}});
+    apply(off, { { "DynamicEnable", "0" }, { "ColorEnable", "0" }, { "ShSharpAmount", "100" } });
     EXPECT_EQ(second.process(picture.image, &off), 0);
     EXPECT_EQ(stepAmounts(detailOnly).front(), 1);
     EXPECT_EQ(detailOnly.count(kProgressBegin), 1) << "only the detail filter's begin";
@@ -287,17 +290,17 @@ TEST(DetailFilter, ToneFilterHandsOverItsCount)
     ToneFilter third;
     third.owner = &stopsEarly;
     EXPECT_NE(third.process(picture.image, &doc), 0);
-    EXPECT_EQ(stepAmounts(stopsEarly), (std::vector<int32_t>{5, 10, 15}));
+    EXPECT_EQ(stepAmounts(stopsEarly), (std::vector<int32_t> { 5, 10, 15 }));
     EXPECT_EQ(stopsEarly.count(kProgressBegin), 1);
-    EXPECT_EQ(stopsEarly.reports.back(), (Report{kProgressEnd, 0}));
+    EXPECT_EQ(stopsEarly.reports.back(), (Report { kProgressEnd, 0 }));
 }
 
 TEST(DetailFilter, ALaterImageOfAnotherSizeGetsItsOwnWorkBuffer)
 {
     ParameterDocument doc;
-    apply(doc, {{"ShSharpAmount", "150"}, {"SmoothAmount", "100"}});
+    apply(doc, { { "ShSharpAmount", "150" }, { "SmoothAmount", "100" } });
     DetailFilter reused;
-    for (auto [rows, cols] : {std::pair{8, 9}, {40, 33}, {7, 120}, {40, 33}}) {
+    for (auto [rows, cols] : { std::pair { 8, 9 }, { 40, 33 }, { 7, 120 }, { 40, 33 } }) {
         Picture a(rows, cols, uint32_t(rows * cols));
         Picture b(rows, cols, uint32_t(rows * cols));
         DetailFilter fresh;
@@ -318,7 +321,7 @@ TEST(DetailFilter, AnImpossibleWorkBufferStopsTheRunUntouched)
     huge.bits = 8;
     huge.order = kOrderBGR;
     ParameterDocument doc;
-    apply(doc, {{"DynamicEnable", "0"}, {"ColorEnable", "0"}, {"ShSharpAmount", "100"}});
+    apply(doc, { { "DynamicEnable", "0" }, { "ColorEnable", "0" }, { "ShSharpAmount", "100" } });
     RecordingOwner owner;
     ToneFilter tone;
     tone.owner = &owner;
@@ -326,7 +329,7 @@ TEST(DetailFilter, AnImpossibleWorkBufferStopsTheRunUntouched)
     EXPECT_TRUE(tone.outOfMemory);
     EXPECT_EQ(small, std::vector<uint8_t>(64, 77));
     EXPECT_EQ(owner.count(kProgressStep), 0);
-    EXPECT_EQ(owner.reports.back(), (Report{kProgressEnd, 0}));
+    EXPECT_EQ(owner.reports.back(), (Report { kProgressEnd, 0 }));
 
     // The same filter on a real image afterwards runs normally and clears the flag.
     Picture picture(10, 10);
@@ -342,7 +345,7 @@ TEST(DetailFilter, GrainDarkensTheDrawnThirdOnly)
     for (size_t n = 0; n < picture.pixels.size(); ++n)
         picture.pixels[n] = n % 4 == 3 ? 9 : (n % 4 == 0 ? 3 : 100);
     ParameterDocument doc;
-    apply(doc, {{"GrainAmount", "5"}});
+    apply(doc, { { "GrainAmount", "5" } });
     DetailFilter filter;
     EXPECT_EQ(filter.process(picture.image, &doc), 0);
 
@@ -363,7 +366,7 @@ TEST(DetailFilter, GrainDarkensTheDrawnThirdOnly)
     Picture plain(20, 20);
     const std::vector<uint8_t> original = plain.pixels;
     ParameterDocument wrapped;
-    apply(wrapped, {{"GrainAmount", "256"}});
+    apply(wrapped, { { "GrainAmount", "256" } });
     EXPECT_EQ(filter.process(plain.image, &wrapped), 0);
     EXPECT_EQ(plain.pixels, original);
 }
@@ -375,14 +378,16 @@ TEST(DetailFilter, AFlatImageDoesNotGlowOrSmooth)
         flat.pixels[n] = n % 4 == 3 ? 0 : uint8_t(60 + n % 4 * 50);
     const std::vector<uint8_t> original = flat.pixels;
     ParameterDocument doc;
-    apply(doc, {{"ShSharpAmount", "600"}, {"SmoothAmount", "300"}, {"DiffuseAmount", "100"}, {"DiffuseRadius", "15"}});
+    apply(doc,
+        { { "ShSharpAmount", "600" }, { "SmoothAmount", "300" }, { "DiffuseAmount", "100" },
+            { "DiffuseRadius", "15" } });
     DetailFilter filter;
     EXPECT_EQ(filter.process(flat.image, &doc), 0);
     EXPECT_EQ(flat.pixels, original);
 
     // A tone of 255 turns the whole glow white: every byte moves 115/128 of the way to 255.
     ParameterDocument white;
-    apply(white, {{"DiffuseAmount", "100"}, {"DiffuseTone", "255"}});
+    apply(white, { { "DiffuseAmount", "100" }, { "DiffuseTone", "255" } });
     EXPECT_EQ(filter.process(flat.image, &white), 0);
     for (size_t n = 0; n < flat.pixels.size(); ++n)
         if (n % 4 != 3)
@@ -392,24 +397,26 @@ TEST(DetailFilter, AFlatImageDoesNotGlowOrSmooth)
 TEST(DetailFilter, ScriptedExtremesGiveADefinedImage)
 {
     FixedGrainSeed seed("99");
-    const char* const extremes[][2] = {
-        {"ShSharpEdge", "-1000000000"}, {"ShSharpEdge", "2147483647"}, {"ShSharpEdge", "-2147483648"},
-        {"HiSharpEdge", "-2147483648"}, {"ShSharpAmount", "2147483647"}, {"HiSharpAmount", "2147483647"},
-        {"ShSharpAmount", "-2147483648"}, {"ShSharpThreshold", "2147483647"}, {"ShSharpThreshold", "-5"},
-        {"HiSharpThreshold", "-2147483648"}, {"ShSharpTonal", "2147483647"}, {"HiSharpTonal", "-2147483648"},
-        {"ShSharpTonal", "-2147483648"}, {"HiSharpTonal", "2147483647"}, {"ShSharpRadius", "1e300"},
-        {"ShSharpRadius", "nan"}, {"ShSharpRadius", "-inf"}, {"SmoothAmount", "2000000000"},
-        {"SmoothAmount", "-2147483648"}, {"SmoothThreshold", "2147483647"}, {"SmoothRadius", "500"},
-        {"DiffuseAmount", "2147483647"}, {"DiffuseAmount", "-2147483648"}, {"DiffuseTone", "1000"},
-        {"DiffuseTone", "-2147483648"}, {"DiffuseTone", "2147483647"}, {"DiffuseRadius", "inf"},
-        {"GrainAmount", "-1"}, {"GrainAmount", "2147483647"}};
-    for (const char* method : {"0", "1"}) {
+    const char* const extremes[][2] = { { "ShSharpEdge", "-1000000000" }, { "ShSharpEdge", "2147483647" },
+        { "ShSharpEdge", "-2147483648" }, { "HiSharpEdge", "-2147483648" }, { "ShSharpAmount", "2147483647" },
+        { "HiSharpAmount", "2147483647" }, { "ShSharpAmount", "-2147483648" },
+        { "ShSharpThreshold", "2147483647" }, { "ShSharpThreshold", "-5" },
+        { "HiSharpThreshold", "-2147483648" }, { "ShSharpTonal", "2147483647" },
+        { "HiSharpTonal", "-2147483648" }, { "ShSharpTonal", "-2147483648" },
+        { "HiSharpTonal", "2147483647" }, { "ShSharpRadius", "1e300" }, { "ShSharpRadius", "nan" },
+        { "ShSharpRadius", "-inf" }, { "SmoothAmount", "2000000000" }, { "SmoothAmount", "-2147483648" },
+        { "SmoothThreshold", "2147483647" }, { "SmoothRadius", "500" }, { "DiffuseAmount", "2147483647" },
+        { "DiffuseAmount", "-2147483648" }, { "DiffuseTone", "1000" }, { "DiffuseTone", "-2147483648" },
+        { "DiffuseTone", "2147483647" }, { "DiffuseRadius", "inf" }, { "GrainAmount", "-1" },
+        { "GrainAmount", "2147483647" } };
+    for (const char* method : { "0", "1" }) {
         for (const auto& [name, value] : extremes) {
             SCOPED_TRACE(std::string(name) + "=" + value + " method " + method);
             Picture picture(12, 9);
             ParameterDocument doc;
-    apply(doc, {{"SharpMethod", method}, {"ShSharpAmount", "200"}, {"HiSharpAmount", "150"},
-                                              {"SmoothAmount", "100"}, {"DiffuseAmount", "40"}, {"GrainAmount", "3"}});
+            apply(doc,
+                { { "SharpMethod", method }, { "ShSharpAmount", "200" }, { "HiSharpAmount", "150" },
+                    { "SmoothAmount", "100" }, { "DiffuseAmount", "40" }, { "GrainAmount", "3" } });
             doc.setString(name, value);
             Picture again(12, 9);
             DetailFilter first, second;

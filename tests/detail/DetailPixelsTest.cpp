@@ -12,9 +12,9 @@ namespace {
 // One channel's sharpened value (all three channels get the same bytes).
 int sharpened(int o, int b, int edge, int amountPercent, int threshold)
 {
-    uint8_t pixel[3] = {uint8_t(o), uint8_t(o), uint8_t(o)};
-    const uint8_t blurred[3] = {uint8_t(b), uint8_t(b), uint8_t(b)};
-    sharpenPixel(pixel, blurred, SharpSet{percentTo128ths(amountPercent), 40 - edge, threshold});
+    uint8_t pixel[3] = { uint8_t(o), uint8_t(o), uint8_t(o) };
+    const uint8_t blurred[3] = { uint8_t(b), uint8_t(b), uint8_t(b) };
+    sharpenPixel(pixel, blurred, SharpSet { percentTo128ths(amountPercent), 40 - edge, threshold });
     EXPECT_EQ(pixel[0], pixel[1]);
     EXPECT_EQ(pixel[0], pixel[2]);
     return pixel[0];
@@ -30,7 +30,7 @@ TEST(Sharpen, NormalMethodPixels)
     EXPECT_EQ(sharpened(80, 100, 20, 100, 0), 75);
     EXPECT_EQ(sharpened(2, 10, 40, 600, 0), 0) << "-46 limited to 0";
     EXPECT_EQ(sharpened(250, 200, 40, 600, 0), 255);
-    for (int o : {0, 7, 128, 255})
+    for (int o : { 0, 7, 128, 255 })
         EXPECT_EQ(sharpened(o, 0, 20, 600, 0), o) << "a blurred 0 bounds every difference to 0";
     EXPECT_EQ(sharpened(120, 100, 20, 0, 0), 120);
 }
@@ -53,13 +53,13 @@ TonalBands bandsFor(int shTonal, int hiTonal)
         shBand = h - s;
     if (h - hiBand < s)
         hiBand = h - s;
-    return TonalBands{h, s, hiBand, shBand};
+    return TonalBands { h, s, hiBand, shBand };
 }
 
 TEST(Sharpen, HighlightShadowBlendAtThreeHundred)
 {
-    const SharpSet highlight{percentTo128ths(100), 20, 0};
-    const SharpSet shadow{percentTo128ths(0), 20, 0};
+    const SharpSet highlight { percentTo128ths(100), 20, 0 };
+    const SharpSet shadow { percentTo128ths(0), 20, 0 };
     const SharpSet mixed = chooseSharpSet(300, bandsFor(85, 170), highlight, shadow);
     EXPECT_EQ(mixed.amount, 23);
     EXPECT_EQ(mixed.edgeDivisor, 20);
@@ -73,15 +73,15 @@ TEST(Sharpen, HighlightShadowBlendAtThreeHundred)
 
 TEST(Sharpen, WideAndNarrowTonalGaps)
 {
-    const SharpSet highlight{768, 20, 10};
-    const SharpSet shadow{512, 20, 10};
+    const SharpSet highlight { 768, 20, 10 };
+    const SharpSet shadow { 512, 20, 10 };
     // Shadow level 0 and highlight level 255: the middle belongs to neither set.
-    for (int64_t level : {255, 300, 400, 510}) {
+    for (int64_t level : { 255, 300, 400, 510 }) {
         const SharpSet s = chooseSharpSet(level, bandsFor(0, 255), highlight, shadow);
         EXPECT_EQ(s.amount, 0) << level;
         EXPECT_EQ(s.edgeDivisor, 0) << level;
-        uint8_t pixel[3] = {200, 90, 10};
-        const uint8_t blurred[3] = {120, 100, 30};
+        uint8_t pixel[3] = { 200, 90, 10 };
+        const uint8_t blurred[3] = { 120, 100, 30 };
         sharpenPixel(pixel, blurred, s);
         EXPECT_EQ(pixel[0], 200);
         EXPECT_EQ(pixel[1], 90);
@@ -96,15 +96,15 @@ TEST(Sharpen, WideAndNarrowTonalGaps)
     const TonalBands narrow = bandsFor(100, 120);
     EXPECT_EQ(narrow.shBand, 60);
     EXPECT_EQ(narrow.hiBand, 60);
-    EXPECT_EQ(chooseSharpSet(330, narrow, SharpSet{60, 0, 0}, SharpSet{0, 0, 0}).amount, 30);
+    EXPECT_EQ(chooseSharpSet(330, narrow, SharpSet { 60, 0, 0 }, SharpSet { 0, 0, 0 }).amount, 30);
 }
 
 // One grey pixel smoothed against a grey blurred value, with the default weights.
 int smoothed(int o, int b, int amountPercent, int threshold)
 {
-    const int32_t weights[3] = {117, 601, 306};
-    uint8_t pixel[3] = {uint8_t(o), uint8_t(o), uint8_t(o)};
-    const uint8_t blurred[3] = {uint8_t(b), uint8_t(b), uint8_t(b)};
+    const int32_t weights[3] = { 117, 601, 306 };
+    uint8_t pixel[3] = { uint8_t(o), uint8_t(o), uint8_t(o) };
+    const uint8_t blurred[3] = { uint8_t(b), uint8_t(b), uint8_t(b) };
     smoothPixel(pixel, blurred, weights, percentTo128ths(amountPercent), threshold);
     return pixel[1];
 }
@@ -124,9 +124,9 @@ TEST(Smooth, BoundedStepTowardTheBlurredLuminance)
 
 TEST(Smooth, EveryChannelMovesByTheSameStep)
 {
-    const int32_t weights[3] = {117, 601, 306};
-    uint8_t pixel[3] = {200, 120, 40};
-    const uint8_t blurred[3] = {180, 100, 20};
+    const int32_t weights[3] = { 117, 601, 306 };
+    uint8_t pixel[3] = { 200, 120, 40 };
+    const uint8_t blurred[3] = { 180, 100, 20 };
     smoothPixel(pixel, blurred, weights, 128, 0);
     // Yb = 85 (m = 3), Yo = 105: D = -3.
     EXPECT_EQ(pixel[0], 197);

@@ -49,7 +49,7 @@ Input split(const uint8_t* data, size_t size)
 std::vector<uint8_t> run(const Input& in, bool reference)
 {
     std::vector<uint8_t> pixels = in.pixels;
-    ImageBuffer image{pixels.data(), in.rows, in.cols, kWorkChannels, kWorkBits, kOrderBGR};
+    ImageBuffer image { pixels.data(), in.rows, in.cols, kWorkChannels, kWorkBits, kOrderBGR };
     ParameterDocument document;
     document.setText(in.settings.c_str());
     ToneFilter filter;

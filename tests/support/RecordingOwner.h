@@ -21,7 +21,7 @@ public:
     ParameterStore* createParameters() override { return nullptr; }
     int onProgress(ImageFilter*, int stage, int32_t done, int32_t) override
     {
-        reports.push_back({stage, done});
+        reports.push_back({ stage, done });
         if (stage == kProgressStep && ++steps == stopAtStep)
             return 1;
         return 0;
