@@ -2,7 +2,9 @@
 
 #include "settings/ParameterStore.h"
 
+#include <cstdint>
 #include <cstring>
+#include <stdexcept>
 #include <new>
 
 namespace quarvel {
@@ -69,7 +71,14 @@ void DetailFilter::setTonalBands()
 
 bool DetailFilter::allocateWorkBuffer(int32_t rows, int32_t cols)
 {
-    const size_t bytes = size_t(rows < 0 ? 0 : rows) * size_t(cols < 0 ? 0 : cols) * 3u + 3u;
+    // In 64 bits: a 32-bit size_t would wrap for large images and give a small block.
+    const uint64_t wanted = uint64_t(rows < 0 ? 0 : rows) * uint64_t(cols < 0 ? 0 : cols) * 3u + 3u;
+    if (wanted > uint64_t(PTRDIFF_MAX)) {
+        work_.reset();
+        workBytes_ = 0;
+        return false;
+    }
+    const size_t bytes = size_t(wanted);
     if (work_ && workBytes_ == bytes)
         return true;
     // A later image of another size gets a buffer of its own size, never an overrun.
@@ -132,6 +141,8 @@ int DetailFilter::process(ImageBuffer& image, ParameterStore* parameters)
         if (diffuse && cancel == 0)
             diffuseGrainStage(image);
     } catch (const std::bad_alloc&) {
+        failAllocation();
+    } catch (const std::length_error&) {
         failAllocation();
     }
     return cancel;
