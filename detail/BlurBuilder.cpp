@@ -68,6 +68,14 @@ BlurKernel buildBlurKernel(double radius)
 
 void DetailFilter::blurIntoWorkBuffer(const ImageBuffer& image, double radius, const ToneCurve* curve)
 {
+    if (useReferenceKernels)
+        blurReference(image, radius, curve);
+    else
+        blurFast(image, radius, curve);
+}
+
+void DetailFilter::blurReference(const ImageBuffer& image, double radius, const ToneCurve* curve)
+{
     const int32_t rows = image.rows;
     const int32_t cols = image.cols;
     const size_t rowBytes = size_t(cols) * 3u;

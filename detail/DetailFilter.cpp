@@ -1,15 +1,21 @@
 #include "detail/DetailFilter.h"
 
+#include "core/WorkerPool.h"
 #include "settings/ParameterStore.h"
 
 #include <cstdint>
 #include <cstring>
-#include <stdexcept>
 #include <new>
+#include <stdexcept>
 
 namespace quarvel {
 
-DetailFilter::DetailFilter() { setLumaWeights(0.299, 0.587, 0.114); }
+DetailFilter::DetailFilter()
+    : useReferenceKernels(referenceKernelsRequested())
+    , threadCount(configuredThreadCount())
+{
+    setLumaWeights(0.299, 0.587, 0.114);
+}
 
 DetailFilter::~DetailFilter() = default;
 
@@ -131,7 +137,14 @@ int DetailFilter::process(ImageBuffer& image, ParameterStore* parameters)
         failAllocation();
         return cancel;
     }
+    WorkerPool* const lent = pool;
+    std::unique_ptr<WorkerPool> ownPool;
     try {
+        // A pool for this call when the owner has none to lend; its threads end with the call.
+        if (!useReferenceKernels && pool == nullptr && threadCount > 1 && passes > 0) {
+            ownPool = std::make_unique<WorkerPool>(threadCount);
+            pool = ownPool.get();
+        }
         if (sharpen) {
             setTonalBands();
             sharpenStage(image);
@@ -145,6 +158,7 @@ int DetailFilter::process(ImageBuffer& image, ParameterStore* parameters)
     } catch (const std::length_error&) {
         failAllocation();
     }
+    pool = lent;
     return cancel;
 }
 

@@ -7,11 +7,13 @@
 #include "control/ImageFilter.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace quarvel {
 
 class ToneCurve;
+class WorkerPool;
 
 class DetailFilter : public ImageFilter {
 public:
@@ -77,7 +79,28 @@ public:
     int cancel = 0;
     bool outOfMemory = false;
 
+    // The plain loops, which define the result, instead of the fast ones that must match them
+    // byte for byte; and the threads the fast ones may use (a pool of the owner's, or one made
+    // for the call).
+    bool useReferenceKernels = false;
+    int threadCount = 1;
+    WorkerPool* pool = nullptr;
+
 private:
+    // A pass over outer indices 0 .. count − 1 in blocks that end at the ticks: every tick falls
+    // where the plain loop has it and the cancel flag is tested before every block, which is
+    // where it can have changed. `block` does the indices [begin, end).
+    void runTickedPass(int64_t count, const std::function<void(int64_t begin, int64_t end)>& block);
+    // Splits [begin, end) between the pool's threads: part(thread, begin, end).
+    void parallel(int64_t begin, int64_t end, const std::function<void(int, int64_t, int64_t)>& part);
+    int threads() const;
+
+    void blurReference(const ImageBuffer& image, double radius, const ToneCurve* curve);
+    void blurFast(const ImageBuffer& image, double radius, const ToneCurve* curve);
+    void sharpenFast(ImageBuffer& image);
+    void smoothFast(ImageBuffer& image, int64_t amount);
+    void diffuseGrainFast(ImageBuffer& image, int64_t glow, int64_t grain, uint32_t seed);
+
     // The end of one outer iteration `i` of a pass.
     void tick(int64_t i);
     // Stops the run for want of memory.

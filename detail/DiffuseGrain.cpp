@@ -21,6 +21,23 @@ thread_local uint32_t grainState = 1;
 
 void seedGrainRandom(uint32_t seed) { grainState = seed; }
 
+uint32_t grainStateAfter(uint32_t seed, uint64_t draws)
+{
+    // The generator is an affine map; its n-th power is found by squaring.
+    uint32_t multiply = 1, add = 0;
+    uint32_t stepMultiply = 214013u, stepAdd = 2531011u;
+    while (draws != 0) {
+        if (draws & 1u) {
+            multiply = multiply * stepMultiply;
+            add = add * stepMultiply + stepAdd;
+        }
+        stepAdd = stepAdd * stepMultiply + stepAdd;
+        stepMultiply = stepMultiply * stepMultiply;
+        draws >>= 1;
+    }
+    return seed * multiply + add;
+}
+
 int32_t drawGrainRandom()
 {
     grainState = grainState * 214013u + 2531011u;
@@ -62,8 +79,13 @@ void DetailFilter::diffuseGrainStage(ImageBuffer& image)
         }
         blurIntoWorkBuffer(image, diffuseRadius, curve ? &*curve : nullptr);
     }
-    seedGrainRandom(grainSeed());
+    const uint32_t seed = grainSeed();
+    seedGrainRandom(seed);
     const int64_t grain = uint8_t(uint32_t(grainAmount) & 0xFFu);
+    if (!useReferenceKernels) {
+        diffuseGrainFast(image, amount, grain, seed);
+        return;
+    }
 
     const uint8_t* const work = work_.get();
     for (int32_t y = 0; y < image.rows; ++y) {

@@ -19,6 +19,9 @@ void buildGlowCurve(LinearToneCurve& curve, int32_t tone);
 // of the new state (0..32767). Seeded with 1 it draws 41, 18467, 6334.
 void seedGrainRandom(uint32_t seed);
 int32_t drawGrainRandom();
+// The state after `draws` draws from `seed`, without drawing them: where a piece of the image
+// that starts at pixel n picks up the sequence.
+uint32_t grainStateAfter(uint32_t seed, uint64_t draws);
 
 // The seed of a grain stage: the calendar time in whole seconds, unless the environment
 // variable QUARVEL_GRAIN_SEED holds a decimal number, which makes grain repeatable for comparisons.

@@ -57,6 +57,10 @@ void DetailFilter::sharpenStage(ImageBuffer& image)
     const TonalBands bands { hiTonalSum, shTonalSum, hiBand, shBand };
     // The highlight set has no radius of its own: one blur serves both sets.
     blurIntoWorkBuffer(image, shRadius);
+    if (!useReferenceKernels) {
+        sharpenFast(image);
+        return;
+    }
 
     const uint8_t* const work = work_.get();
     for (int32_t y = 0; y < image.rows; ++y) {

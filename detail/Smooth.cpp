@@ -32,6 +32,10 @@ void DetailFilter::smoothStage(ImageBuffer& image)
 {
     const int64_t amount = percentTo128ths(smoothAmount);
     blurIntoWorkBuffer(image, smoothRadius);
+    if (!useReferenceKernels) {
+        smoothFast(image, amount);
+        return;
+    }
 
     const uint8_t* const work = work_.get();
     for (int32_t y = 0; y < image.rows; ++y) {

@@ -1,17 +1,24 @@
 #include "tone/ToneFilter.h"
 
+#include "core/WorkerPool.h"
 #include "detail/DetailFilter.h"
 #include "settings/ParameterStore.h"
+
+#include <algorithm>
 
 namespace quarvel {
 
 ToneFilter::ToneFilter()
+    : useReferenceKernel(referenceKernelsRequested())
+    , threadCount(configuredThreadCount())
 {
     for (auto& table : toneTable)
         for (int i = 0; i < 256; ++i)
             table[i] = uint8_t(i);
     setLumaWeights(0.299, 0.587, 0.114);
 }
+
+ToneFilter::~ToneFilter() = default;
 
 void ToneFilter::setLumaWeights(double w0, double w1, double w2)
 {
@@ -101,22 +108,43 @@ int ToneFilter::process(ImageBuffer& image, ParameterStore* parameters)
         cancel_ = reportProgress(kProgressBegin, 0, 0);
         contrastSpan = computeContrastSpan();
         prepareFastPath();
-        for (int32_t y = 0; y < image.rows && cancel_ == 0; ++y) {
-            uint8_t* row = image.row(y);
-            if (useReferenceKernel) {
+        if (useReferenceKernel) {
+            for (int32_t y = 0; y < image.rows && cancel_ == 0; ++y) {
+                uint8_t* row = image.row(y);
                 for (int32_t x = 0; x < image.cols; ++x)
                     mapPixel(row + int64_t(x) * image.channels);
-            } else {
-                mapPixels(row, image.cols, image.channels);
+                if (uint32_t(y) % step == 0) {
+                    done += 5;
+                    cancel_ = reportProgress(kProgressStep, done, 0);
+                }
             }
-            if (uint32_t(y) % step == 0) {
-                done += 5;
-                cancel_ = reportProgress(kProgressStep, done, 0);
+        } else {
+            if (threadCount > 1)
+                pool = std::make_unique<WorkerPool>(threadCount);
+            // The rows between two step reports are shared between the threads; the reports
+            // and the cancel test stay here, after and before each block.
+            for (int64_t y = 0; y < image.rows && cancel_ == 0;) {
+                const int64_t end = y == 0 ? 1 : std::min<int64_t>(image.rows, y + step);
+                const auto mapRows = [&](int, int64_t begin, int64_t stop) {
+                    for (int64_t r = begin; r < stop; ++r)
+                        mapPixels(image.row(int32_t(r)), image.cols, image.channels);
+                };
+                if (pool && end - y > 1)
+                    pool->run(
+                        end - y, [&](int index, int64_t b, int64_t e) { mapRows(index, y + b, y + e); });
+                else
+                    mapRows(0, y, end);
+                if (uint64_t(end - 1) % step == 0) {
+                    done += 5;
+                    cancel_ = reportProgress(kProgressStep, done, 0);
+                }
+                y = end;
             }
         }
     }
     if (cancel_ == 0 && (SharpEnable != 0 || SmoothEnable != 0))
         cancel_ = runDetailStages(image, parameters, tonePass ? done : 0);
+    pool.reset();
     return sendEnd();
 }
 
@@ -138,6 +166,9 @@ int ToneFilter::runDetailStages(ImageBuffer& image, ParameterStore* parameters, 
     else
         detail.setLumaWeights(0.299, 0.587, 0.114);
     detail.owner = owner;
+    detail.useReferenceKernels = useReferenceKernel;
+    detail.threadCount = threadCount;
+    detail.pool = pool.get();
     const int stopped = detail.process(image, parameters);
     outOfMemory = outOfMemory || detail.outOfMemory;
     return stopped;

@@ -10,12 +10,16 @@
 #include "tone/LinearToneCurve.h"
 
 #include <cstdint>
+#include <memory>
 
 namespace quarvel {
+
+class WorkerPool;
 
 class ToneFilter : public ImageFilter {
 public:
     ToneFilter();
+    ~ToneFilter() override;
     int analyze(const ImageBuffer& image) override;
     int process(ImageBuffer& image, ParameterStore* parameters) override;
     const char* name() const override { return "Quillmarsh"; }
@@ -65,10 +69,13 @@ public:
     int32_t SharpEnable = 1;
     int32_t SmoothEnable = 1;
 
-    int32_t lumaWeight[3] = {0, 0, 0};
+    int32_t lumaWeight[3] = { 0, 0, 0 };
 
-    // Runs the plain mapPixel loop instead of the specialised one (for comparisons).
+    // The plain loops (mapPixel here, and the detail stages' own) instead of the fast ones, for
+    // comparisons; QUARVEL_KERNELS=reference sets it at construction.
     bool useReferenceKernel = false;
+    // Threads for the fast loops (QUARVEL_THREADS, else every core), started per process call.
+    int threadCount = 1;
 
 private:
     // The detail stages after the tone pass; `progressBase` is where the progress bar stands.
@@ -86,6 +93,7 @@ private:
     };
 
     FastPath fast_;
+    std::unique_ptr<WorkerPool> pool;
     int cancel_ = 0;
 };
 

@@ -1,0 +1,53 @@
+// A few threads that share the work between two progress reports. The calling thread takes a
+// part itself and waits for the others, so everything that talks to the controller (reports,
+// polls, cancellation) stays on the caller's thread. The threads end with the pool.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace quarvel {
+
+class WorkerPool {
+public:
+    // `threads` in all, the caller included; a pool whose threads cannot be started works alone.
+    explicit WorkerPool(int threads);
+    ~WorkerPool();
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    int size() const { return int(workers_.size()) + 1; }
+
+    // Calls part(index, begin, end) for size() contiguous pieces of [0, count), at most one per
+    // thread, and returns when all are done; the first exception of a part is rethrown here.
+    using Part = std::function<void(int index, int64_t begin, int64_t end)>;
+    void run(int64_t count, const Part& part);
+
+private:
+    void work(int index);
+    void runPiece(int index);
+
+    std::vector<std::thread> workers_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable finished_;
+    const Part* part_ = nullptr;
+    int64_t count_ = 0;
+    int pieces_ = 1;
+    uint64_t generation_ = 0;
+    int pending_ = 0;
+    bool stopping_ = false;
+    std::exception_ptr error_;
+};
+
+// The number of threads to use: QUARVEL_THREADS when it holds a positive number, else every core.
+int configuredThreadCount();
+// True when QUARVEL_KERNELS=reference asks for the plain kernels.
+bool referenceKernelsRequested();
+
+} // namespace quarvel

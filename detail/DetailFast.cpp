@@ -1,0 +1,316 @@
+// The fast detail passes. They give exactly the bytes of the plain loops beside them:
+// - the blur sums whole blocks of bytes with one weight at a time (loops the compiler turns into
+//   vector code), and divides by the window's weight sum with an exact multiply and shift;
+// - the combine passes fold everything that depends only on a difference or a level into small
+//   per-run tables, using (128·O + a·D + 64) >> 7 = O + ((a·D + 64) >> 7);
+// - the threads share the indices between two ticks; ticks, polls and the cancel test happen on
+//   the calling thread before and after each block, where the plain loops have them.
+#include "core/WorkerPool.h"
+#include "detail/BlurBuilder.h"
+#include "detail/DetailFilter.h"
+#include "detail/DiffuseGrain.h"
+#include "detail/ExactDivider.h"
+#include "detail/PixelMath.h"
+#include "detail/Sharpen.h"
+#include "detail/Smooth.h"
+#include "tone/ToneCurve.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace quarvel {
+namespace {
+
+// Bytes summed per inner loop of the horizontal pass: the sums stay in the first-level cache
+// while every weight goes over them.
+constexpr int64_t kChunk = 2048;
+
+// The window's weight sum and how to divide by it, for every cut of the kernel at an edge.
+struct WindowDivision {
+    int64_t total = 0;
+    ExactDivider divider;
+};
+
+// sums[i] += weight × bytes[i] for n bytes.
+void accumulate(int32_t* __restrict sums, const uint8_t* __restrict bytes, int32_t weight, int64_t n)
+{
+    for (int64_t i = 0; i < n; ++i)
+        sums[i] += weight * int32_t(bytes[i]);
+}
+
+uint8_t normalise(int64_t sum, const WindowDivision& window)
+{
+    const int64_t v
+        = window.total > 0 ? int64_t(window.divider.divide(uint32_t(sum + window.total / 2))) : sum;
+    return uint8_t(std::min<int64_t>(v, 255));
+}
+
+} // namespace
+
+int DetailFilter::threads() const { return pool ? pool->size() : 1; }
+
+void DetailFilter::parallel(
+    int64_t begin, int64_t end, const std::function<void(int, int64_t, int64_t)>& part)
+{
+    if (!pool || pool->size() == 1 || end - begin < 2) {
+        part(0, begin, end);
+        return;
+    }
+    pool->run(end - begin, [&](int index, int64_t b, int64_t e) { part(index, begin + b, begin + e); });
+}
+
+void DetailFilter::runTickedPass(int64_t count, const std::function<void(int64_t, int64_t)>& block)
+{
+    const int64_t step = progressStepSize;
+    int64_t i = 0;
+    while (i < count && cancel == 0) {
+        // Ticks follow the indices 0, step, 2·step, …: a block runs up to and including the next.
+        const int64_t end = i == 0 ? 1 : std::min(count, i + step);
+        block(i, end);
+        tick(end - 1);
+        i = end;
+    }
+}
+
+void DetailFilter::blurFast(const ImageBuffer& image, double radius, const ToneCurve* curve)
+{
+    const int32_t rows = image.rows;
+    const int32_t cols = image.cols;
+    const int64_t channels = image.channels;
+    const size_t rowBytes = size_t(cols) * 3u;
+    uint8_t* const work = work_.get();
+    std::memset(work, 0, size_t(rows) * rowBytes);
+
+    uint8_t toneTable[256];
+    for (int32_t v = 0; v < 256; ++v)
+        toneTable[v] = uint8_t(curve ? curve->lookup(v) : v);
+
+    const BlurKernel kernel = buildBlurKernel(radius);
+    const int32_t* const weights = kernel.weights.data();
+    const int32_t half = kernel.halfWidth;
+    const int32_t width = 2 * half + 1;
+
+    // Every window is the kernel cut at one or both ends: its sum is a difference of prefix sums.
+    std::vector<int64_t> prefix(size_t(width) + 1, 0);
+    for (int32_t k = 0; k < width; ++k)
+        prefix[size_t(k) + 1] = prefix[size_t(k)] + weights[k];
+    auto division = [&](int32_t first, int32_t last) {
+        WindowDivision w;
+        w.total = prefix[size_t(last) + 1] - prefix[size_t(first)];
+        if (w.total > 0)
+            w.divider = ExactDivider::make(uint32_t(w.total), uint32_t(w.total * 255 + w.total / 2));
+        return w;
+    };
+    const WindowDivision full = division(0, width - 1);
+
+    const int pieces = std::max(1, threads());
+    const int64_t stripBytes = int64_t(std::min<int64_t>(progressStepSize, cols)) * channels;
+    std::vector<std::vector<int32_t>> sums(
+        size_t(pieces), std::vector<int32_t>(size_t(std::max<int64_t>(stripBytes, kChunk))));
+    const std::vector<uint8_t> oneRow(rowBytes);
+    std::vector<std::vector<uint8_t>> rowBuffers(static_cast<size_t>(pieces), oneRow);
+
+    // Columns, a strip between two ticks at a time; the strip's rows are shared between threads
+    // and each output row sums whole rows of the strip, one kernel weight at a time.
+    runTickedPass(cols, [&](int64_t x0, int64_t x1) {
+        parallel(0, rows, [&](int piece, int64_t y0, int64_t y1) {
+            int32_t* const sum = sums[size_t(piece)].data();
+            const int64_t n = (x1 - x0) * channels;
+            for (int64_t y = y0; y < y1; ++y) {
+                const int32_t top = int32_t(std::max<int64_t>(0, y - half));
+                const int32_t bottom = int32_t(std::min<int64_t>(y + half, rows - 1));
+                std::fill(sum, sum + n, 0);
+                for (int32_t j = top; j <= bottom; ++j)
+                    accumulate(sum, image.row(j) + x0 * channels, weights[j - y + half], n);
+                const WindowDivision window = top == y - half && bottom == y + half
+                    ? full
+                    : division(top - int32_t(y) + half, bottom - int32_t(y) + half);
+                uint8_t* out = work + size_t(y) * rowBytes + size_t(x0) * 3u;
+                for (int64_t x = 0; x < x1 - x0; ++x, out += 3) {
+                    out[0] = normalise(sum[x * channels], window);
+                    out[1] = normalise(sum[x * channels + 1], window);
+                    out[2] = normalise(sum[x * channels + 2], window);
+                }
+            }
+        });
+    });
+
+    // Rows: the interior sums three interleaved channels at once (a tap of the kernel is three
+    // bytes along the row); the cut windows at both ends go one pixel at a time.
+    runTickedPass(rows, [&](int64_t y0, int64_t y1) {
+        parallel(y0, y1, [&](int piece, int64_t begin, int64_t end) {
+            int32_t* const sum = sums[size_t(piece)].data();
+            uint8_t* const buffer = rowBuffers[size_t(piece)].data();
+            for (int64_t y = begin; y < end; ++y) {
+                uint8_t* const line = work + size_t(y) * rowBytes;
+                std::memcpy(buffer, line, rowBytes);
+                auto edgePixel = [&](int32_t x) {
+                    const int32_t left = std::max(0, x - half);
+                    const int32_t right = std::min(x + half, cols - 1);
+                    int64_t s[3] = { 0, 0, 0 };
+                    for (int32_t i = left; i <= right; ++i) {
+                        const int32_t w = weights[i - x + half];
+                        const uint8_t* p = buffer + size_t(i) * 3u;
+                        s[0] += int64_t(w) * p[0];
+                        s[1] += int64_t(w) * p[1];
+                        s[2] += int64_t(w) * p[2];
+                    }
+                    const WindowDivision window = division(left - x + half, right - x + half);
+                    for (int c = 0; c < 3; ++c)
+                        line[size_t(x) * 3u + size_t(c)] = toneTable[normalise(s[c], window)];
+                };
+                const int32_t interiorBegin = std::min(half, cols);
+                const int32_t interiorEnd = std::max(interiorBegin, cols - half);
+                for (int32_t x = 0; x < interiorBegin; ++x)
+                    edgePixel(x);
+                for (int64_t b0 = int64_t(interiorBegin) * 3; b0 < int64_t(interiorEnd) * 3; b0 += kChunk) {
+                    const int64_t n = std::min<int64_t>(kChunk, int64_t(interiorEnd) * 3 - b0);
+                    std::fill(sum, sum + n, 0);
+                    for (int32_t k = 0; k < width; ++k)
+                        accumulate(sum, buffer + b0 + int64_t(k - half) * 3, weights[k], n);
+                    for (int64_t i = 0; i < n; ++i)
+                        line[b0 + i] = toneTable[normalise(sum[i], full)];
+                }
+                for (int32_t x = interiorEnd; x < cols; ++x)
+                    edgePixel(x);
+            }
+        });
+    });
+}
+
+void DetailFilter::sharpenFast(ImageBuffer& image)
+{
+    const uint8_t* const work = work_.get();
+    const int64_t cols = image.cols;
+    const int64_t channels = image.channels;
+    if (sharpMethod != 0) {
+        // Two sets crossfaded per pixel: the plain pixel rule, shared between the threads.
+        const SharpSet shadow { percentTo128ths(shAmount), shEdgeDivisor, shThreshold };
+        const SharpSet highlight { percentTo128ths(hiAmount), hiEdgeDivisor, hiThreshold };
+        const TonalBands bands { hiTonalSum, shTonalSum, hiBand, shBand };
+        runTickedPass(image.rows, [&](int64_t y0, int64_t y1) {
+            parallel(y0, y1, [&](int, int64_t begin, int64_t end) {
+                for (int64_t y = begin; y < end; ++y) {
+                    uint8_t* pixel = image.row(int32_t(y));
+                    const uint8_t* blurred = work + size_t(y) * size_t(cols) * 3u;
+                    for (int64_t x = 0; x < cols; ++x, pixel += channels, blurred += 3) {
+                        const int64_t level = int64_t(blurred[0]) + blurred[1] + blurred[2];
+                        sharpenPixel(pixel, blurred, chooseSharpSet(level, bands, highlight, shadow));
+                    }
+                }
+            });
+        });
+        return;
+    }
+
+    // One set: the edge bound depends only on the blurred level, the change only on the bounded
+    // difference. Changes beyond ±256 clamp alike, so they are stored clamped.
+    const int64_t amount = percentTo128ths(shAmount);
+    const bool bounded = shEdgeDivisor > 1;
+    int16_t bound[256];
+    for (int64_t b = 0; b < 256; ++b)
+        bound[b] = int16_t(bounded ? std::min<int64_t>((b + shEdgeDivisor / 2) / shEdgeDivisor, 255) : 255);
+    int16_t change[511];
+    for (int64_t d = -255; d <= 255; ++d) {
+        const int64_t a = thresholdAmount(d, amount, shThreshold);
+        const int64_t v = (a * d + 64) >> 7;
+        change[d + 255] = int16_t(std::clamp<int64_t>(v, -256, 256));
+    }
+    runTickedPass(image.rows, [&](int64_t y0, int64_t y1) {
+        parallel(y0, y1, [&](int, int64_t begin, int64_t end) {
+            for (int64_t y = begin; y < end; ++y) {
+                uint8_t* pixel = image.row(int32_t(y));
+                const uint8_t* blurred = work + size_t(y) * size_t(cols) * 3u;
+                for (int64_t x = 0; x < cols; ++x, pixel += channels, blurred += 3) {
+                    for (int c = 0; c < 3; ++c) {
+                        const int32_t o = pixel[c];
+                        const int32_t b = blurred[c];
+                        const int32_t limit = bound[b];
+                        const int32_t d = std::clamp(o - b, -limit, limit);
+                        pixel[c] = clampByte(o + change[d + 255]);
+                    }
+                }
+            }
+        });
+    });
+}
+
+void DetailFilter::smoothFast(ImageBuffer& image, int64_t amount)
+{
+    // The luminance difference is at most 8 either way: its change is one of 17 values.
+    int16_t change[17];
+    for (int64_t d = -8; d <= 8; ++d) {
+        const int64_t a = thresholdAmount(d, amount, smoothThreshold);
+        change[d + 8] = int16_t(std::clamp<int64_t>((a * d + 64) >> 7, -256, 256));
+    }
+    const uint8_t* const work = work_.get();
+    const int64_t cols = image.cols;
+    const int64_t channels = image.channels;
+    const int32_t w0 = lumaWeight[0], w1 = lumaWeight[1], w2 = lumaWeight[2];
+    // Weights that add up to at most 1024 keep the luminance a level and the step at most 8;
+    // any others go through the plain pixel rule.
+    const bool smallWeights = w0 >= 0 && w1 >= 0 && w2 >= 0 && int64_t(w0) + w1 + w2 <= 1024;
+    const int32_t weights[3] = { w0, w1, w2 };
+    runTickedPass(image.rows, [&](int64_t y0, int64_t y1) {
+        parallel(y0, y1, [&](int, int64_t begin, int64_t end) {
+            for (int64_t y = begin; y < end; ++y) {
+                uint8_t* pixel = image.row(int32_t(y));
+                const uint8_t* blurred = work + size_t(y) * size_t(cols) * 3u;
+                for (int64_t x = 0; x < cols; ++x, pixel += channels, blurred += 3) {
+                    if (!smallWeights) {
+                        smoothPixel(pixel, blurred, weights, amount, smoothThreshold);
+                        continue;
+                    }
+                    const int32_t yo = (w0 * pixel[0] + w1 * pixel[1] + w2 * pixel[2] + 512) >> 10;
+                    const int32_t yb = (w0 * blurred[0] + w1 * blurred[1] + w2 * blurred[2] + 512) >> 10;
+                    const int32_t step = (yb + 16) >> 5;
+                    const int32_t target = std::clamp(yo, yb - step, yb + step);
+                    const int32_t delta = change[std::clamp(yb - target, -8, 8) + 8];
+                    pixel[0] = clampByte(pixel[0] + delta);
+                    pixel[1] = clampByte(pixel[1] + delta);
+                    pixel[2] = clampByte(pixel[2] + delta);
+                }
+            }
+        });
+    });
+}
+
+void DetailFilter::diffuseGrainFast(ImageBuffer& image, int64_t glow, int64_t grain, uint32_t seed)
+{
+    // P = O + ((ad·(B − O) + 64) >> 7); with grain still to come, changes beyond ±512 clamp alike.
+    int16_t change[511];
+    for (int64_t d = -255; d <= 255; ++d)
+        change[d + 255] = int16_t(glow > 0 ? std::clamp<int64_t>((glow * d + 64) >> 7, -512, 512) : 0);
+    const uint8_t* const work = work_.get();
+    const int64_t cols = image.cols;
+    const int64_t channels = image.channels;
+    const bool glows = glow > 0;
+    runTickedPass(image.rows, [&](int64_t y0, int64_t y1) {
+        parallel(y0, y1, [&](int, int64_t begin, int64_t end) {
+            // One draw per pixel in raster order: this piece starts where its first pixel's draw is.
+            uint32_t state = grain != 0 ? grainStateAfter(seed, uint64_t(begin) * uint64_t(cols)) : 0;
+            for (int64_t y = begin; y < end; ++y) {
+                uint8_t* pixel = image.row(int32_t(y));
+                const uint8_t* blurred = work + size_t(y) * size_t(cols) * 3u;
+                for (int64_t x = 0; x < cols; ++x, pixel += channels, blurred += 3) {
+                    int32_t p[3] = { pixel[0], pixel[1], pixel[2] };
+                    if (glows)
+                        for (int c = 0; c < 3; ++c)
+                            p[c] += change[blurred[c] - p[c] + 255];
+                    if (grain != 0) {
+                        state = state * 214013u + 2531011u;
+                        if (((state >> 16) & 0x7FFFu) % 3u == 0)
+                            for (int32_t& v : p)
+                                v -= int32_t(grain);
+                    }
+                    pixel[0] = clampByte(p[0]);
+                    pixel[1] = clampByte(p[1]);
+                    pixel[2] = clampByte(p[2]);
+                }
+            }
+        });
+    });
+}
+
+} // namespace quarvel
