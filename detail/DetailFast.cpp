@@ -16,6 +16,9 @@
 #include "tone/ToneCurve.h"
 
 #include <algorithm>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstring>
 #include <vector>
 
@@ -32,11 +35,44 @@ struct WindowDivision {
     ExactDivider divider;
 };
 
-// sums[i] += weight × bytes[i] for n bytes.
-void accumulate(int32_t* __restrict sums, const uint8_t* __restrict bytes, int32_t weight, int64_t n)
+// out[i] = Σ weights[k] × taps[k][i] for i < n. Two taps at a time go through one 16-bit
+// multiply-add (weights are at most 1000, bytes at most 255), sixteen bytes kept in registers
+// over all taps so that each sum is stored once.
+void convolve(
+    int32_t* __restrict out, const uint8_t* const* taps, const int32_t* weights, int count, int64_t n)
 {
-    for (int64_t i = 0; i < n; ++i)
-        sums[i] += weight * int32_t(bytes[i]);
+    int64_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        __m128i acc0 = zero, acc1 = zero, acc2 = zero, acc3 = zero;
+        for (int k = 0; k < count; k += 2) {
+            const bool pair = k + 1 < count;
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(taps[k] + i));
+            const __m128i b
+                = pair ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(taps[k + 1] + i)) : zero;
+            const uint32_t wa = uint32_t(weights[k]) & 0xFFFFu;
+            const uint32_t wb = pair ? uint32_t(weights[k + 1]) & 0xFFFFu : 0u;
+            const __m128i w = _mm_set1_epi32(int32_t(wa | (wb << 16)));
+            const __m128i aLow = _mm_unpacklo_epi8(a, zero), bLow = _mm_unpacklo_epi8(b, zero);
+            const __m128i aHigh = _mm_unpackhi_epi8(a, zero), bHigh = _mm_unpackhi_epi8(b, zero);
+            acc0 = _mm_add_epi32(acc0, _mm_madd_epi16(_mm_unpacklo_epi16(aLow, bLow), w));
+            acc1 = _mm_add_epi32(acc1, _mm_madd_epi16(_mm_unpackhi_epi16(aLow, bLow), w));
+            acc2 = _mm_add_epi32(acc2, _mm_madd_epi16(_mm_unpacklo_epi16(aHigh, bHigh), w));
+            acc3 = _mm_add_epi32(acc3, _mm_madd_epi16(_mm_unpackhi_epi16(aHigh, bHigh), w));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), acc0);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 4), acc1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), acc2);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 12), acc3);
+    }
+#endif
+    for (; i < n; ++i) {
+        int32_t sum = 0;
+        for (int k = 0; k < count; ++k)
+            sum += weights[k] * int32_t(taps[k][i]);
+        out[i] = sum;
+    }
 }
 
 uint8_t normalise(int64_t sum, const WindowDivision& window)
@@ -44,6 +80,38 @@ uint8_t normalise(int64_t sum, const WindowDivision& window)
     const int64_t v
         = window.total > 0 ? int64_t(window.divider.divide(uint32_t(sum + window.total / 2))) : sum;
     return uint8_t(std::min<int64_t>(v, 255));
+}
+
+// out[i] = min(255, (sums[i] + W / 2) / W), the division as the window's multiply and shift.
+void normaliseAll(
+    uint8_t* __restrict out, const int32_t* __restrict sums, int64_t n, const WindowDivision& window)
+{
+    int64_t i = 0;
+#if defined(__SSE2__)
+    if (window.total > 0) {
+        const __m128i half = _mm_set1_epi32(int32_t(window.total / 2));
+        const __m128i multiplier = _mm_set1_epi32(int32_t(uint32_t(window.divider.multiplier)));
+        const __m128i shift = _mm_cvtsi32_si128(int32_t(window.divider.shift));
+        const __m128i low = _mm_set_epi32(0, -1, 0, -1);
+        auto divide4 = [&](__m128i v) {
+            v = _mm_add_epi32(v, half);
+            const __m128i even = _mm_srl_epi64(_mm_mul_epu32(v, multiplier), shift);
+            const __m128i odd = _mm_srl_epi64(_mm_mul_epu32(_mm_srli_epi64(v, 32), multiplier), shift);
+            return _mm_or_si128(_mm_and_si128(even, low), _mm_slli_epi64(odd, 32));
+        };
+        for (; i + 16 <= n; i += 16) {
+            const __m128i q0 = divide4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + i)));
+            const __m128i q1 = divide4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + i + 4)));
+            const __m128i q2 = divide4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + i + 8)));
+            const __m128i q3 = divide4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + i + 12)));
+            // Saturating packs: the quotients are 0..255 already, and stay so.
+            const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(q0, q1), _mm_packs_epi32(q2, q3));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), bytes);
+        }
+    }
+#endif
+    for (; i < n; ++i)
+        out[i] = normalise(sums[i], window);
 }
 
 } // namespace
@@ -108,29 +176,39 @@ void DetailFilter::blurFast(const ImageBuffer& image, double radius, const ToneC
     const int64_t stripBytes = int64_t(std::min<int64_t>(progressStepSize, cols)) * channels;
     std::vector<std::vector<int32_t>> sums(
         size_t(pieces), std::vector<int32_t>(size_t(std::max<int64_t>(stripBytes, kChunk))));
-    const std::vector<uint8_t> oneRow(rowBytes);
+    const std::vector<uint8_t> oneRow(std::max<size_t>(rowBytes, size_t(stripBytes)));
     std::vector<std::vector<uint8_t>> rowBuffers(static_cast<size_t>(pieces), oneRow);
+    const std::vector<const uint8_t*> noTaps(size_t(width), nullptr);
+    std::vector<std::vector<const uint8_t*>> taps(static_cast<size_t>(pieces), noTaps);
 
     // Columns, a strip between two ticks at a time; the strip's rows are shared between threads
-    // and each output row sums whole rows of the strip, one kernel weight at a time.
+    // and each output row sums whole rows of the strip, every byte of a pixel alike.
     runTickedPass(cols, [&](int64_t x0, int64_t x1) {
         parallel(0, rows, [&](int piece, int64_t y0, int64_t y1) {
             int32_t* const sum = sums[size_t(piece)].data();
+            uint8_t* const bytes = rowBuffers[size_t(piece)].data();
+            const uint8_t** const tap = taps[size_t(piece)].data();
             const int64_t n = (x1 - x0) * channels;
             for (int64_t y = y0; y < y1; ++y) {
                 const int32_t top = int32_t(std::max<int64_t>(0, y - half));
                 const int32_t bottom = int32_t(std::min<int64_t>(y + half, rows - 1));
-                std::fill(sum, sum + n, 0);
                 for (int32_t j = top; j <= bottom; ++j)
-                    accumulate(sum, image.row(j) + x0 * channels, weights[j - y + half], n);
+                    tap[j - top] = image.row(j) + x0 * channels;
+                const int32_t first = top - int32_t(y) + half;
+                convolve(sum, tap, weights + first, bottom - top + 1, n);
                 const WindowDivision window = top == y - half && bottom == y + half
                     ? full
-                    : division(top - int32_t(y) + half, bottom - int32_t(y) + half);
+                    : division(first, bottom - int32_t(y) + half);
                 uint8_t* out = work + size_t(y) * rowBytes + size_t(x0) * 3u;
+                if (channels == 3) {
+                    normaliseAll(out, sum, n, window);
+                    continue;
+                }
+                normaliseAll(bytes, sum, n, window);
                 for (int64_t x = 0; x < x1 - x0; ++x, out += 3) {
-                    out[0] = normalise(sum[x * channels], window);
-                    out[1] = normalise(sum[x * channels + 1], window);
-                    out[2] = normalise(sum[x * channels + 2], window);
+                    out[0] = bytes[x * channels];
+                    out[1] = bytes[x * channels + 1];
+                    out[2] = bytes[x * channels + 2];
                 }
             }
         });
@@ -142,6 +220,7 @@ void DetailFilter::blurFast(const ImageBuffer& image, double radius, const ToneC
         parallel(y0, y1, [&](int piece, int64_t begin, int64_t end) {
             int32_t* const sum = sums[size_t(piece)].data();
             uint8_t* const buffer = rowBuffers[size_t(piece)].data();
+            const uint8_t** const tap = taps[size_t(piece)].data();
             for (int64_t y = begin; y < end; ++y) {
                 uint8_t* const line = work + size_t(y) * rowBytes;
                 std::memcpy(buffer, line, rowBytes);
@@ -166,11 +245,13 @@ void DetailFilter::blurFast(const ImageBuffer& image, double radius, const ToneC
                     edgePixel(x);
                 for (int64_t b0 = int64_t(interiorBegin) * 3; b0 < int64_t(interiorEnd) * 3; b0 += kChunk) {
                     const int64_t n = std::min<int64_t>(kChunk, int64_t(interiorEnd) * 3 - b0);
-                    std::fill(sum, sum + n, 0);
                     for (int32_t k = 0; k < width; ++k)
-                        accumulate(sum, buffer + b0 + int64_t(k - half) * 3, weights[k], n);
-                    for (int64_t i = 0; i < n; ++i)
-                        line[b0 + i] = toneTable[normalise(sum[i], full)];
+                        tap[k] = buffer + b0 + int64_t(k - half) * 3;
+                    convolve(sum, tap, weights, width, n);
+                    normaliseAll(line + b0, sum, n, full);
+                    if (curve)
+                        for (int64_t i = 0; i < n; ++i)
+                            line[b0 + i] = toneTable[line[b0 + i]];
                 }
                 for (int32_t x = interiorEnd; x < cols; ++x)
                     edgePixel(x);
