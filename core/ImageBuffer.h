@@ -12,8 +12,8 @@ struct ImageBuffer {
     int32_t rows = 0;
     int32_t cols = 0;
     int32_t channels = 0; // interleaved samples per pixel, also the step between pixels
-    int32_t bits = 0;     // 8, or 16 (unsigned little-endian samples, 0..32768)
-    int32_t order = 0;    // 0: red, green, blue; 1: blue, green, red
+    int32_t bits = 0; // 8, or 16 (unsigned little-endian samples, 0..32768)
+    int32_t order = 0; // 0: red, green, blue; 1: blue, green, red
     // Bytes from one row to the next. 0 means packed rows, which every buffer of ours has;
     // a host may pad its rows and says so through its row-byte fields.
     int64_t rowBytes = 0;

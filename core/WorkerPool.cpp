@@ -115,3 +115,13 @@ bool referenceKernelsRequested()
 }
 
 } // namespace quarvel
+
+namespace quarvel {
+
+bool baselineInstructionsRequested()
+{
+    const char* text = std::getenv("QUARVEL_KERNELS");
+    return text != nullptr && std::strcmp(text, "baseline") == 0;
+}
+
+} // namespace quarvel

@@ -49,5 +49,8 @@ private:
 int configuredThreadCount();
 // True when QUARVEL_KERNELS=reference asks for the plain kernels.
 bool referenceKernelsRequested();
+// True when QUARVEL_KERNELS=baseline asks for the fast kernels without run-time instruction
+// choice (SSE2 only).
+bool baselineInstructionsRequested();
 
 } // namespace quarvel

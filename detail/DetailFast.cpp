@@ -7,6 +7,7 @@
 //   the calling thread before and after each block, where the plain loops have them.
 #include "core/WorkerPool.h"
 #include "detail/BlurBuilder.h"
+#include "detail/Convolve.h"
 #include "detail/DetailFilter.h"
 #include "detail/DiffuseGrain.h"
 #include "detail/ExactDivider.h"
@@ -35,10 +36,11 @@ struct WindowDivision {
     ExactDivider divider;
 };
 
-// out[i] = Σ weights[k] × taps[k][i] for i < n. Two taps at a time go through one 16-bit
-// multiply-add (weights are at most 1000, bytes at most 255), sixteen bytes kept in registers
-// over all taps so that each sum is stored once.
-void convolve(
+} // namespace
+
+// Two taps at a time go through one 16-bit multiply-add (weights are at most 1000, bytes at most
+// 255), sixteen bytes kept in registers over all taps so that each sum is stored once.
+void convolveBaseline(
     int32_t* __restrict out, const uint8_t* const* taps, const int32_t* weights, int count, int64_t n)
 {
     int64_t i = 0;
@@ -74,6 +76,18 @@ void convolve(
         out[i] = sum;
     }
 }
+
+ConvolveFunction convolveBest()
+{
+#if defined(QUARVEL_HAVE_AVX2)
+    static const ConvolveFunction best = __builtin_cpu_supports("avx2") ? convolveAvx2 : convolveBaseline;
+    return best;
+#else
+    return convolveBaseline;
+#endif
+}
+
+namespace {
 
 uint8_t normalise(int64_t sum, const WindowDivision& window)
 {
@@ -171,6 +185,7 @@ void DetailFilter::blurFast(const ImageBuffer& image, double radius, const ToneC
         return w;
     };
     const WindowDivision full = division(0, width - 1);
+    const ConvolveFunction convolve = useBaselineInstructions ? convolveBaseline : convolveBest();
 
     const int pieces = std::max(1, threads());
     const int64_t stripBytes = int64_t(std::min<int64_t>(progressStepSize, cols)) * channels;
@@ -205,7 +220,15 @@ void DetailFilter::blurFast(const ImageBuffer& image, double radius, const ToneC
                     continue;
                 }
                 normaliseAll(bytes, sum, n, window);
-                for (int64_t x = 0; x < x1 - x0; ++x, out += 3) {
+                const int64_t pixels = x1 - x0;
+                int64_t x = 0;
+                if (channels == 4) {
+                    // Four bytes at a time: each pixel's spare byte is overwritten by the next
+                    // pixel; the strip's last pixel goes byte by byte so nothing past it changes.
+                    for (; x + 1 < pixels; ++x, out += 3)
+                        std::memcpy(out, bytes + x * 4, 4);
+                }
+                for (; x < pixels; ++x, out += 3) {
                     out[0] = bytes[x * channels];
                     out[1] = bytes[x * channels + 1];
                     out[2] = bytes[x * channels + 2];

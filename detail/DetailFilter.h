@@ -85,6 +85,8 @@ public:
     bool useReferenceKernels = false;
     int threadCount = 1;
     WorkerPool* pool = nullptr;
+    // The fast loops without the instructions chosen at run time (SSE2 only), for comparisons.
+    bool useBaselineInstructions = false;
 
 private:
     // A pass over outer indices 0 .. count − 1 in blocks that end at the ticks: every tick falls

@@ -38,7 +38,7 @@ TEST(ExactDivider, MatchesDivisionAtEveryQuotientBoundary)
         const uint32_t limit = d * 255 + d / 2;
         const ExactDivider divider = ExactDivider::make(d, limit);
         for (uint64_t q = 0; q * d <= limit; ++q)
-            for (uint64_t n : {q * d, q * d + d - 1, q * d + d / 2}) {
+            for (uint64_t n : { q * d, q * d + d - 1, q * d + d / 2 }) {
                 if (n > limit)
                     continue;
                 ASSERT_EQ(divider.divide(uint32_t(n)), n / d) << n << " / " << d;
@@ -49,7 +49,7 @@ TEST(ExactDivider, MatchesDivisionAtEveryQuotientBoundary)
 
 TEST(GrainJump, LandsWhereTheDrawsWould)
 {
-    for (uint32_t seed : {1u, 0u, 20261207u, 0xFFFFFFFFu}) {
+    for (uint32_t seed : { 1u, 0u, 20261207u, 0xFFFFFFFFu }) {
         seedGrainRandom(seed);
         uint32_t state = seed;
         for (uint64_t n = 0; n < 3000; ++n) {
@@ -64,7 +64,7 @@ TEST(WorkerPool, EveryIndexOnceAndErrorsComeBack)
 {
     WorkerPool pool(3);
     EXPECT_EQ(pool.size(), 3);
-    for (int64_t count : {1, 2, 3, 7, 1000}) {
+    for (int64_t count : { 1, 2, 3, 7, 1000 }) {
         std::vector<std::atomic<int>> seen(static_cast<size_t>(count));
         pool.run(count, [&](int, int64_t b, int64_t e) {
             for (int64_t i = b; i < e; ++i)
@@ -73,11 +73,12 @@ TEST(WorkerPool, EveryIndexOnceAndErrorsComeBack)
         for (auto& s : seen)
             ASSERT_EQ(s.load(), 1);
     }
-    EXPECT_THROW(pool.run(10, [](int index, int64_t, int64_t) {
-        if (index == 2)
-            throw std::runtime_error("piece 2");
-    }),
-                 std::runtime_error);
+    EXPECT_THROW(pool.run(10,
+                     [](int index, int64_t, int64_t) {
+                         if (index == 2)
+                             throw std::runtime_error("piece 2");
+                     }),
+        std::runtime_error);
     int calls = 0;
     pool.run(5, [&](int, int64_t, int64_t) { ++calls; }); // still usable after an error
     EXPECT_GE(calls, 1);
@@ -90,12 +91,12 @@ struct FilterRun {
 };
 
 // One full process call (tone pass and detail stages) over a copy of `source`.
-FilterRun runFilter(const std::vector<uint8_t>& source, int32_t rows, int32_t cols, const std::string& settings,
-              bool reference, int threads, int stopAt = -1)
+FilterRun runFilter(const std::vector<uint8_t>& source, int32_t rows, int32_t cols,
+    const std::string& settings, bool reference, int threads, int stopAt = -1)
 {
     FilterRun run;
     run.pixels = source;
-    ImageBuffer image{run.pixels.data(), rows, cols, kWorkChannels, kWorkBits, kOrderBGR};
+    ImageBuffer image { run.pixels.data(), rows, cols, kWorkChannels, kWorkBits, kOrderBGR };
     ParameterDocument doc;
     doc.setText(settings.c_str());
     RecordingOwner owner;
@@ -112,11 +113,15 @@ FilterRun runFilter(const std::vector<uint8_t>& source, int32_t rows, int32_t co
 
 std::string randomSettings(std::mt19937& random)
 {
-    auto pick = [&](int lo, int hi) { return std::to_string(std::uniform_int_distribution<int>(lo, hi)(random)); };
-    auto real = [&](double lo, double hi) { return std::to_string(std::uniform_real_distribution<double>(lo, hi)(random)); };
+    auto pick
+        = [&](int lo, int hi) { return std::to_string(std::uniform_int_distribution<int>(lo, hi)(random)); };
+    auto real = [&](double lo, double hi) {
+        return std::to_string(std::uniform_real_distribution<double>(lo, hi)(random));
+    };
     const bool wild = random() % 4 == 0; // outside the pages now and then
     std::string s;
-    auto add = [&](const char* name, const std::string& value) { s += std::string(name) + "=" + value + ";\r\n"; };
+    auto add
+        = [&](const char* name, const std::string& value) { s += std::string(name) + "=" + value + ";\r\n"; };
     add("ShadowAmount", pick(0, 50));
     add("HilightAmount", pick(0, 50));
     add("Saturation", pick(-30, 30));
@@ -140,24 +145,28 @@ std::string randomSettings(std::mt19937& random)
     return s;
 }
 
+void setVariable(const char* name, const char* value)
+{
+#ifdef _WIN32
+    _putenv_s(name, value);
+#else
+    if (*value)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+#endif
+}
+
+class KernelsVariable {
+public:
+    explicit KernelsVariable(const char* value) { setVariable("QUARVEL_KERNELS", value); }
+    ~KernelsVariable() { setVariable("QUARVEL_KERNELS", ""); }
+};
+
 class FixedSeed {
 public:
-    FixedSeed()
-    {
-#ifdef _WIN32
-        _putenv_s("QUARVEL_GRAIN_SEED", "777");
-#else
-        setenv("QUARVEL_GRAIN_SEED", "777", 1);
-#endif
-    }
-    ~FixedSeed()
-    {
-#ifdef _WIN32
-        _putenv_s("QUARVEL_GRAIN_SEED", "");
-#else
-        unsetenv("QUARVEL_GRAIN_SEED");
-#endif
-    }
+    FixedSeed() { setVariable("QUARVEL_GRAIN_SEED", "777"); }
+    ~FixedSeed() { setVariable("QUARVEL_GRAIN_SEED", ""); }
 };
 
 TEST(FastKernels, GiveTheReferenceBytesAndReports)
@@ -167,7 +176,8 @@ TEST(FastKernels, GiveTheReferenceBytesAndReports)
     struct Size {
         int32_t rows, cols;
     };
-    const Size sizes[] = {{6, 1}, {6, 7}, {1, 40}, {13, 2}, {37, 53}, {64, 9}, {120, 131}, {7, 300}};
+    const Size sizes[]
+        = { { 6, 1 }, { 6, 7 }, { 1, 40 }, { 13, 2 }, { 37, 53 }, { 64, 9 }, { 120, 131 }, { 7, 300 } };
     int round = 0;
     for (const Size size : sizes) {
         for (int trial = 0; trial < 6; ++trial, ++round) {
@@ -177,11 +187,15 @@ TEST(FastKernels, GiveTheReferenceBytesAndReports)
             const std::string settings = randomSettings(random);
             SCOPED_TRACE(std::to_string(size.rows) + "x" + std::to_string(size.cols) + "\n" + settings);
             const FilterRun reference = runFilter(source, size.rows, size.cols, settings, true, 1);
-            for (int threads : {1, 2, 3}) {
-                const FilterRun fast = runFilter(source, size.rows, size.cols, settings, false, threads);
-                ASSERT_EQ(fast.pixels, reference.pixels) << threads << " threads";
-                ASSERT_EQ(fast.reports, reference.reports) << threads << " threads";
-                ASSERT_EQ(fast.result, reference.result);
+            for (int threads : { 1, 2, 3 }) {
+                // The second time without the instructions chosen at run time.
+                for (const char* kernels : { "", "baseline" }) {
+                    KernelsVariable variable(kernels);
+                    const FilterRun fast = runFilter(source, size.rows, size.cols, settings, false, threads);
+                    ASSERT_EQ(fast.pixels, reference.pixels) << threads << " threads " << kernels;
+                    ASSERT_EQ(fast.reports, reference.reports) << threads << " threads " << kernels;
+                    ASSERT_EQ(fast.result, reference.result);
+                }
             }
         }
     }
@@ -195,8 +209,9 @@ TEST(FastKernels, ACancelledRunLeavesTheSameRows)
     std::vector<uint8_t> source(size_t(kRows) * kCols * 4u);
     for (uint8_t& b : source)
         b = uint8_t(random());
-    const std::string settings = "ShadowAmount=20;\r\nShSharpAmount=150;\r\nSmoothAmount=80;\r\nDiffuseAmount=40;\r\n"
-                                 "GrainAmount=3;\r\n";
+    const std::string settings
+        = "ShadowAmount=20;\r\nShSharpAmount=150;\r\nSmoothAmount=80;\r\nDiffuseAmount=40;\r\n"
+          "GrainAmount=3;\r\n";
     const FilterRun whole = runFilter(source, kRows, kCols, settings, true, 1);
     int steps = 0;
     for (const Report& r : whole.reports)
