@@ -1,7 +1,10 @@
 // Timings of the detail engine on the same 24-megapixel working buffer as the tone timings: the
 // kernel builder, the separable blur at each radius class, every stage on its own, and the whole
-// detail run with all stages on.
+// detail run with all stages on. Everything but the kernel builder runs three ways, the plain
+// loops and the fast ones on one and on two threads, so that one run of the binary says both what
+// the fast loops gain and how well they share the work.
 #include "core/ImageBuffer.h"
+#include "core/WorkerPool.h"
 #include "detail/BlurBuilder.h"
 #include "detail/DetailFilter.h"
 #include "settings/ParameterDocument.h"
@@ -12,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -20,6 +24,7 @@ using quarvel::BlurKernel;
 using quarvel::DetailFilter;
 using quarvel::ImageBuffer;
 using quarvel::ParameterDocument;
+using quarvel::WorkerPool;
 
 constexpr int32_t kRows = 4000;
 constexpr int32_t kCols = 6000;
@@ -72,6 +77,28 @@ void setRate(benchmark::State& state)
         benchmark::Counter(kMegapixels * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+// The three ways every timing runs. The name ends each benchmark's name ("mode:fast2"), which is
+// what bench/compare.sh reads to put the three side by side.
+struct Mode {
+    const char* name;
+    bool reference;
+    int threads;
+};
+
+constexpr Mode kModes[] = {
+    {"reference", true, 1},
+    {"fast1", false, 1},
+    {"fast2", false, 2},
+};
+
+// Settings and threads come from the mode alone, never from QUARVEL_KERNELS or QUARVEL_THREADS:
+// a variable left set in the shell would otherwise make two modes time the same code.
+void applyMode(DetailFilter& filter, const Mode& mode)
+{
+    filter.useReferenceKernels = mode.reference;
+    filter.threadCount = mode.threads;
+}
+
 // Grain draws from a generator seeded by the clock unless told otherwise; a fixed seed keeps the
 // pattern of darkened pixels, and so the branch history, the same from run to run. A seed given
 // by whoever runs the benchmark is left alone.
@@ -94,12 +121,17 @@ void BM_BuildBlurKernel(benchmark::State& state)
     state.counters["weights"] = double(weights);
 }
 
-void BM_Blur(benchmark::State& state)
+void BM_Blur(benchmark::State& state, const Mode& mode, int radiusClass)
 {
     // The blur only reads the image, so the source bytes serve every iteration unrestored.
     const ImageBuffer image = describe(const_cast<uint8_t*>(sourcePixels().data()));
-    const double radius = double(state.range(0));
+    const double radius = double(radiusClass);
+    // Called directly, the blur finds no pool of process's making; it gets one as a run lends it,
+    // started before the clock so that thread start-up is not timed as blurring.
+    WorkerPool pool(mode.threads);
     auto filter = std::make_unique<DetailFilter>();
+    applyMode(*filter, mode);
+    filter->pool = &pool;
     filter->allocateWorkBuffer(kRows, kCols);
     // The tick step of a run with one stage, as process would set it: ticking every row would
     // time bookkeeping that no real run does.
@@ -118,14 +150,17 @@ using Stage = void (DetailFilter::*)(ImageBuffer&);
 
 // One stage alone, set up from the same settings a run reads, with the tonal bands and the tick
 // step that process would give it; only the stage itself is on the clock.
-void runStage(benchmark::State& state, Configure configure, Stage stage)
+void runStage(benchmark::State& state, const Mode& mode, Configure configure, Stage stage)
 {
     fixGrainSeed();
     const std::vector<uint8_t>& source = sourcePixels();
     std::vector<uint8_t> work(source);
     ImageBuffer image = describe(work.data());
 
+    WorkerPool pool(mode.threads);
     auto filter = std::make_unique<DetailFilter>();
+    applyMode(*filter, mode);
+    filter->pool = &pool;
     ParameterDocument settings;
     configure(settings);
     filter->readParameters(settings);
@@ -186,22 +221,22 @@ void everyStage(ParameterDocument& settings)
     glow(settings);
 }
 
-void BM_SharpenStage(benchmark::State& state, Configure configure)
+void BM_SharpenStage(benchmark::State& state, const Mode& mode, Configure configure)
 {
-    runStage(state, configure, &DetailFilter::sharpenStage);
+    runStage(state, mode, configure, &DetailFilter::sharpenStage);
 }
 
-void BM_SmoothStage(benchmark::State& state, Configure configure)
+void BM_SmoothStage(benchmark::State& state, const Mode& mode, Configure configure)
 {
-    runStage(state, configure, &DetailFilter::smoothStage);
+    runStage(state, mode, configure, &DetailFilter::smoothStage);
 }
 
-void BM_DiffuseGrainStage(benchmark::State& state, Configure configure)
+void BM_DiffuseGrainStage(benchmark::State& state, const Mode& mode, Configure configure)
 {
-    runStage(state, configure, &DetailFilter::diffuseGrainStage);
+    runStage(state, mode, configure, &DetailFilter::diffuseGrainStage);
 }
 
-void BM_DetailProcess(benchmark::State& state)
+void BM_DetailProcess(benchmark::State& state, const Mode& mode)
 {
     fixGrainSeed();
     const std::vector<uint8_t>& source = sourcePixels();
@@ -210,7 +245,9 @@ void BM_DetailProcess(benchmark::State& state)
 
     // One filter for every iteration, as one run of the plug-in keeps its work buffer: the clock
     // then holds the stages, not a fresh 72 MB allocation and its page faults.
+    // No pool is lent: process starts its own from threadCount on every call, as a run does.
     auto filter = std::make_unique<DetailFilter>();
+    applyMode(*filter, mode);
     ParameterDocument settings;
     everyStage(settings);
 
@@ -224,19 +261,60 @@ void BM_DetailProcess(benchmark::State& state)
     setRate(state);
 }
 
-// The blur costs one multiply-add per kernel weight per pixel and pass, so the wide radii take
-// seconds per pass (radius 30 about thirteen on two cores): they get one iteration, the narrow
-// ones a few, which keeps the whole binary near a minute.
+using StageBenchmark = void (*)(benchmark::State&, const Mode&, Configure);
+
+struct StageCase {
+    const char* name;
+    StageBenchmark run;
+    Configure configure;
+    int fastIterations;
+};
+
+const StageCase kStageCases[] = {
+    {"BM_SharpenStage/normal", &BM_SharpenStage, &normalSharpening, 3},
+    {"BM_SharpenStage/highlightShadow", &BM_SharpenStage, &highlightShadowSharpening, 3},
+    {"BM_SmoothStage/radius1", &BM_SmoothStage, &smoothing, 3},
+    {"BM_DiffuseGrainStage/glow", &BM_DiffuseGrainStage, &glow, 2},
+    {"BM_DiffuseGrainStage/grainOnly", &BM_DiffuseGrainStage, &grainOnly, 3},
+};
+
+std::string nameFor(const std::string& base, const Mode& mode)
+{
+    return base + "/mode:" + mode.name;
+}
+
+// The blur costs one multiply-add per kernel weight per pixel and pass, so the plain loops take
+// seconds per pass at the wide radii (radius 30 about thirteen): every plain run is timed once,
+// which keeps the whole binary within a few minutes on two cores. The fast loops are cheap enough
+// for a few rounds, which shows up a noisy figure.
 BENCHMARK(BM_BuildBlurKernel)->Arg(1)->Arg(5)->Arg(15)->Arg(30)->Unit(benchmark::kMicrosecond)->MinTime(0.2);
-BENCHMARK(BM_Blur)->Arg(1)->Arg(5)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_Blur)->Arg(15)->Arg(30)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK_CAPTURE(BM_SharpenStage, normal, &normalSharpening)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK_CAPTURE(BM_SharpenStage, highlightShadow, &highlightShadowSharpening)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3);
-BENCHMARK_CAPTURE(BM_SmoothStage, radius1, &smoothing)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK_CAPTURE(BM_DiffuseGrainStage, glow, &glow)->Unit(benchmark::kMillisecond)->Iterations(2);
-BENCHMARK_CAPTURE(BM_DiffuseGrainStage, grainOnly, &grainOnly)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_DetailProcess)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void registerDetailBenchmarks()
+{
+    for (const int radius : {1, 5, 15, 30}) {
+        for (const Mode& mode : kModes) {
+            const std::string name = nameFor("BM_Blur/radius:" + std::to_string(radius), mode);
+            benchmark::RegisterBenchmark(name.c_str(), &BM_Blur, mode, radius)
+                ->Unit(benchmark::kMillisecond)
+                ->Iterations(mode.reference ? 1 : radius <= 5 ? 3 : 2);
+        }
+    }
+    for (const StageCase& stage : kStageCases) {
+        for (const Mode& mode : kModes) {
+            benchmark::RegisterBenchmark(nameFor(stage.name, mode).c_str(), stage.run, mode, stage.configure)
+                ->Unit(benchmark::kMillisecond)
+                ->Iterations(mode.reference ? 1 : stage.fastIterations);
+        }
+    }
+    for (const Mode& mode : kModes) {
+        benchmark::RegisterBenchmark(nameFor("BM_DetailProcess", mode).c_str(), &BM_DetailProcess, mode)
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(mode.reference ? 1 : 2);
+    }
+}
+
+// Registered while the program starts, as the BENCHMARK macro does, so the main in the tone
+// timings finds these too.
+[[maybe_unused]] const bool registered = (registerDetailBenchmarks(), true);
 
 } // namespace
