@@ -122,7 +122,12 @@ struct Tables {
     int32_t density;
     int32_t saturation;
     int32_t span;
+    // Contrast and the final clamp for levels -2048..2047, entry v + 2048.
+    const uint8_t* contrast;
 };
+
+constexpr int32_t kContrastLow = -2048;
+constexpr int32_t kContrastHigh = 2047;
 
 template <int K>
 void mapLoop(const Tables& tb, uint8_t* p, int32_t count, int32_t channels)
@@ -158,9 +163,15 @@ void mapLoop(const Tables& tb, uint8_t* p, int32_t count, int32_t channels)
             applyDensity(level, tb.density);
         if constexpr ((K & kSaturation) != 0)
             applySaturation(level, luma, tb.saturation);
-        if constexpr ((K & kContrast) != 0)
-            for (int c = 0; c < 3; ++c)
-                level[c] = applyContrast(level[c], tb.span);
+        if constexpr ((K & kContrast) != 0) {
+            for (int c = 0; c < 3; ++c) {
+                const int32_t v = level[c];
+                p[c] = v >= kContrastLow && v <= kContrastHigh
+                    ? tb.contrast[v - kContrastLow]
+                    : uint8_t(clampTo(applyContrast(v, tb.span), 0, 255));
+            }
+            continue;
+        }
         p[0] = uint8_t(clampTo(level[0], 0, 255));
         p[1] = uint8_t(clampTo(level[1], 0, 255));
         p[2] = uint8_t(clampTo(level[2], 0, 255));
@@ -205,12 +216,15 @@ void ToneFilter::prepareFastPath()
             kernel |= kSaturation;
     }
     fast_.kernel = kernel;
+    for (int32_t v = kContrastLow; v <= kContrastHigh; ++v)
+        fast_.contrast[v - kContrastLow] = uint8_t(clampTo(applyContrast(v, contrastSpan), 0, 255));
 }
 
 void ToneFilter::mapPixels(uint8_t* first, int32_t count, int32_t channels) const
 {
     const Tables tables{fast_.tone,  fast_.curve, fast_.weightedTone, fast_.weightedCurve,
-                        lumaWeight, Density,     Saturation,         contrastSpan};
+                        lumaWeight, Density,     Saturation,         contrastSpan,
+                        fast_.contrast};
     kLoops[size_t(fast_.kernel)](tables, first, count, channels);
 }
 

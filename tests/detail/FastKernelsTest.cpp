@@ -125,6 +125,10 @@ std::string randomSettings(std::mt19937& random)
     add("ShadowAmount", pick(0, 50));
     add("HilightAmount", pick(0, 50));
     add("Saturation", pick(-30, 30));
+    add("Contrast", wild ? pick(-5, 60) : pick(0, 40));
+    add("Density", wild ? pick(-500, 500) : pick(-30, 30));
+    add("Monochromatic", pick(0, 1));
+    add("AutoColor", pick(0, 1));
     add("SharpMethod", pick(0, 1));
     add("ShSharpAmount", wild ? pick(-5000, 100000) : pick(0, 600));
     add("HiSharpAmount", pick(0, 600));
