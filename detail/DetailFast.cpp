@@ -293,14 +293,17 @@ void DetailFilter::sharpenFast(ImageBuffer& image)
         const SharpSet shadow { percentTo128ths(shAmount), shEdgeDivisor, shThreshold };
         const SharpSet highlight { percentTo128ths(hiAmount), hiEdgeDivisor, hiThreshold };
         const TonalBands bands { hiTonalSum, shTonalSum, hiBand, shBand };
+        // The set depends on the blurred channel sum alone: one per sum, chosen once per run.
+        std::vector<SharpSet> sets(766);
+        for (int64_t level = 0; level <= 765; ++level)
+            sets[size_t(level)] = chooseSharpSet(level, bands, highlight, shadow);
         runTickedPass(image.rows, [&](int64_t y0, int64_t y1) {
             parallel(y0, y1, [&](int, int64_t begin, int64_t end) {
                 for (int64_t y = begin; y < end; ++y) {
                     uint8_t* pixel = image.row(int32_t(y));
                     const uint8_t* blurred = work + size_t(y) * size_t(cols) * 3u;
                     for (int64_t x = 0; x < cols; ++x, pixel += channels, blurred += 3) {
-                        const int64_t level = int64_t(blurred[0]) + blurred[1] + blurred[2];
-                        sharpenPixel(pixel, blurred, chooseSharpSet(level, bands, highlight, shadow));
+                        sharpenPixel(pixel, blurred, sets[size_t(blurred[0]) + blurred[1] + blurred[2]]);
                     }
                 }
             });

@@ -129,8 +129,7 @@ struct Tables {
 constexpr int32_t kContrastLow = -2048;
 constexpr int32_t kContrastHigh = 2047;
 
-template <int K>
-void mapLoop(const Tables& tb, uint8_t* p, int32_t count, int32_t channels)
+template <int K> void mapLoop(const Tables& tb, uint8_t* p, int32_t count, int32_t channels)
 {
     constexpr bool dynamic = (K & kDynamic) != 0;
     constexpr bool mono = (K & kMonochromatic) != 0;
@@ -140,9 +139,9 @@ void mapLoop(const Tables& tb, uint8_t* p, int32_t count, int32_t channels)
         int32_t luma = 0;
         if constexpr (dynamic && mono) {
             luma = tb.weightedTone[0][b0] + tb.weightedTone[1][b1] + tb.weightedTone[2][b2];
-            const int32_t d =
-                (luma - (tb.weightedCurve[0][b0] + tb.weightedCurve[1][b1] + tb.weightedCurve[2][b2]) + 512) >>
-                10;
+            const int32_t d
+                = (luma - (tb.weightedCurve[0][b0] + tb.weightedCurve[1][b1] + tb.weightedCurve[2][b2]) + 512)
+                >> 10;
             level[0] = tb.curve[0][b0] + d;
             level[1] = tb.curve[1][b1] + d;
             level[2] = tb.curve[2][b2] + d;
@@ -180,13 +179,12 @@ void mapLoop(const Tables& tb, uint8_t* p, int32_t count, int32_t channels)
 
 using Loop = void (*)(const Tables&, uint8_t*, int32_t, int32_t);
 
-template <int... K>
-constexpr auto makeLoops(std::integer_sequence<int, K...>)
+template <int... K> constexpr auto makeLoops(std::integer_sequence<int, K...>)
 {
-    return std::array<Loop, sizeof...(K)>{&mapLoop<K>...};
+    return std::array<Loop, sizeof...(K)> { &mapLoop<K>... };
 }
 
-constexpr auto kLoops = makeLoops(std::make_integer_sequence<int, 32>{});
+constexpr auto kLoops = makeLoops(std::make_integer_sequence<int, 32> {});
 
 } // namespace
 
@@ -222,9 +220,8 @@ void ToneFilter::prepareFastPath()
 
 void ToneFilter::mapPixels(uint8_t* first, int32_t count, int32_t channels) const
 {
-    const Tables tables{fast_.tone,  fast_.curve, fast_.weightedTone, fast_.weightedCurve,
-                        lumaWeight, Density,     Saturation,         contrastSpan,
-                        fast_.contrast};
+    const Tables tables { fast_.tone, fast_.curve, fast_.weightedTone, fast_.weightedCurve, lumaWeight,
+        Density, Saturation, contrastSpan, fast_.contrast };
     kLoops[size_t(fast_.kernel)](tables, first, count, channels);
 }
 
