@@ -324,19 +324,23 @@ void DetailFilter::sharpenFast(ImageBuffer& image)
         const int64_t v = (a * d + 64) >> 7;
         change[d + 255] = int16_t(std::clamp<int64_t>(v, -256, 256));
     }
+    // Every result is a function of the byte and its blurred byte: 64 KB, made once per run.
+    std::vector<uint8_t> result(65536);
+    for (int32_t b = 0; b < 256; ++b) {
+        const int32_t limit = bound[b];
+        for (int32_t o = 0; o < 256; ++o)
+            result[size_t(b) * 256u + size_t(o)] = clampByte(o + change[std::clamp(o - b, -limit, limit) + 255]);
+    }
+    const uint8_t* const sharpened = result.data();
     runTickedPass(image.rows, [&](int64_t y0, int64_t y1) {
         parallel(y0, y1, [&](int, int64_t begin, int64_t end) {
             for (int64_t y = begin; y < end; ++y) {
                 uint8_t* pixel = image.row(int32_t(y));
                 const uint8_t* blurred = work + size_t(y) * size_t(cols) * 3u;
                 for (int64_t x = 0; x < cols; ++x, pixel += channels, blurred += 3) {
-                    for (int c = 0; c < 3; ++c) {
-                        const int32_t o = pixel[c];
-                        const int32_t b = blurred[c];
-                        const int32_t limit = bound[b];
-                        const int32_t d = std::clamp(o - b, -limit, limit);
-                        pixel[c] = clampByte(o + change[d + 255]);
-                    }
+                    pixel[0] = sharpened[size_t(blurred[0]) << 8 | pixel[0]];
+                    pixel[1] = sharpened[size_t(blurred[1]) << 8 | pixel[1]];
+                    pixel[2] = sharpened[size_t(blurred[2]) << 8 | pixel[2]];
                 }
             }
         });
@@ -389,31 +393,44 @@ void DetailFilter::diffuseGrainFast(ImageBuffer& image, int64_t glow, int64_t gr
     int16_t change[511];
     for (int64_t d = -255; d <= 255; ++d)
         change[d + 255] = int16_t(glow > 0 ? std::clamp<int64_t>((glow * d + 64) >> 7, -512, 512) : 0);
+    // The result as a function of the byte and its blurred byte, without and with the grain's
+    // darkening: two 64 KB tables made once per run.
+    std::vector<uint8_t> tables(2 * 65536);
+    for (int32_t b = 0; b < 256; ++b)
+        for (int32_t o = 0; o < 256; ++o) {
+            const int32_t p = o + change[b - o + 255];
+            tables[size_t(b) * 256u + size_t(o)] = clampByte(p);
+            tables[65536u + size_t(b) * 256u + size_t(o)] = clampByte(p - grain);
+        }
     const uint8_t* const work = work_.get();
     const int64_t cols = image.cols;
     const int64_t channels = image.channels;
-    const bool glows = glow > 0;
     runTickedPass(image.rows, [&](int64_t y0, int64_t y1) {
         parallel(y0, y1, [&](int, int64_t begin, int64_t end) {
             // One draw per pixel in raster order: this piece starts where its first pixel's draw is.
             uint32_t state = grain != 0 ? grainStateAfter(seed, uint64_t(begin) * uint64_t(cols)) : 0;
             for (int64_t y = begin; y < end; ++y) {
                 uint8_t* pixel = image.row(int32_t(y));
-                const uint8_t* blurred = work + size_t(y) * size_t(cols) * 3u;
-                for (int64_t x = 0; x < cols; ++x, pixel += channels, blurred += 3) {
-                    int32_t p[3] = { pixel[0], pixel[1], pixel[2] };
-                    if (glows)
-                        for (int c = 0; c < 3; ++c)
-                            p[c] += change[blurred[c] - p[c] + 255];
+                // Without a glow the blurred bytes are not made and not read.
+                const uint8_t* blurred = glow > 0 ? work + size_t(y) * size_t(cols) * 3u : nullptr;
+                for (int64_t x = 0; x < cols; ++x, pixel += channels) {
+                    const uint8_t* table = tables.data();
                     if (grain != 0) {
                         state = state * 214013u + 2531011u;
                         if (((state >> 16) & 0x7FFFu) % 3u == 0)
-                            for (int32_t& v : p)
-                                v -= int32_t(grain);
+                            table += 65536;
                     }
-                    pixel[0] = clampByte(p[0]);
-                    pixel[1] = clampByte(p[1]);
-                    pixel[2] = clampByte(p[2]);
+                    if (blurred) {
+                        pixel[0] = table[size_t(blurred[0]) << 8 | pixel[0]];
+                        pixel[1] = table[size_t(blurred[1]) << 8 | pixel[1]];
+                        pixel[2] = table[size_t(blurred[2]) << 8 | pixel[2]];
+                        blurred += 3;
+                    } else {
+                        // The table's row for a blurred byte equal to the byte: no glow change.
+                        pixel[0] = table[size_t(pixel[0]) * 257u];
+                        pixel[1] = table[size_t(pixel[1]) * 257u];
+                        pixel[2] = table[size_t(pixel[2]) * 257u];
+                    }
                 }
             }
         });
