@@ -6,6 +6,12 @@
 #include <system_error>
 
 namespace quarvel {
+namespace {
+
+// About fifty microseconds of yielding before a thread blocks on its condition.
+constexpr int kSpins = 200;
+
+} // namespace
 
 WorkerPool::WorkerPool(int threads)
 {
@@ -64,8 +70,10 @@ void WorkerPool::run(int64_t count, const Part& part)
     }
     wake_.notify_all();
     runPiece(0);
+    for (int spin = 0; spin < kSpins && pending_.load() != 0; ++spin)
+        std::this_thread::yield();
     std::unique_lock<std::mutex> lock(mutex_);
-    finished_.wait(lock, [this] { return pending_ == 0; });
+    finished_.wait(lock, [this] { return pending_.load() == 0; });
     part_ = nullptr;
     if (error_) {
         std::exception_ptr error = error_;
@@ -78,12 +86,14 @@ void WorkerPool::work(int index)
 {
     uint64_t seen = 0;
     while (true) {
+        for (int spin = 0; spin < kSpins && generation_.load() == seen && !stopping_.load(); ++spin)
+            std::this_thread::yield();
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
-            if (stopping_)
+            wake_.wait(lock, [&] { return stopping_.load() || generation_.load() != seen; });
+            if (stopping_.load())
                 return;
-            seen = generation_;
+            seen = generation_.load();
             if (index >= pieces_)
                 continue;
         }

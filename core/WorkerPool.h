@@ -3,6 +3,7 @@
 // polls, cancellation) stays on the caller's thread. The threads end with the pool.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -39,9 +40,11 @@ private:
     const Part* part_ = nullptr;
     int64_t count_ = 0;
     int pieces_ = 1;
-    uint64_t generation_ = 0;
-    int pending_ = 0;
-    bool stopping_ = false;
+    // Atomic so that a thread can watch them for a moment before it sleeps: the blocks between
+    // two reports are short, and waking a sleeping thread costs more than many of them.
+    std::atomic<uint64_t> generation_ { 0 };
+    std::atomic<int> pending_ { 0 };
+    std::atomic<bool> stopping_ { false };
     std::exception_ptr error_;
 };
 

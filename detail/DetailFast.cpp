@@ -329,7 +329,8 @@ void DetailFilter::sharpenFast(ImageBuffer& image)
     for (int32_t b = 0; b < 256; ++b) {
         const int32_t limit = bound[b];
         for (int32_t o = 0; o < 256; ++o)
-            result[size_t(b) * 256u + size_t(o)] = clampByte(o + change[std::clamp(o - b, -limit, limit) + 255]);
+            result[size_t(b) * 256u + size_t(o)]
+                = clampByte(o + change[std::clamp(o - b, -limit, limit) + 255]);
     }
     const uint8_t* const sharpened = result.data();
     runTickedPass(image.rows, [&](int64_t y0, int64_t y1) {
