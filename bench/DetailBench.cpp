@@ -3,6 +3,7 @@
 // detail run with all stages on. Everything but the kernel builder runs three ways, the plain
 // loops and the fast ones on one and on two threads, so that one run of the binary says both what
 // the fast loops gain and how well they share the work.
+#include "bench/BenchImage.h"
 #include "core/ImageBuffer.h"
 #include "core/WorkerPool.h"
 #include "detail/BlurBuilder.h"
@@ -20,76 +21,12 @@
 
 namespace {
 
+using namespace bench;
 using quarvel::BlurKernel;
 using quarvel::DetailFilter;
 using quarvel::ImageBuffer;
 using quarvel::ParameterDocument;
 using quarvel::WorkerPool;
-
-constexpr int32_t kRows = 4000;
-constexpr int32_t kCols = 6000;
-constexpr double kMegapixels = double(kRows) * double(kCols) / 1e6;
-constexpr size_t kBytes = size_t(kRows) * size_t(kCols) * size_t(quarvel::kWorkChannels);
-
-// The same recipe as the tone timings, so both sets of figures describe one image: gradients for
-// a full spread of levels, fixed-seed noise so that neighbours differ and the blur and the edge
-// bounds see real local contrast rather than flat runs.
-const std::vector<uint8_t>& sourcePixels()
-{
-    static const std::vector<uint8_t> pixels = [] {
-        std::vector<uint8_t> p(kBytes);
-        uint32_t seed = 0x2545F491u;
-        size_t i = 0;
-        for (int32_t y = 0; y < kRows; ++y) {
-            for (int32_t x = 0; x < kCols; ++x) {
-                const int32_t gx = x * 255 / (kCols - 1);
-                const int32_t gy = y * 255 / (kRows - 1);
-                const int32_t base[3] = {gx, gy, (gx + gy) / 2};
-                for (int c = 0; c < 3; ++c) {
-                    seed = seed * 1664525u + 1013904223u;
-                    const int32_t noise = int32_t(seed >> 27) - 16;
-                    const int32_t v = base[c] + noise;
-                    p[i++] = uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
-                }
-                p[i++] = 0;
-            }
-        }
-        return p;
-    }();
-    return pixels;
-}
-
-ImageBuffer describe(uint8_t* data)
-{
-    ImageBuffer image;
-    image.data = data;
-    image.rows = kRows;
-    image.cols = kCols;
-    image.channels = quarvel::kWorkChannels;
-    image.bits = quarvel::kWorkBits;
-    image.order = quarvel::kOrderBGR;
-    return image;
-}
-
-void setRate(benchmark::State& state)
-{
-    state.counters["MP/s"] =
-        benchmark::Counter(kMegapixels * double(state.iterations()), benchmark::Counter::kIsRate);
-}
-
-// The three ways every timing runs. The name ends each benchmark's name ("mode:fast2"), which is
-// what bench/compare.sh reads to put the three side by side.
-struct Mode {
-    const char* name;
-    bool reference;
-    int threads;
-};
-
-constexpr Mode kModes[] = {
-    {"reference", true, 1},
-    {"fast1", false, 1},
-    {"fast2", false, 2},
-};
 
 // Settings and threads come from the mode alone, never from QUARVEL_KERNELS or QUARVEL_THREADS:
 // a variable left set in the shell would otherwise make two modes time the same code.
@@ -102,10 +39,7 @@ void applyMode(DetailFilter& filter, const Mode& mode)
 // Grain draws from a generator seeded by the clock unless told otherwise; a fixed seed keeps the
 // pattern of darkened pixels, and so the branch history, the same from run to run. A seed given
 // by whoever runs the benchmark is left alone.
-void fixGrainSeed()
-{
-    setenv("QUARVEL_GRAIN_SEED", "1", 0);
-}
+void fixGrainSeed() { setenv("QUARVEL_GRAIN_SEED", "1", 0); }
 
 void BM_BuildBlurKernel(benchmark::State& state)
 {
@@ -271,17 +205,14 @@ struct StageCase {
 };
 
 const StageCase kStageCases[] = {
-    {"BM_SharpenStage/normal", &BM_SharpenStage, &normalSharpening, 3},
-    {"BM_SharpenStage/highlightShadow", &BM_SharpenStage, &highlightShadowSharpening, 3},
-    {"BM_SmoothStage/radius1", &BM_SmoothStage, &smoothing, 3},
-    {"BM_DiffuseGrainStage/glow", &BM_DiffuseGrainStage, &glow, 2},
-    {"BM_DiffuseGrainStage/grainOnly", &BM_DiffuseGrainStage, &grainOnly, 3},
+    { "BM_SharpenStage/normal", &BM_SharpenStage, &normalSharpening, 3 },
+    { "BM_SharpenStage/highlightShadow", &BM_SharpenStage, &highlightShadowSharpening, 3 },
+    { "BM_SmoothStage/radius1", &BM_SmoothStage, &smoothing, 3 },
+    { "BM_DiffuseGrainStage/glow", &BM_DiffuseGrainStage, &glow, 2 },
+    { "BM_DiffuseGrainStage/grainOnly", &BM_DiffuseGrainStage, &grainOnly, 3 },
 };
 
-std::string nameFor(const std::string& base, const Mode& mode)
-{
-    return base + "/mode:" + mode.name;
-}
+std::string nameFor(const std::string& base, const Mode& mode) { return base + "/mode:" + mode.name; }
 
 // The blur costs one multiply-add per kernel weight per pixel and pass, so the plain loops take
 // seconds per pass at the wide radii (radius 30 about thirteen): every plain run is timed once,
@@ -291,12 +222,14 @@ BENCHMARK(BM_BuildBlurKernel)->Arg(1)->Arg(5)->Arg(15)->Arg(30)->Unit(benchmark:
 
 void registerDetailBenchmarks()
 {
-    for (const int radius : {1, 5, 15, 30}) {
+    for (const int radius : { 1, 5, 15, 30 }) {
         for (const Mode& mode : kModes) {
             const std::string name = nameFor("BM_Blur/radius:" + std::to_string(radius), mode);
             benchmark::RegisterBenchmark(name.c_str(), &BM_Blur, mode, radius)
                 ->Unit(benchmark::kMillisecond)
-                ->Iterations(mode.reference ? 1 : radius <= 5 ? 3 : 2);
+                ->Iterations(mode.reference ? 1
+                        : radius <= 5       ? 3
+                                            : 2);
         }
     }
     for (const StageCase& stage : kStageCases) {

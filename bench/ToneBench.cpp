@@ -2,6 +2,7 @@
 // pixel loop and the whole filter with every stage on, each with the plain loops and with the
 // fast ones on one and on two threads, and a bare table lookup over the same bytes as the floor
 // the loops can approach.
+#include "bench/BenchImage.h"
 #include "core/ImageBuffer.h"
 #include "settings/ParameterDocument.h"
 #include "tone/ToneFilter.h"
@@ -17,74 +18,10 @@
 
 namespace {
 
+using namespace bench;
 using quarvel::ImageBuffer;
 using quarvel::ParameterDocument;
 using quarvel::ToneFilter;
-
-constexpr int32_t kRows = 4000;
-constexpr int32_t kCols = 6000;
-constexpr double kMegapixels = double(kRows) * double(kCols) / 1e6;
-constexpr size_t kBytes = size_t(kRows) * size_t(kCols) * size_t(quarvel::kWorkChannels);
-
-// Gradients give every level a population, as a photograph does; the noise keeps neighbouring
-// pixels apart so that no loop profits from runs of equal bytes. A fixed seed makes every run
-// time the same image.
-const std::vector<uint8_t>& sourcePixels()
-{
-    static const std::vector<uint8_t> pixels = [] {
-        std::vector<uint8_t> p(kBytes);
-        uint32_t seed = 0x2545F491u;
-        size_t i = 0;
-        for (int32_t y = 0; y < kRows; ++y) {
-            for (int32_t x = 0; x < kCols; ++x) {
-                const int32_t gx = x * 255 / (kCols - 1);
-                const int32_t gy = y * 255 / (kRows - 1);
-                const int32_t base[3] = {gx, gy, (gx + gy) / 2};
-                for (int c = 0; c < 3; ++c) {
-                    seed = seed * 1664525u + 1013904223u;
-                    const int32_t noise = int32_t(seed >> 27) - 16;
-                    const int32_t v = base[c] + noise;
-                    p[i++] = uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
-                }
-                p[i++] = 0;
-            }
-        }
-        return p;
-    }();
-    return pixels;
-}
-
-ImageBuffer describe(uint8_t* data)
-{
-    ImageBuffer image;
-    image.data = data;
-    image.rows = kRows;
-    image.cols = kCols;
-    image.channels = quarvel::kWorkChannels;
-    image.bits = quarvel::kWorkBits;
-    image.order = quarvel::kOrderBGR;
-    return image;
-}
-
-void setRate(benchmark::State& state)
-{
-    state.counters["MP/s"] =
-        benchmark::Counter(kMegapixels * double(state.iterations()), benchmark::Counter::kIsRate);
-}
-
-// The three ways the pixel timings run, named at the end of each benchmark's name ("mode:fast2")
-// for bench/compare.sh to line them up. The same three as the detail timings.
-struct Mode {
-    const char* name;
-    bool reference;
-    int threads;
-};
-
-constexpr Mode kModes[] = {
-    {"reference", true, 1},
-    {"fast1", false, 1},
-    {"fast2", false, 2},
-};
 
 // Set from the mode, never left to QUARVEL_KERNELS or QUARVEL_THREADS: a variable left in the
 // shell would make two modes time the same code.
@@ -221,7 +158,8 @@ BENCHMARK(BM_BuildTables)->Unit(benchmark::kMicrosecond)->MinTime(0.5);
 void registerToneBenchmarks()
 {
     for (const Mode& mode : kModes) {
-        benchmark::RegisterBenchmark((std::string("BM_TonePass/mode:") + mode.name).c_str(), &BM_TonePass, mode)
+        benchmark::RegisterBenchmark(
+            (std::string("BM_TonePass/mode:") + mode.name).c_str(), &BM_TonePass, mode)
             ->Unit(benchmark::kMillisecond)
             ->Iterations(5);
     }
