@@ -2,6 +2,7 @@
 // stages after it: every run must finish within its arithmetic (the sanitizers watch) and give
 // the same bytes twice, and the specialised tone pass must not change the detail stages' result.
 #include "settings/ParameterDocument.h"
+#include "tests/fuzz/FuzzImageInput.h"
 #include "tone/ToneFilter.h"
 
 #include <algorithm>
@@ -16,37 +17,11 @@ namespace {
 
 using namespace quarvel;
 
-// Bytes 0 and 1: rows and columns (1..20); then the pixels (4 bytes each, short input padded
-// with zeros); the rest is the settings text, after a prefix that switches the stages on so
-// that most inputs reach them.
-struct Input {
-    int32_t rows = 1;
-    int32_t cols = 1;
-    std::vector<uint8_t> pixels;
-    std::string settings;
-};
+// Settings text after a prefix that switches the stages on, so that most inputs reach them.
+constexpr const char* kStagesOn
+    = "ShSharpAmount=150;\r\nSmoothAmount=100;\r\nDiffuseAmount=30;\r\nGrainAmount=4;\r\n";
 
-Input split(const uint8_t* data, size_t size)
-{
-    Input in;
-    if (size >= 2) {
-        in.rows = 1 + data[0] % 20;
-        in.cols = 1 + data[1] % 20;
-        data += 2;
-        size -= 2;
-    }
-    const size_t bytes = size_t(in.rows) * size_t(in.cols) * 4;
-    in.pixels.assign(bytes, 0);
-    const size_t taken = size < bytes ? size : bytes;
-    if (taken)
-        std::memcpy(in.pixels.data(), data, taken);
-    in.settings = "ShSharpAmount\t150\r\nSmoothAmount\t100\r\nDiffuseAmount\t30\r\nGrainAmount\t4\r\n";
-    in.settings.append(reinterpret_cast<const char*>(data + taken), size - taken);
-    in.settings.erase(std::find(in.settings.begin(), in.settings.end(), '\0'), in.settings.end());
-    return in;
-}
-
-std::vector<uint8_t> run(const Input& in, bool reference)
+std::vector<uint8_t> run(const fuzz::ImageInput& in, bool reference)
 {
     std::vector<uint8_t> pixels = in.pixels;
     ImageBuffer image { pixels.data(), in.rows, in.cols, kWorkChannels, kWorkBits, kOrderBGR };
@@ -71,7 +46,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const Input in = split(data, size);
+    const fuzz::ImageInput in = fuzz::splitInput(data, size, 20, kStagesOn);
     if (run(in, false) != run(in, true))
         std::abort();
     return 0;

@@ -10,13 +10,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    for (const uint32_t code :
-         {pluginapi::PIWin32X86CodeProperty, pluginapi::PIWin64X86CodeProperty}) {
+    for (const uint32_t code : { pluginapi::PIWin32X86CodeProperty, pluginapi::PIWin64X86CodeProperty }) {
         quarvel::host::PiplFilterInfo info;
         std::string error;
         if (quarvel::host::readPiplFilterInfo(data, size, code, info, error)) {
-            if (info.entryPoint.empty() || info.entryPoint.size() >= size ||
-                info.version > 0x00040000u)
+            if (info.entryPoint.empty() || info.entryPoint.size() >= size || info.version > 0x00040000u)
                 std::abort();
         } else if (error.empty()) {
             std::abort();

@@ -24,11 +24,7 @@ size_t gNext = 0;
 const Entry* gCurrent = nullptr;
 char gToken, gHandle;
 
-template <typename... A>
-OSErr unused(A...)
-{
-    return paramErr;
-}
+template <typename... A> OSErr unused(A...) { return paramErr; }
 
 } // namespace
 
@@ -50,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     gNext = 0;
 
-    ReadDescriptorProcs read = {0, 18,
+    ReadDescriptorProcs read = { 0, 18,
         [](PIDescriptorHandle, DescriptorKeyIDArray) { return reinterpret_cast<PIReadDescriptor>(&gToken); },
         [](PIReadDescriptor) -> OSErr { return noErr; },
         [](PIReadDescriptor, DescriptorKeyID* key, DescriptorTypeID*, int32_t*) -> Boolean {
@@ -69,9 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 std::memcpy(*value + 1, gCurrent->text.data(), gCurrent->text.size());
             return noErr;
         },
-        unused, unused, unused};
-    WriteDescriptorProcs write = {0, 16,
-        []() { return reinterpret_cast<PIWriteDescriptor>(&gToken); },
+        unused, unused, unused };
+    WriteDescriptorProcs write = { 0, 16, []() { return reinterpret_cast<PIWriteDescriptor>(&gToken); },
         [](PIWriteDescriptor, PIDescriptorHandle* created) -> OSErr {
             *created = nullptr;
             return noErr;
@@ -83,12 +78,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 __builtin_trap();
             return noErr;
         },
-        unused, unused};
-    PIDescriptorParameters descriptor{};
+        unused, unused };
+    PIDescriptorParameters descriptor {};
     descriptor.readDescriptorProcs = &read;
     descriptor.writeDescriptorProcs = &write;
     descriptor.descriptor = reinterpret_cast<Handle>(&gHandle);
-    FilterRecord record{};
+    FilterRecord record {};
     record.descriptorParameters = &descriptor;
 
     quarvel::ParameterDocument document;

@@ -1,13 +1,14 @@
 // Arbitrary settings text over a small arbitrary image: the tone filter must finish, stay within
 // its arithmetic (the sanitizers watch), and its specialised pass must give the reference bytes.
 #include "settings/ParameterDocument.h"
+#include "tests/fuzz/FuzzImageInput.h"
 #include "tone/ToneFilter.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -15,38 +16,10 @@ namespace {
 
 using namespace quarvel;
 
-// Bytes 0 and 1: rows and columns (1..16); then the pixels (4 bytes each, short input padded
-// with zeros); the rest is the settings text.
-struct Input {
-    int32_t rows = 1;
-    int32_t cols = 1;
-    std::vector<uint8_t> pixels;
-    std::string settings;
-};
-
-Input split(const uint8_t* data, size_t size)
-{
-    Input in;
-    if (size >= 2) {
-        in.rows = 1 + data[0] % 16;
-        in.cols = 1 + data[1] % 16;
-        data += 2;
-        size -= 2;
-    }
-    const size_t bytes = size_t(in.rows) * size_t(in.cols) * 4;
-    in.pixels.assign(bytes, 0);
-    const size_t taken = size < bytes ? size : bytes;
-    if (taken)
-        std::memcpy(in.pixels.data(), data, taken);
-    in.settings.assign(reinterpret_cast<const char*>(data + taken), size - taken);
-    in.settings.erase(std::find(in.settings.begin(), in.settings.end(), '\0'), in.settings.end());
-    return in;
-}
-
-std::vector<uint8_t> run(const Input& in, bool reference)
+std::vector<uint8_t> run(const fuzz::ImageInput& in, bool reference)
 {
     std::vector<uint8_t> pixels = in.pixels;
-    ImageBuffer image{pixels.data(), in.rows, in.cols, kWorkChannels, kWorkBits, kOrderBGR};
+    ImageBuffer image { pixels.data(), in.rows, in.cols, kWorkChannels, kWorkBits, kOrderBGR };
     ParameterDocument document;
     document.setText(in.settings.c_str());
     document.setInt("SharpEnable", 0);
@@ -63,7 +36,7 @@ std::vector<uint8_t> run(const Input& in, bool reference)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const Input in = split(data, size);
+    const fuzz::ImageInput in = fuzz::splitInput(data, size, 16);
     if (run(in, false) != run(in, true))
         std::abort();
     return 0;
