@@ -3,6 +3,7 @@
 #include "detail/DiffuseGrain.h"
 #include "settings/ParameterDocument.h"
 #include "tests/support/RecordingOwner.h"
+#include "tests/support/TestImage.h"
 #include "tone/ToneFilter.h"
 
 #include <gtest/gtest.h>
@@ -28,22 +29,12 @@ extern "C" const char* __asan_default_options() { return "allocator_may_return_n
 namespace quarvel {
 namespace {
 
-struct Picture {
+// The default seed of these tests' pictures.
+struct Picture : TestImage {
     Picture(int32_t rows, int32_t cols, uint32_t seed = 7, int32_t order = kOrderBGR)
-        : pixels(size_t(rows) * size_t(cols) * 4u)
+        : TestImage(rows, cols, seed, order)
     {
-        std::mt19937 random(seed);
-        for (size_t n = 0; n < pixels.size(); ++n)
-            pixels[n] = n % 4 == 3 ? 0 : uint8_t(random());
-        image.data = pixels.data();
-        image.rows = rows;
-        image.cols = cols;
-        image.channels = kWorkChannels;
-        image.bits = kWorkBits;
-        image.order = order;
     }
-    std::vector<uint8_t> pixels;
-    ImageBuffer image;
 };
 
 void setEnvironment(const char* name, const char* value)
@@ -116,7 +107,7 @@ TEST(DetailFilter, StageDecisionsAndTickCounts)
         DetailFilter filter;
         filter.owner = &owner;
         filter.progressBase = 100;
-        EXPECT_EQ(filter.process(picture.image, &doc), 0);
+        EXPECT_EQ(filter.process(picture.buffer, &doc), 0);
         ASSERT_GE(owner.reports.size(), 2u);
         EXPECT_EQ(owner.reports[0], (Report { kProgressBegin, 0 }));
         EXPECT_EQ(owner.reports[1], (Report { kProgressPoll, 0 }));
@@ -155,7 +146,7 @@ TEST(DetailFilter, ShortImagesTickAtEveryIndex)
     RecordingOwner owner;
     DetailFilter filter;
     filter.owner = &owner;
-    EXPECT_EQ(filter.process(picture.image, &doc), 0);
+    EXPECT_EQ(filter.process(picture.buffer, &doc), 0);
     EXPECT_EQ(stepAmounts(owner).size(), size_t(3 * (5 + 6 + 6)));
 }
 
@@ -169,7 +160,7 @@ TEST(DetailFilter, ACancelOnTheFirstTickStopsEverything)
     owner.stopAtStep = 1;
     DetailFilter filter;
     filter.owner = &owner;
-    EXPECT_NE(filter.process(picture.image, &doc), 0);
+    EXPECT_NE(filter.process(picture.buffer, &doc), 0);
     EXPECT_EQ(stepAmounts(owner), std::vector<int32_t> { 1 });
     EXPECT_EQ(picture.pixels, original) << "no stage combined anything";
     EXPECT_FALSE(filter.outOfMemory);
@@ -187,7 +178,7 @@ TEST(DetailFilter, ACancelOnTheFirstTickStopsEverything)
         }
     } pollStops;
     again.owner = &pollStops;
-    EXPECT_NE(again.process(picture.image, &doc), 0);
+    EXPECT_NE(again.process(picture.buffer, &doc), 0);
     EXPECT_EQ(pollStops.count(kProgressStep), 0);
     EXPECT_EQ(picture.pixels, original);
 }
@@ -201,7 +192,7 @@ TEST(DetailFilter, CancelMidwayLeavesFinishedRows)
     ParameterDocument sharpOnly;
     apply(sharpOnly, { { "ShSharpAmount", "300" }, { "ShSharpEdge", "40" } });
     DetailFilter full;
-    full.process(reference.image, &sharpOnly);
+    full.process(reference.buffer, &sharpOnly);
 
     Picture picture(kRows, kCols);
     const std::vector<uint8_t> original = picture.pixels;
@@ -213,7 +204,7 @@ TEST(DetailFilter, CancelMidwayLeavesFinishedRows)
     owner.stopAtStep = 5 + 15 + 3;
     DetailFilter filter;
     filter.owner = &owner;
-    EXPECT_NE(filter.process(picture.image, &doc), 0);
+    EXPECT_NE(filter.process(picture.buffer, &doc), 0);
     const size_t rowBytes = size_t(kCols) * 4u;
     for (int32_t y = 0; y < kRows; ++y) {
         const auto begin = size_t(y) * rowBytes;
@@ -245,7 +236,7 @@ TEST(DetailFilter, LumaWeightsFollowTheByteOrder)
             { { "DynamicEnable", "0" }, { "ColorEnable", "0" }, { "SmoothAmount", "300" },
                 { "SmoothRadius", "4" } });
         ToneFilter tone;
-        EXPECT_EQ(tone.process(p->image, &doc), 0);
+        EXPECT_EQ(tone.process(p->buffer, &doc), 0);
     }
     for (size_t n = 0; n < rgb.pixels.size(); n += 4)
         std::swap(rgb.pixels[n], rgb.pixels[n + 2]);
@@ -262,7 +253,7 @@ TEST(DetailFilter, ToneFilterHandsOverItsCount)
     RecordingOwner owner;
     ToneFilter tone;
     tone.owner = &owner;
-    EXPECT_EQ(tone.process(picture.image, &doc), 0);
+    EXPECT_EQ(tone.process(picture.buffer, &doc), 0);
     const std::vector<int32_t> steps = stepAmounts(owner);
     // The tone pass counts 5 to 100, the detail stage goes on one by one from there.
     ASSERT_GT(steps.size(), 21u);
@@ -280,7 +271,7 @@ TEST(DetailFilter, ToneFilterHandsOverItsCount)
     second.owner = &detailOnly;
     ParameterDocument off;
     apply(off, { { "DynamicEnable", "0" }, { "ColorEnable", "0" }, { "ShSharpAmount", "100" } });
-    EXPECT_EQ(second.process(picture.image, &off), 0);
+    EXPECT_EQ(second.process(picture.buffer, &off), 0);
     EXPECT_EQ(stepAmounts(detailOnly).front(), 1);
     EXPECT_EQ(detailOnly.count(kProgressBegin), 1) << "only the detail filter's begin";
 
@@ -289,7 +280,7 @@ TEST(DetailFilter, ToneFilterHandsOverItsCount)
     stopsEarly.stopAtStep = 3;
     ToneFilter third;
     third.owner = &stopsEarly;
-    EXPECT_NE(third.process(picture.image, &doc), 0);
+    EXPECT_NE(third.process(picture.buffer, &doc), 0);
     EXPECT_EQ(stepAmounts(stopsEarly), (std::vector<int32_t> { 5, 10, 15 }));
     EXPECT_EQ(stopsEarly.count(kProgressBegin), 1);
     EXPECT_EQ(stopsEarly.reports.back(), (Report { kProgressEnd, 0 }));
@@ -304,8 +295,8 @@ TEST(DetailFilter, ALaterImageOfAnotherSizeGetsItsOwnWorkBuffer)
         Picture a(rows, cols, uint32_t(rows * cols));
         Picture b(rows, cols, uint32_t(rows * cols));
         DetailFilter fresh;
-        EXPECT_EQ(reused.process(a.image, &doc), 0);
-        EXPECT_EQ(fresh.process(b.image, &doc), 0);
+        EXPECT_EQ(reused.process(a.buffer, &doc), 0);
+        EXPECT_EQ(fresh.process(b.buffer, &doc), 0);
         EXPECT_EQ(a.pixels, b.pixels) << rows << "x" << cols;
     }
 }
@@ -333,7 +324,7 @@ TEST(DetailFilter, AnImpossibleWorkBufferStopsTheRunUntouched)
 
     // The same filter on a real image afterwards runs normally and clears the flag.
     Picture picture(10, 10);
-    EXPECT_EQ(tone.process(picture.image, &doc), 0);
+    EXPECT_EQ(tone.process(picture.buffer, &doc), 0);
     EXPECT_FALSE(tone.outOfMemory);
 }
 
@@ -347,7 +338,7 @@ TEST(DetailFilter, GrainDarkensTheDrawnThirdOnly)
     ParameterDocument doc;
     apply(doc, { { "GrainAmount", "5" } });
     DetailFilter filter;
-    EXPECT_EQ(filter.process(picture.image, &doc), 0);
+    EXPECT_EQ(filter.process(picture.buffer, &doc), 0);
 
     seedGrainRandom(12345);
     int darkened = 0;
@@ -367,7 +358,7 @@ TEST(DetailFilter, GrainDarkensTheDrawnThirdOnly)
     const std::vector<uint8_t> original = plain.pixels;
     ParameterDocument wrapped;
     apply(wrapped, { { "GrainAmount", "256" } });
-    EXPECT_EQ(filter.process(plain.image, &wrapped), 0);
+    EXPECT_EQ(filter.process(plain.buffer, &wrapped), 0);
     EXPECT_EQ(plain.pixels, original);
 }
 
@@ -382,13 +373,13 @@ TEST(DetailFilter, AFlatImageDoesNotGlowOrSmooth)
         { { "ShSharpAmount", "600" }, { "SmoothAmount", "300" }, { "DiffuseAmount", "100" },
             { "DiffuseRadius", "15" } });
     DetailFilter filter;
-    EXPECT_EQ(filter.process(flat.image, &doc), 0);
+    EXPECT_EQ(filter.process(flat.buffer, &doc), 0);
     EXPECT_EQ(flat.pixels, original);
 
     // A tone of 255 turns the whole glow white: every byte moves 115/128 of the way to 255.
     ParameterDocument white;
     apply(white, { { "DiffuseAmount", "100" }, { "DiffuseTone", "255" } });
-    EXPECT_EQ(filter.process(flat.image, &white), 0);
+    EXPECT_EQ(filter.process(flat.buffer, &white), 0);
     for (size_t n = 0; n < flat.pixels.size(); ++n)
         if (n % 4 != 3)
             ASSERT_EQ(flat.pixels[n], (255 * 115 + original[n] * 13 + 64) >> 7) << n;
@@ -420,8 +411,8 @@ TEST(DetailFilter, ScriptedExtremesGiveADefinedImage)
             doc.setString(name, value);
             Picture again(12, 9);
             DetailFilter first, second;
-            EXPECT_EQ(first.process(picture.image, &doc), 0);
-            EXPECT_EQ(second.process(again.image, &doc), 0);
+            EXPECT_EQ(first.process(picture.buffer, &doc), 0);
+            EXPECT_EQ(second.process(again.buffer, &doc), 0);
             EXPECT_EQ(picture.pixels, again.pixels) << "the same settings, the same bytes";
         }
     }

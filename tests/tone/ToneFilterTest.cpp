@@ -3,6 +3,7 @@
 #include "control/ProcessingController.h"
 #include "settings/ParameterDocument.h"
 #include "tests/support/RecordingOwner.h"
+#include "tests/support/TestImage.h"
 
 #include <gtest/gtest.h>
 
@@ -11,23 +12,6 @@
 
 namespace quarvel {
 namespace {
-
-struct TestImage {
-    TestImage(int32_t rows, int32_t cols, uint32_t seed = 1) : pixels(size_t(rows) * size_t(cols) * 4)
-    {
-        std::mt19937 random(seed);
-        for (size_t n = 0; n < pixels.size(); ++n)
-            pixels[n] = n % 4 == 3 ? 0 : uint8_t(random());
-        buffer.data = pixels.data();
-        buffer.rows = rows;
-        buffer.cols = cols;
-        buffer.channels = kWorkChannels;
-        buffer.bits = kWorkBits;
-        buffer.order = kOrderBGR;
-    }
-    std::vector<uint8_t> pixels;
-    ImageBuffer buffer;
-};
 
 // Only the tone pass: the detail stages off.
 void toneOnly(ParameterDocument& doc)
@@ -47,8 +31,8 @@ std::vector<int32_t> stepAmounts(const std::vector<Report>& reports)
 
 TEST(ToneFilter, StepReportsCountFivesOverAboutTwentySteps)
 {
-    for (auto [rows, last, count] : {std::tuple{100, 100, 20}, {1000, 100, 20}, {6, 30, 6}, {9, 45, 9},
-                                     {10, 50, 10}, {29, 145, 29}, {30, 75, 15}}) {
+    for (auto [rows, last, count] : { std::tuple { 100, 100, 20 }, { 1000, 100, 20 }, { 6, 30, 6 },
+             { 9, 45, 9 }, { 10, 50, 10 }, { 29, 145, 29 }, { 30, 75, 15 } }) {
         TestImage image(rows, 3);
         ParameterDocument doc;
         toneOnly(doc);
@@ -60,9 +44,9 @@ TEST(ToneFilter, StepReportsCountFivesOverAboutTwentySteps)
         ASSERT_EQ(int(amounts.size()), count) << rows << " rows";
         EXPECT_EQ(amounts.front(), 5);
         EXPECT_EQ(amounts.back(), last);
-        EXPECT_EQ(owner.reports.front(), (Report{kProgressPoll, 0}));
-        EXPECT_EQ(owner.reports[1], (Report{kProgressBegin, 0}));
-        EXPECT_EQ(owner.reports.back(), (Report{kProgressEnd, 0}));
+        EXPECT_EQ(owner.reports.front(), (Report { kProgressPoll, 0 }));
+        EXPECT_EQ(owner.reports[1], (Report { kProgressBegin, 0 }));
+        EXPECT_EQ(owner.reports.back(), (Report { kProgressEnd, 0 }));
     }
     EXPECT_EQ(ToneFilter::progressStep(100), 5u);
     EXPECT_EQ(ToneFilter::progressStep(1000), 50u);
@@ -85,9 +69,9 @@ TEST(ToneFilter, CancelStopsBeforeTheNextRowAndStillSendsEnd)
     const size_t rowBytes = 4 * 4;
     // Rows 0..5 are mapped, the rest untouched.
     EXPECT_NE(std::vector<uint8_t>(image.pixels.begin(), image.pixels.begin() + 6 * rowBytes),
-              std::vector<uint8_t>(before.begin(), before.begin() + 6 * rowBytes));
+        std::vector<uint8_t>(before.begin(), before.begin() + 6 * rowBytes));
     EXPECT_EQ(std::vector<uint8_t>(image.pixels.begin() + 6 * rowBytes, image.pixels.end()),
-              std::vector<uint8_t>(before.begin() + 6 * rowBytes, before.end()));
+        std::vector<uint8_t>(before.begin() + 6 * rowBytes, before.end()));
 }
 
 TEST(ToneFilter, BothGroupsOffTouchNothingAndSendNoBegin)
@@ -105,7 +89,7 @@ TEST(ToneFilter, BothGroupsOffTouchNothingAndSendNoBegin)
     f.owner = &owner;
     EXPECT_EQ(f.process(image.buffer, &doc), 0);
     EXPECT_EQ(image.pixels, before);
-    EXPECT_EQ(owner.reports, (std::vector<Report>{{kProgressPoll, 0}, {kProgressEnd, 0}}));
+    EXPECT_EQ(owner.reports, (std::vector<Report> { { kProgressPoll, 0 }, { kProgressEnd, 0 } }));
     EXPECT_NE(f.toneTable[0][64], 64); // the tables are built all the same
 }
 
@@ -167,8 +151,8 @@ TEST(ToneFilter, HandDerivedTwoPixelImage)
 {
     // Shadow amount 50 alone: level 64 becomes 100, 128 becomes 160, and with Preserve Original
     // Colour off each channel goes through the table by itself.
-    std::vector<uint8_t> pixels = {64, 128, 192, 0, 0, 16, 255, 0};
-    ImageBuffer image{pixels.data(), 1, 2, 4, 8, kOrderBGR};
+    std::vector<uint8_t> pixels = { 64, 128, 192, 0, 0, 16, 255, 0 };
+    ImageBuffer image { pixels.data(), 1, 2, 4, 8, kOrderBGR };
     ParameterDocument doc;
     toneOnly(doc);
     doc.setInt("ShadowAmount", 50);
@@ -177,18 +161,18 @@ TEST(ToneFilter, HandDerivedTwoPixelImage)
     ToneFilter f;
     f.analyze(image);
     EXPECT_EQ(f.process(image, &doc), 0);
-    EXPECT_EQ(pixels, (std::vector<uint8_t>{100, 160, 204, 0, 0, 30, 255, 0}));
+    EXPECT_EQ(pixels, (std::vector<uint8_t> { 100, 160, 204, 0, 0, 30, 255, 0 }));
 }
 
 TEST(ToneFilter, ReferenceAndSpecialisedPassesAgreeOnWholeImages)
 {
     std::mt19937 random(7);
-    const char* wild[] = {"0", "15", "-15", "40", "41", "2000000000", "-5000", "100000", "inf", "nan", "1e300",
-                          "-1e300", "abc"};
+    const char* wild[] = { "0", "15", "-15", "40", "41", "2000000000", "-5000", "100000", "inf", "nan",
+        "1e300", "-1e300", "abc" };
     std::uniform_int_distribution<size_t> pick(0, std::size(wild) - 1);
-    const char* names[] = {"ShadowAmount", "ShadowLevel", "ShadowContrast", "ShadowClip", "HilightAmount",
-                           "HilightLevel", "HilightContrast", "HilightClip", "AutoColor", "AutoExposure",
-                           "Gamma", "Density", "Saturation", "Contrast", "Monochromatic"};
+    const char* names[] = { "ShadowAmount", "ShadowLevel", "ShadowContrast", "ShadowClip", "HilightAmount",
+        "HilightLevel", "HilightContrast", "HilightClip", "AutoColor", "AutoExposure", "Gamma", "Density",
+        "Saturation", "Contrast", "Monochromatic" };
     for (int trial = 0; trial < 40; ++trial) {
         const int32_t rows = 6 + trial % 9;
         const int32_t cols = 1 + trial * 5 % 23;
