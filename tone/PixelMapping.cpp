@@ -118,6 +118,7 @@ struct Tables {
     const uint8_t (*curve)[256];
     const int32_t (*weightedTone)[256];
     const int32_t (*weightedCurve)[256];
+    const uint64_t (*packed)[256];
     const int32_t* weight;
     int32_t density;
     int32_t saturation;
@@ -138,10 +139,11 @@ template <int K> void mapLoop(const Tables& tb, uint8_t* p, int32_t count, int32
         int32_t level[3];
         int32_t luma = 0;
         if constexpr (dynamic && mono) {
-            luma = tb.weightedTone[0][b0] + tb.weightedTone[1][b1] + tb.weightedTone[2][b2];
-            const int32_t d
-                = (luma - (tb.weightedCurve[0][b0] + tb.weightedCurve[1][b1] + tb.weightedCurve[2][b2]) + 512)
-                >> 10;
+            // Both sums from one read per channel: luma in the low half, luma minus the curve's
+            // luma in the high half (the low halves never carry into it).
+            const uint64_t both = tb.packed[0][b0] + tb.packed[1][b1] + tb.packed[2][b2];
+            luma = int32_t(uint32_t(both));
+            const int32_t d = (int32_t(int64_t(both) >> 32) + 512) >> 10;
             level[0] = tb.curve[0][b0] + d;
             level[1] = tb.curve[1][b1] + d;
             level[2] = tb.curve[2][b2] + d;
@@ -197,6 +199,11 @@ void ToneFilter::prepareFastPath()
             fast_.tone[c][b] = toneTable[c][a];
             fast_.weightedCurve[c][b] = lumaWeight[c] * a;
             fast_.weightedTone[c][b] = lumaWeight[c] * toneTable[c][a];
+            // Weights of any size from a caller wrap here as they would in 32-bit sums; the
+            // page weights keep both halves far from their limits.
+            const uint32_t toneLuma = uint32_t(fast_.weightedTone[c][b]);
+            const uint32_t difference = toneLuma - uint32_t(fast_.weightedCurve[c][b]);
+            fast_.packed[c][b] = uint64_t(toneLuma) + (uint64_t(difference) << 32);
         }
     }
     int kernel = 0;
@@ -220,8 +227,8 @@ void ToneFilter::prepareFastPath()
 
 void ToneFilter::mapPixels(uint8_t* first, int32_t count, int32_t channels) const
 {
-    const Tables tables { fast_.tone, fast_.curve, fast_.weightedTone, fast_.weightedCurve, lumaWeight,
-        Density, Saturation, contrastSpan, fast_.contrast };
+    const Tables tables { fast_.tone, fast_.curve, fast_.weightedTone, fast_.weightedCurve, fast_.packed,
+        lumaWeight, Density, Saturation, contrastSpan, fast_.contrast };
     kLoops[size_t(fast_.kernel)](tables, first, count, channels);
 }
 

@@ -89,6 +89,7 @@ private:
         uint8_t curve[3][256];
         int32_t weightedTone[3][256];
         int32_t weightedCurve[3][256];
+        uint64_t packed[3][256];
         uint8_t contrast[4096];
         int kernel = 0;
     };
