@@ -124,10 +124,6 @@ bool referenceKernelsRequested()
     return text != nullptr && std::strcmp(text, "reference") == 0;
 }
 
-} // namespace quarvel
-
-namespace quarvel {
-
 bool baselineInstructionsRequested()
 {
     const char* text = std::getenv("QUARVEL_KERNELS");

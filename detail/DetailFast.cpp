@@ -5,6 +5,7 @@
 //   per-run tables, using (128·O + a·D + 64) >> 7 = O + ((a·D + 64) >> 7);
 // - the threads share the indices between two ticks; ticks, polls and the cancel test happen on
 //   the calling thread before and after each block, where the plain loops have them.
+#include "core/TickedBlocks.h"
 #include "core/WorkerPool.h"
 #include "detail/BlurBuilder.h"
 #include "detail/Convolve.h"
@@ -144,15 +145,9 @@ void DetailFilter::parallel(
 
 void DetailFilter::runTickedPass(int64_t count, const std::function<void(int64_t, int64_t)>& block)
 {
-    const int64_t step = progressStepSize;
-    int64_t i = 0;
-    while (i < count && cancel == 0) {
-        // Ticks follow the indices 0, step, 2·step, …: a block runs up to and including the next.
-        const int64_t end = i == 0 ? 1 : std::min(count, i + step);
-        block(i, end);
-        tick(end - 1);
-        i = end;
-    }
+    forEachTickedBlock(
+        count, int64_t(progressStepSize), [this] { return cancel != 0; }, block,
+        [this](int64_t i) { tick(i); });
 }
 
 void DetailFilter::blurFast(const ImageBuffer& image, double radius, const ToneCurve* curve)
@@ -161,8 +156,9 @@ void DetailFilter::blurFast(const ImageBuffer& image, double radius, const ToneC
     const int32_t cols = image.cols;
     const int64_t channels = image.channels;
     const size_t rowBytes = size_t(cols) * 3u;
+    // Every byte of the work buffer is written below; a stopped blur leaves bytes that no stage
+    // reads, so the plain blur's clearing is not repeated here.
     uint8_t* const work = work_.get();
-    std::memset(work, 0, size_t(rows) * rowBytes);
 
     uint8_t toneTable[256];
     for (int32_t v = 0; v < 256; ++v)
@@ -184,7 +180,22 @@ void DetailFilter::blurFast(const ImageBuffer& image, double radius, const ToneC
             w.divider = ExactDivider::make(uint32_t(w.total), uint32_t(w.total * 255 + w.total / 2));
         return w;
     };
-    const WindowDivision full = division(0, width - 1);
+    // Windows cut at one end only, the only ones an image wider and taller than the kernel has,
+    // made once: headCut[first] ends at the kernel's end, tailCut[last] starts at its start.
+    std::vector<WindowDivision> headCut(static_cast<size_t>(half) + 1);
+    std::vector<WindowDivision> tailCut(static_cast<size_t>(width));
+    for (int32_t k = 0; k <= half; ++k) {
+        headCut[size_t(k)] = division(k, width - 1);
+        tailCut[size_t(half + k)] = division(0, half + k);
+    }
+    const auto window = [&](int32_t first, int32_t last) {
+        if (last == width - 1 && first <= half)
+            return headCut[size_t(first)];
+        if (first == 0 && last >= half)
+            return tailCut[size_t(last)];
+        return division(first, last);
+    };
+    const WindowDivision& full = headCut[0];
     const ConvolveFunction convolve = useBaselineInstructions ? convolveBaseline : convolveBest();
 
     const int pieces = std::max(1, threads());
@@ -211,15 +222,13 @@ void DetailFilter::blurFast(const ImageBuffer& image, double radius, const ToneC
                     tap[j - top] = image.row(j) + x0 * channels;
                 const int32_t first = top - int32_t(y) + half;
                 convolve(sum, tap, weights + first, bottom - top + 1, n);
-                const WindowDivision window = top == y - half && bottom == y + half
-                    ? full
-                    : division(first, bottom - int32_t(y) + half);
+                const WindowDivision cut = window(first, bottom - int32_t(y) + half);
                 uint8_t* out = work + size_t(y) * rowBytes + size_t(x0) * 3u;
                 if (channels == 3) {
-                    normaliseAll(out, sum, n, window);
+                    normaliseAll(out, sum, n, cut);
                     continue;
                 }
-                normaliseAll(bytes, sum, n, window);
+                normaliseAll(bytes, sum, n, cut);
                 const int64_t pixels = x1 - x0;
                 int64_t x = 0;
                 if (channels == 4) {
@@ -258,9 +267,9 @@ void DetailFilter::blurFast(const ImageBuffer& image, double radius, const ToneC
                         s[1] += int64_t(w) * p[1];
                         s[2] += int64_t(w) * p[2];
                     }
-                    const WindowDivision window = division(left - x + half, right - x + half);
+                    const WindowDivision cut = window(left - x + half, right - x + half);
                     for (int c = 0; c < 3; ++c)
-                        line[size_t(x) * 3u + size_t(c)] = toneTable[normalise(s[c], window)];
+                        line[size_t(x) * 3u + size_t(c)] = toneTable[normalise(s[c], cut)];
                 };
                 const int32_t interiorBegin = std::min(half, cols);
                 const int32_t interiorEnd = std::max(interiorBegin, cols - half);
@@ -369,11 +378,12 @@ void DetailFilter::smoothFast(ImageBuffer& image, int64_t amount)
             for (int64_t y = begin; y < end; ++y) {
                 uint8_t* pixel = image.row(int32_t(y));
                 const uint8_t* blurred = work + size_t(y) * size_t(cols) * 3u;
-                for (int64_t x = 0; x < cols; ++x, pixel += channels, blurred += 3) {
-                    if (!smallWeights) {
+                if (!smallWeights) {
+                    for (int64_t x = 0; x < cols; ++x, pixel += channels, blurred += 3)
                         smoothPixel(pixel, blurred, weights, amount, smoothThreshold);
-                        continue;
-                    }
+                    continue;
+                }
+                for (int64_t x = 0; x < cols; ++x, pixel += channels, blurred += 3) {
                     const int32_t yo = (w0 * pixel[0] + w1 * pixel[1] + w2 * pixel[2] + 512) >> 10;
                     const int32_t yb = (w0 * blurred[0] + w1 * blurred[1] + w2 * blurred[2] + 512) >> 10;
                     const int32_t step = (yb + 16) >> 5;

@@ -1,5 +1,6 @@
 #include "tone/ToneFilter.h"
 
+#include "core/TickedBlocks.h"
 #include "core/WorkerPool.h"
 #include "detail/DetailFilter.h"
 #include "settings/ParameterStore.h"
@@ -123,23 +124,23 @@ int ToneFilter::process(ImageBuffer& image, ParameterStore* parameters)
                 pool = std::make_unique<WorkerPool>(threadCount);
             // The rows between two step reports are shared between the threads; the reports
             // and the cancel test stay here, after and before each block.
-            for (int64_t y = 0; y < image.rows && cancel_ == 0;) {
-                const int64_t end = y == 0 ? 1 : std::min<int64_t>(image.rows, y + step);
-                const auto mapRows = [&](int, int64_t begin, int64_t stop) {
-                    for (int64_t r = begin; r < stop; ++r)
-                        mapPixels(image.row(int32_t(r)), image.cols, image.channels);
-                };
-                if (pool && end - y > 1)
-                    pool->run(
-                        end - y, [&](int index, int64_t b, int64_t e) { mapRows(index, y + b, y + e); });
-                else
-                    mapRows(0, y, end);
-                if (uint64_t(end - 1) % step == 0) {
+            const auto mapRows = [&](int, int64_t begin, int64_t stop) {
+                for (int64_t r = begin; r < stop; ++r)
+                    mapPixels(image.row(int32_t(r)), image.cols, image.channels);
+            };
+            forEachTickedBlock(
+                image.rows, int64_t(step), [this] { return cancel_ != 0; },
+                [&](int64_t y, int64_t end) {
+                    if (pool && end - y > 1)
+                        pool->run(
+                            end - y, [&](int index, int64_t b, int64_t e) { mapRows(index, y + b, y + e); });
+                    else
+                        mapRows(0, y, end);
+                },
+                [&](int64_t) {
                     done += 5;
                     cancel_ = reportProgress(kProgressStep, done, 0);
-                }
-                y = end;
-            }
+                });
         }
     }
     if (cancel_ == 0 && (SharpEnable != 0 || SmoothEnable != 0))
