@@ -1,6 +1,7 @@
 // The tone pass over the pixels: the reference mapping of one pixel, and loops specialised per
 // run for the stages that apply, which must give exactly its bytes.
 #include "tone/ToneFilter.h"
+#include "tone/VectorMapping.h"
 
 #include <algorithm>
 #include <array>
@@ -140,10 +141,10 @@ template <int K> void mapLoop(const Tables& tb, uint8_t* p, int32_t count, int32
         int32_t luma = 0;
         if constexpr (dynamic && mono) {
             // Both sums from one read per channel: luma in the low half, luma minus the curve's
-            // luma in the high half (the low halves never carry into it).
+            // luma in the high half, less whatever the sign-extended low halves borrowed from it.
             const uint64_t both = tb.packed[0][b0] + tb.packed[1][b1] + tb.packed[2][b2];
             luma = int32_t(uint32_t(both));
-            const int32_t d = (int32_t(int64_t(both) >> 32) + 512) >> 10;
+            const int32_t d = (int32_t((int64_t(both) - luma) >> 32) + 512) >> 10;
             level[0] = tb.curve[0][b0] + d;
             level[1] = tb.curve[1][b1] + d;
             level[2] = tb.curve[2][b2] + d;
@@ -199,11 +200,11 @@ void ToneFilter::prepareFastPath()
             fast_.tone[c][b] = toneTable[c][a];
             fast_.weightedCurve[c][b] = lumaWeight[c] * a;
             fast_.weightedTone[c][b] = lumaWeight[c] * toneTable[c][a];
-            // Weights of any size from a caller wrap here as they would in 32-bit sums; the
-            // page weights keep both halves far from their limits.
-            const uint32_t toneLuma = uint32_t(fast_.weightedTone[c][b]);
-            const uint32_t difference = toneLuma - uint32_t(fast_.weightedCurve[c][b]);
-            fast_.packed[c][b] = uint64_t(toneLuma) + (uint64_t(difference) << 32);
+            // Sign-extended, so that negative weights from a caller borrow from the high half
+            // in a way the loop can undo.
+            const int32_t toneLuma = fast_.weightedTone[c][b];
+            const int32_t difference = int32_t(uint32_t(toneLuma) - uint32_t(fast_.weightedCurve[c][b]));
+            fast_.packed[c][b] = uint64_t(int64_t(toneLuma)) + (uint64_t(int64_t(difference)) << 32);
         }
     }
     int kernel = 0;
@@ -221,12 +222,41 @@ void ToneFilter::prepareFastPath()
             kernel |= kSaturation;
     }
     fast_.kernel = kernel;
+
+    const int stages = ((kernel & kDensity) != 0 ? kVectorDensity : 0)
+        | ((kernel & kSaturation) != 0 ? kVectorSaturation : 0) | ((kernel & kContrast) != 0 ? kVectorContrast : 0);
+    fast_.vector = vectorMappingApplies(lumaWeight, stages, Density, contrastSpan);
+    if (fast_.vector) {
+        for (int c = 0; c < 3; ++c) {
+            for (int32_t b = 0; b < 256; ++b) {
+                int32_t level = b;
+                int32_t luma = lumaWeight[c] * b;
+                int32_t shift = 0;
+                if ((kernel & kDynamic) != 0) {
+                    luma = fast_.weightedTone[c][b];
+                    if ((kernel & kMonochromatic) != 0) {
+                        level = fast_.curve[c][b];
+                        shift = luma - fast_.weightedCurve[c][b];
+                    } else {
+                        level = fast_.tone[c][b];
+                    }
+                }
+                fast_.word[c][b] = packedToneWord(c, level, luma, shift);
+            }
+        }
+    }
+    fast_.stages = stages;
     for (int32_t v = kContrastLow; v <= kContrastHigh; ++v)
         fast_.contrast[v - kContrastLow] = uint8_t(clampTo(applyContrast(v, contrastSpan), 0, 255));
 }
 
 void ToneFilter::mapPixels(uint8_t* first, int32_t count, int32_t channels) const
 {
+    if (fast_.vector && (channels == 3 || channels == 4)) {
+        const VectorMapping mapping { fast_.word, fast_.stages, Density, Saturation, contrastSpan };
+        mapPixelsVector(mapping, first, count, channels);
+        return;
+    }
     const Tables tables { fast_.tone, fast_.curve, fast_.weightedTone, fast_.weightedCurve, fast_.packed,
         lumaWeight, Density, Saturation, contrastSpan, fast_.contrast };
     kLoops[size_t(fast_.kernel)](tables, first, count, channels);

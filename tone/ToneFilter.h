@@ -92,6 +92,10 @@ private:
         uint64_t packed[3][256];
         uint8_t contrast[4096];
         int kernel = 0;
+        // The eight-lane loop's entries, when its bounds hold for this run.
+        uint64_t word[3][256];
+        int stages = 0;
+        bool vector = false;
     };
 
     FastPath fast_;

@@ -198,5 +198,62 @@ TEST(PixelMapping, SpecialisedLoopsMatchTheReference)
     }
 }
 
+// The eight-lane loop holds only within bounds on the weights, the density and the band; this
+// drives the levels to those bounds (curves and tone tables that flip, flatten or saturate a
+// channel, so the luminance shift reaches +-255) and just past them, where the scalar loops
+// must take over unnoticed.
+TEST(PixelMapping, EightLaneLoopMatchesTheReferenceAtItsBounds)
+{
+    std::mt19937 random(8);
+    auto any = [&](auto& list) { return list[random() % std::size(list)]; };
+    const int32_t densities[] = {-161, -160, -100, -30, 0, 30, 96, 97};
+    const int32_t saturations[] = {-33, -32, -1, 0, 1, 32, 33, 100000};
+    const int32_t contrasts[] = {0, 1, 20, 39, 40, 60, -3};
+    const std::array<int32_t, 3> weights[] = {{117, 601, 306}, {306, 601, 117}, {0, 0, 1026}, {342, 342, 342},
+                                              {1024, 0, 0}, {0, 1027, 0}, {-1, 600, 425}};
+
+    for (int trial = 0; trial < 240; ++trial) {
+        ToneFilter f;
+        f.DynamicEnable = trial % 4 != 0;
+        f.ColorEnable = trial % 5 != 0;
+        f.Monochromatic = trial % 3 != 0;
+        f.Density = any(densities);
+        f.Saturation = any(saturations);
+        f.Contrast = any(contrasts);
+        f.buildTables();
+        for (int c = 0; c < 3; ++c) {
+            const int kind = int(random() % 5);
+            for (int a = 0; a < 256; ++a) {
+                const int tone[] = {a, 0, 255, 255 - a, int(random() % 256)};
+                f.toneTable[c][a] = uint8_t(tone[kind]);
+            }
+            f.colorCurve[c].reset();
+            switch (random() % 4) {
+            case 1: f.colorCurve[c].addPoint(0, 255), f.colorCurve[c].addPoint(255, 0); break;
+            case 2: f.colorCurve[c].addPoint(0, 0), f.colorCurve[c].addPoint(255, 0); break;
+            case 3: f.colorCurve[c].addPoint(0, 0), f.colorCurve[c].addPoint(90, 250), f.colorCurve[c].addPoint(255, 255); break;
+            default: break;
+            }
+        }
+        const std::array<int32_t, 3> w = any(weights);
+        std::copy(w.begin(), w.end(), f.lumaWeight);
+        f.contrastSpan = f.computeContrastSpan();
+        f.prepareFastPath();
+
+        const int channels = 3 + trial % 2;
+        const int32_t count = 1000 + trial % 9; // partial groups and rounds at the end
+        std::vector<uint8_t> pixels(size_t(count) * size_t(channels));
+        for (auto& b : pixels)
+            b = uint8_t(random() % 4 == 0 ? (random() % 2) * 255 : random() % 256);
+        std::vector<uint8_t> reference = pixels;
+        for (int32_t n = 0; n < count; ++n)
+            f.mapPixel(&reference[size_t(n * channels)]);
+        f.mapPixels(pixels.data(), count, channels);
+        ASSERT_EQ(pixels, reference) << "trial " << trial << " density " << f.Density << " saturation "
+                                     << f.Saturation << " contrast " << f.Contrast << " weights " << w[0] << ","
+                                     << w[1] << "," << w[2];
+    }
+}
+
 } // namespace
 } // namespace quarvel
