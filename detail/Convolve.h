@@ -17,4 +17,14 @@ void convolveAvx2(int32_t* out, const uint8_t* const* taps, const int32_t* weigh
 
 ConvolveFunction convolveBest();
 
+// Whether weights[k] == weights[count - 1 - k] throughout: a whole blur kernel is, a window cut
+// at an edge is not.
+inline bool isSymmetric(const int32_t* weights, int count)
+{
+    for (int k = 0, j = count - 1; k < j; ++k, --j)
+        if (weights[k] != weights[j])
+            return false;
+    return true;
+}
+
 } // namespace quarvel

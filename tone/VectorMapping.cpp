@@ -45,7 +45,7 @@ inline void transposeFields(const uint64_t* words, __m128i field[4])
     field[3] = _mm_unpackhi_epi64(u1, u3);
 }
 
-// Two pixels per 64-bit lane as RGBx RGBx into six contiguous bytes.
+// Two pixels per 64-bit lane, three bytes and a zero each, into six contiguous bytes.
 inline __m128i squeezePairs(__m128i v)
 {
     const __m128i low = _mm_and_si128(v, _mm_set1_epi64x(0xFFFFFF));
@@ -60,10 +60,9 @@ struct Constants {
     __m128i bandHigh;
 };
 
-// Levels are those of the scalar loops at every step; the comments give the bounds that keep
-// each product inside a lane.
 // Eight pixels' sums to their output bytes, as two vectors of four pixels with a zero fourth
-// byte each.
+// byte each. The levels are those of the scalar loops at every step; the comments give the
+// bounds that keep each product inside a lane.
 template <int S> inline void mapEight(const uint64_t* words, const Constants& k, __m128i quad[2])
 {
     __m128i field[4];
