@@ -1,6 +1,7 @@
 // The fast detail passes. They give exactly the bytes of the plain loops beside them:
-// - the blur sums whole blocks of bytes with one weight at a time (loops the compiler turns into
-//   vector code), and divides by the window's weight sum with an exact multiply and shift;
+// - the blur sums whole blocks of bytes with 16-bit multiply-adds, two taps at a time (four when
+//   a symmetric kernel adds each tap to its mirror first), and divides by the window's weight
+//   sum with an exact multiply and shift;
 // - the combine passes fold everything that depends only on a difference or a level into small
 //   per-run tables, using (128·O + a·D + 64) >> 7 = O + ((a·D + 64) >> 7);
 // - the threads share the indices between two ticks; ticks, polls and the cancel test happen on
