@@ -13,6 +13,14 @@ namespace quarvel {
 namespace {
 
 constexpr int kPathSize = 260;
+
+std::string documentText(const ParameterStore& parameters)
+{
+    std::string text(size_t(parameters.length()) + 1, '\0');
+    parameters.getText(text.data(), int(text.size()));
+    text.resize(std::strlen(text.c_str()));
+    return text;
+}
 char* gModuleDirectory = nullptr;
 
 #if defined(_WIN32)
@@ -127,8 +135,14 @@ void ProcessingControllerBase::previewRun()
         std::memcpy(shown.data, work.data,
                     size_t(shown.rows) * size_t(shown.cols) * size_t(shown.channels));
     setFlags(Running, Direct);
+    previewComplete_ = false;
     beginRun(context->parameters);
     const int stopped = filter->process(shown, context->parameters);
+    // Taken after the run, since reading a setting the document lacks adds it.
+    if (!stopped && context->parameters) {
+        previewComplete_ = true;
+        previewSettings_ = documentText(*context->parameters);
+    }
     if (!stopped) {
         dialog->setProcessedPreview(shown);
     } else if (flags & InitialPreview) {
@@ -138,6 +152,11 @@ void ProcessingControllerBase::previewRun()
     setFlags(0, Running);
     if (flags & Restart)
         platform::postMessage(dialog->window, WMU_PARAMS_CHANGED, 0, 0);
+}
+
+bool ProcessingControllerBase::previewMatches(const ParameterStore& parameters) const
+{
+    return previewComplete_ && previewSettings_ == documentText(parameters);
 }
 
 int ProcessingControllerBase::onProgress(ImageFilter*, int stage, int32_t done, int32_t total)

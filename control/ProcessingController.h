@@ -7,6 +7,7 @@
 #include "control/ImageFilter.h"
 
 #include <cstdint>
+#include <string>
 
 namespace quarvel {
 
@@ -46,6 +47,10 @@ public:
     // 1 if the run was stopped.
     int runDirect(ImageBuffer* image);
     bool isRunning() const { return (flags & Running) != 0; }
+    // Whether dialogBuffer holds a completed preview run of exactly the settings now in the
+    // document. A preview stopped by Cancel, or settings changed since, leave it part-done or
+    // stale: that must never reach the host as the result.
+    bool previewMatches(const ParameterStore& parameters) const;
     void setFlags(uint32_t set, uint32_t clear) { flags = (flags & ~clear) | set; }
 
     FilterContext* context = nullptr;
@@ -63,6 +68,9 @@ protected:
 
 private:
     void previewRun();
+
+    bool previewComplete_ = false;
+    std::string previewSettings_; // the document's text when the last preview run completed
 };
 
 class ProcessingController : public ProcessingControllerBase {

@@ -9,6 +9,7 @@
 #include "settings/ParameterStore.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 namespace quarvel {
@@ -18,6 +19,25 @@ using namespace pluginapi;
 namespace {
 
 void ignoreSelector(FilterContext&) {}
+
+// After OK, dialogBuffer is the result only if the last preview run completed with the settings
+// the user accepted. A run the user stopped with Cancel before pressing OK, or one that never
+// ran, would hand the host a half-filtered or untouched picture as if it were done: such a
+// result is made again from the original, with the host's progress bar and abort as in a run
+// without the dialog. False when that run was stopped (nothing is written back then).
+bool finishDialogResult(FilterContext& context, ProcessingControllerBase& controller)
+{
+    if (controller.previewMatches(*context.parameters))
+        return true;
+    std::memcpy(context.dialogBuffer.data, context.workBuffer.data,
+                size_t(context.workBuffer.rows) * size_t(context.workBuffer.cols) *
+                    size_t(context.workBuffer.channels));
+    if (!controller.runDirect(&context.dialogBuffer))
+        return true;
+    context.result = controller.filter && controller.filter->outOfMemory ? int16_t(memFullErr)
+                                                                          : int16_t(userCanceledErr);
+    return false;
+}
 
 // The dialog shows the image and lets the user tune it; after OK its buffer is the result.
 void runWithDialog(FilterContext& context, ProcessingControllerBase& controller, ImageBuffer& hostOut)
@@ -35,10 +55,11 @@ void runWithDialog(FilterContext& context, ProcessingControllerBase& controller,
     }
     const PlatformData* platformData = static_cast<const PlatformData*>(context.filterRecord->platformData);
     const intptr_t parent = platformData ? platformData->hwnd : 0;
-    if (controller.runDialog(parent) == 1)
-        context.transferImage(hostOut, context.dialogBuffer);
-    else
+    if (controller.runDialog(parent) != 1) {
         context.result = userCanceledErr;
+    } else if (finishDialogResult(context, controller)) {
+        context.transferImage(hostOut, context.dialogBuffer);
+    }
     platform::freeBlock(context.dialogBuffer.data);
     context.dialogBuffer.data = nullptr;
 }

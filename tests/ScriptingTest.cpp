@@ -12,6 +12,13 @@ namespace {
 
 using namespace pluginapi;
 
+// The Windows module has the dialog; the native core answers that it has none.
+#if defined(_WIN32)
+constexpr bool kDialogBuild = true;
+#else
+constexpr bool kDialogBuild = false;
+#endif
+
 const char* const kKeys[] = {"EnDr", "EnCr", "EnSh", "EnDf", "ShLv", "ShDt", "ShCl", "ShCt", "HiLv",
                              "HiDt", "HiCl", "HiCt", "AtEx", "Gmma", "Cont", "Mono", "AtCr", "Dens",
                              "Satu", "HSAm", "HSRd", "HSEd", "HSTs", "HSTn", "SSAm", "SSRd", "SSEd",
@@ -110,8 +117,9 @@ TEST_F(Scripting, AMenuInvocationAsksForTheDialog)
     host.copyInputToOutput = false;
     host.playDescriptor = false; // null descriptor: the host's open gives no token
     host.playInfo = plugInDialogDisplay;
-    EXPECT_EQ(host.run(), userCanceledErr) << "this build has no dialog to show";
-    EXPECT_EQ(takeMessages().size(), 1u);
+    DialogCanceller canceller;
+    EXPECT_EQ(host.run(), userCanceledErr) << "the dialog was cancelled, or there is none";
+    EXPECT_EQ(takeMessages().size(), kDialogBuild ? 0u : 1u);
     // A cancelled dialog still records the settings, the defaults here.
     EXPECT_EQ(recordedKeys(host), canonicalKeys());
     EXPECT_EQ(host.recordedText("ShCl"), "0.00000000");
@@ -133,6 +141,7 @@ TEST_F(Scripting, HostsWithoutUsableDescriptorSupportGetTheDialogAndNoRecording)
 {
     FakeHost none(8, 8, 3, 8);
     none.descriptorSupport = false;
+    DialogCanceller canceller;
     EXPECT_EQ(none.run(), userCanceledErr);
     EXPECT_FALSE(none.recordedSomething);
     takeMessages();

@@ -204,6 +204,21 @@ TEST_F(Controller, PreviewProgressGoesToTheDialogWithTheCountedTotal)
     EXPECT_EQ(controller.fakeDialog().events, expected);
 }
 
+TEST_F(Controller, ThePreviewIsTheResultOnlyWhenItCompletedWithTheSettingsNowHeld)
+{
+    EXPECT_FALSE(controller.previewMatches(parameters)) << "no run yet";
+    controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
+    EXPECT_TRUE(controller.previewMatches(parameters));
+    parameters.setInt("ShadowAmount", 20);
+    EXPECT_FALSE(controller.previewMatches(parameters)) << "changed since";
+
+    StepFilter& filter = controller.stepFilter();
+    filter.hookAt = 2;
+    filter.hook = [&] { controller.onDialogEvent(controller.dialog, kEventStop, 0, 0); };
+    controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
+    EXPECT_FALSE(controller.previewMatches(parameters)) << "stopped half-way";
+}
+
 TEST_F(Controller, ReportsOutsideARunReachNobody)
 {
     int polls = 0;

@@ -93,6 +93,44 @@ void startMessageWatch()
     });
 }
 
+namespace {
+
+BOOL CALLBACK cancelQuarvelDialog(HWND window, LPARAM)
+{
+    char title[32] = {};
+    GetWindowTextA(window, title, sizeof title);
+    // Cancel stops a run in progress first, so it is repeated until the dialog has closed.
+    if (std::strcmp(title, "Quarvel Dialog") == 0)
+        PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    return TRUE;
+}
+
+} // namespace
+
+struct DialogCanceller::State {
+    std::atomic<bool> stop{ false };
+    std::thread thread;
+};
+
+DialogCanceller::DialogCanceller() : state_(new State)
+{
+    const DWORD owner = GetCurrentThreadId();
+    State* state = state_;
+    state_->thread = std::thread([state, owner] {
+        while (!state->stop) {
+            EnumThreadWindows(owner, cancelQuarvelDialog, 0);
+            Sleep(50);
+        }
+    });
+}
+
+DialogCanceller::~DialogCanceller()
+{
+    state_->stop = true;
+    state_->thread.join();
+    delete state_;
+}
+
 std::vector<ShownMessage> takeMessages()
 {
     // The box is closed by the watcher before the plug-in returns, and recorded before that.
@@ -105,6 +143,10 @@ std::vector<ShownMessage> takeMessages()
 #else
 
 PluginEntryProc pluginEntry() { return &ENTRYPOINT; }
+
+struct DialogCanceller::State {};
+DialogCanceller::DialogCanceller() : state_(nullptr) {}
+DialogCanceller::~DialogCanceller() = default;
 
 void startMessageWatch()
 {

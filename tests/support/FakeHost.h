@@ -96,4 +96,19 @@ struct ShownMessage {
 void startMessageWatch();
 std::vector<ShownMessage> takeMessages();
 
+// While it lives, a dialog that the plug-in opens on this thread is cancelled as soon as it
+// shows, so that tests about what happens around the dialog never wait for a user. Builds
+// without the dialog have nothing to cancel.
+class DialogCanceller {
+public:
+    DialogCanceller();
+    ~DialogCanceller();
+    DialogCanceller(const DialogCanceller&) = delete;
+    DialogCanceller& operator=(const DialogCanceller&) = delete;
+
+private:
+    struct State;
+    State* state_;
+};
+
 } // namespace quarvel::test

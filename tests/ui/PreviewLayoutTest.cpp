@@ -1,0 +1,129 @@
+// The preview's zoom ladder, image placement, drag refusal and partial painting.
+#include "ui/PreviewLayout.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace quarvel {
+namespace {
+
+const std::vector<int> kLadder = { 1,  2,   3,   4,   5,   10,  15,  20,  25,  30,  40,
+                                   50, 60,  80,  100, 150, 200, 300, 400, 600, 800, 1000 };
+
+TEST(ZoomSteps, WalkOneLadderInBothDirections)
+{
+    std::vector<int> walked;
+    for (int z = 1; zoomIn(z) != z; z = zoomIn(z))
+        walked.push_back(z);
+    walked.push_back(1000);
+    EXPECT_EQ(walked, kLadder);
+    std::vector<int> back;
+    for (int z = 1000; zoomOut(z) != z; z = zoomOut(z))
+        back.insert(back.begin(), z);
+    back.insert(back.begin(), 1);
+    EXPECT_EQ(back, kLadder);
+}
+
+TEST(ZoomSteps, NeighboursAndEnds)
+{
+    EXPECT_EQ(zoomIn(100), 150);
+    EXPECT_EQ(zoomOut(100), 80);
+    EXPECT_EQ(zoomIn(25), 30);
+    EXPECT_EQ(zoomOut(25), 20);
+    EXPECT_EQ(zoomIn(5), 10);
+    EXPECT_EQ(zoomOut(5), 4);
+    EXPECT_EQ(zoomIn(1000), 1000);
+    EXPECT_EQ(zoomOut(1), 1);
+    // Off the ladder, one step lands on it.
+    EXPECT_EQ(zoomIn(33), 40);
+    EXPECT_EQ(zoomOut(33), 30);
+    EXPECT_EQ(zoomLabel(150), "150%");
+}
+
+TEST(PreviewPlacement, SmallImagesStayCentred)
+{
+    EXPECT_EQ(placeAlongAxis(526, -40, 600, 300), 113);
+    EXPECT_EQ(placeAlongAxis(526, 0, 526, 526), 0);
+    EXPECT_EQ(zoomedSize(6, 1), 0);
+    EXPECT_EQ(zoomedSize(32767, 1000), 327670);
+}
+
+TEST(PreviewPlacement, AnUnchangedSizeNeverMovesTheView)
+{
+    for (int x : { 0, -1, -250, -3474 })
+        EXPECT_EQ(placeAlongAxis(526, x, 4000, 4000), x);
+}
+
+TEST(PreviewPlacement, AZoomStepKeepsThePointUnderTheMiddle)
+{
+    // A 2000-pixel image at 100 %, its middle in the frame's middle, zoomed in and out.
+    const int frame = 526;
+    int position = placeAlongAxis(frame, 0, frame, 2000);
+    EXPECT_EQ(position, frame / 2 - 1000);
+    int size = 2000;
+    for (int zoom : { 150, 200, 300, 200, 150, 100 }) {
+        const int newSize = zoomedSize(2000, zoom);
+        const double before = double(frame / 2 - position) / size;
+        position = placeAlongAxis(frame, position, size, newSize);
+        size = newSize;
+        EXPECT_NEAR(double(frame / 2 - position) / size, before, 1.0 / size);
+    }
+}
+
+TEST(PreviewPlacement, EdgesNeverComeInsideTheFrame)
+{
+    // Looking at the left edge, zooming out would pull it inside: it is put on the frame's edge.
+    EXPECT_EQ(placeAlongAxis(526, 0, 4000, 2000), 0);
+    // The far edge likewise.
+    EXPECT_EQ(placeAlongAxis(526, 526 - 4000, 4000, 2000), 526 - 2000);
+}
+
+TEST(PreviewPanning, StepsThatWouldShowAnEdgeAreRefusedWhole)
+{
+    EXPECT_EQ(allowedPanStep(5, -10, 1990, 526), 5);
+    EXPECT_EQ(allowedPanStep(10, -10, 1990, 526), 0);
+    EXPECT_EQ(allowedPanStep(-5, -1464, 536, 526), -5);
+    EXPECT_EQ(allowedPanStep(-10, -1464, 536, 526), 0);
+    // An image no larger than the frame never moves.
+    EXPECT_EQ(allowedPanStep(3, 100, 400, 526), 0);
+    EXPECT_EQ(allowedPanStep(-3, 100, 400, 526), 0);
+    // One pixel at a time stops with one column still hidden.
+    int left = -20;
+    for (int i = 0; i < 50; ++i)
+        left += allowedPanStep(1, left, left + 2000, 526);
+    EXPECT_EQ(left, -1);
+}
+
+TEST(PreviewPanning, CursorShowsMoveOnlyWhenTheImageOverhangs)
+{
+    const PixelRect frame{ 10, 10, 536, 481 };
+    EXPECT_TRUE(containsRect(frame, { 10, 10, 536, 481 }));
+    EXPECT_TRUE(containsRect(frame, { 100, 50, 400, 300 }));
+    EXPECT_FALSE(containsRect(frame, { 9, 50, 400, 300 }));
+    EXPECT_FALSE(containsRect(frame, { 100, 50, 400, 482 }));
+}
+
+TEST(PreviewPainting, APaintAtTenTimesNeedsOnlyTheBitmapUnderIt)
+{
+    // 6000 × 4000 at 1000 %: the frame shows a 526 × 467 corner of a 60000 × 40000 window.
+    const StretchPart part = stretchPartFor({ 30000, 20000, 30526, 20467 }, 6000, 4000, 60000, 40000);
+    EXPECT_EQ(part.source.left, 3000);
+    EXPECT_EQ(part.source.right, 3053);
+    EXPECT_EQ(part.source.top, 2000);
+    EXPECT_EQ(part.source.bottom, 2047);
+    EXPECT_EQ(part.destination.left, 30000);
+    EXPECT_EQ(part.destination.right, 30530);
+    EXPECT_LE(part.destination.bottom, 40000);
+    // At 150 % the part still covers the paint rectangle.
+    const StretchPart odd = stretchPartFor({ 7, 7, 301, 299 }, 1001, 999, 1502, 1499);
+    EXPECT_LE(odd.destination.left, 7);
+    EXPECT_GE(odd.destination.right, 301);
+    EXPECT_LE(odd.destination.top, 7);
+    EXPECT_GE(odd.destination.bottom, 299);
+    // A bitmap that failed leaves nothing to paint.
+    EXPECT_EQ(stretchPartFor({ 0, 0, 10, 10 }, 0, 0, 10, 10).source.right, 0);
+}
+
+} // namespace
+} // namespace quarvel

@@ -1,0 +1,257 @@
+#include "tests/wine/DialogDriver.h"
+
+#include "resources/ResourceIds.h"
+#include "tools/host/ImageFile.h"
+
+#include <commctrl.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace quarvel::test {
+
+namespace {
+
+DialogMonitor* gMonitor = nullptr;
+
+bool isQuarvelDialog(HWND window)
+{
+    char title[64] = {};
+    char className[16] = {};
+    GetWindowTextA(window, title, sizeof title);
+    GetClassNameA(window, className, sizeof className);
+    return std::strcmp(title, "Quarvel Dialog") == 0 && std::strcmp(className, "#32770") == 0 &&
+           IsWindowVisible(window);
+}
+
+struct Search {
+    DWORD process = 0;
+    HWND found = nullptr;
+    int id = 0;
+};
+
+BOOL CALLBACK findInProcess(HWND window, LPARAM pointer)
+{
+    auto* search = reinterpret_cast<Search*>(pointer);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == search->process && isQuarvelDialog(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK findInThread(HWND window, LPARAM pointer)
+{
+    auto* search = reinterpret_cast<Search*>(pointer);
+    if (isQuarvelDialog(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK findControl(HWND window, LPARAM pointer)
+{
+    auto* search = reinterpret_cast<Search*>(pointer);
+    if (GetDlgCtrlID(window) == search->id) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void sendScroll(HWND slider, int code, int position)
+{
+    SendMessageA(GetParent(slider), WM_HSCROLL, MAKEWPARAM(code, position), reinterpret_cast<LPARAM>(slider));
+}
+
+} // namespace
+
+bool waitFor(const std::function<bool()>& done, int milliseconds)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        Sleep(10);
+    }
+    return true;
+}
+
+HWND waitForDialogOfThread(DWORD thread, int milliseconds)
+{
+    Search search;
+    waitFor(
+        [&] {
+            EnumThreadWindows(thread, findInThread, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        },
+        milliseconds);
+    return search.found;
+}
+
+HWND waitForDialogOfProcess(DWORD process, int milliseconds)
+{
+    Search search;
+    search.process = process;
+    waitFor(
+        [&] {
+            EnumWindows(findInProcess, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        },
+        milliseconds);
+    return search.found;
+}
+
+HWND control(HWND dialog, int id)
+{
+    Search search;
+    search.id = id;
+    EnumChildWindows(dialog, findControl, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+void dragSlider(HWND dialog, int id, std::initializer_list<int> positions)
+{
+    HWND slider = control(dialog, id);
+    for (int position : positions) {
+        SendMessageA(slider, TBM_SETPOS, TRUE, position);
+        sendScroll(slider, TB_THUMBTRACK, position);
+    }
+    sendScroll(slider, TB_THUMBPOSITION, int(SendMessageA(slider, TBM_GETPOS, 0, 0)));
+    sendScroll(slider, TB_ENDTRACK, 0);
+}
+
+void moveSlider(HWND dialog, int id, int position) { dragSlider(dialog, id, { position }); }
+
+int sliderPosition(HWND dialog, int id) { return int(SendMessageA(control(dialog, id), TBM_GETPOS, 0, 0)); }
+
+std::string text(HWND dialog, int id)
+{
+    char buffer[128] = {};
+    GetWindowTextA(control(dialog, id), buffer, sizeof buffer);
+    return buffer;
+}
+
+void click(HWND dialog, int id)
+{
+    HWND button = control(dialog, id);
+    const auto style = GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK;
+    if (style == BS_AUTOCHECKBOX || style == BS_CHECKBOX) {
+        const bool checked = SendMessageA(button, BM_GETCHECK, 0, 0) == BST_CHECKED;
+        SendMessageA(button, BM_SETCHECK, checked ? BST_UNCHECKED : BST_CHECKED, 0);
+    } else if (style == BS_AUTORADIOBUTTON || style == BS_RADIOBUTTON) {
+        // The group's other buttons go off, as a click on an automatic radio button does.
+        for (HWND sibling = GetWindow(GetParent(button), GW_CHILD); sibling;
+             sibling = GetWindow(sibling, GW_HWNDNEXT)) {
+            const auto siblingStyle = GetWindowLongA(sibling, GWL_STYLE) & BS_TYPEMASK;
+            if (siblingStyle == BS_AUTORADIOBUTTON || siblingStyle == BS_RADIOBUTTON)
+                SendMessageA(sibling, BM_SETCHECK, sibling == button ? BST_CHECKED : BST_UNCHECKED, 0);
+        }
+    }
+    SendMessageA(GetParent(button), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+}
+
+void selectPage(HWND dialog, int index)
+{
+    HWND tabs = control(dialog, IDC_PAGE_TABS);
+    SendMessageA(tabs, TCM_SETCURSEL, WPARAM(index), 0);
+    NMHDR header{ tabs, UINT_PTR(IDC_PAGE_TABS), UINT(TCN_SELCHANGE) };
+    SendMessageA(dialog, WM_NOTIFY, IDC_PAGE_TABS, reinterpret_cast<LPARAM>(&header));
+}
+
+bool visible(HWND dialog, int id) { return IsWindowVisible(control(dialog, id)) != FALSE; }
+
+bool running(HWND dialog) { return visible(dialog, IDC_PROGRESS); }
+
+bool idle(HWND dialog) { return !running(dialog) && IsWindowEnabled(GetDlgItem(dialog, IDOK)); }
+
+DialogMonitor::DialogMonitor(DWORD dialogThread)
+{
+    gMonitor = this;
+    callHook_ = SetWindowsHookExA(WH_CALLWNDPROC, onCall, nullptr, dialogThread);
+    getHook_ = SetWindowsHookExA(WH_GETMESSAGE, onGet, nullptr, dialogThread);
+}
+
+DialogMonitor::~DialogMonitor()
+{
+    UnhookWindowsHookEx(callHook_);
+    UnhookWindowsHookEx(getHook_);
+    gMonitor = nullptr;
+}
+
+LRESULT CALLBACK DialogMonitor::onCall(int code, WPARAM first, LPARAM second)
+{
+    const auto* call = reinterpret_cast<const CWPSTRUCT*>(second);
+    if (code == HC_ACTION && gMonitor && call->message == WM_SHOWWINDOW &&
+        GetDlgCtrlID(call->hwnd) == IDC_PROGRESS) {
+        if (!call->wParam) {
+            ++gMonitor->ended_;
+        } else {
+            const int run = ++gMonitor->started_;
+            if (gMonitor->onRunStart)
+                gMonitor->onRunStart(run);
+        }
+    }
+    return CallNextHookEx(nullptr, code, first, second);
+}
+
+LRESULT CALLBACK DialogMonitor::onGet(int code, WPARAM first, LPARAM second)
+{
+    const auto* message = reinterpret_cast<const MSG*>(second);
+    if (code == HC_ACTION && first == PM_REMOVE && gMonitor && message->message == WM_USER + 144)
+        ++gMonitor->changes_;
+    return CallNextHookEx(nullptr, code, first, second);
+}
+
+bool DialogMonitor::waitForRuns(int count, int milliseconds) const
+{
+    if (!waitFor([&] { return runsEnded() >= count; }, milliseconds))
+        return false;
+    Sleep(300);
+    return runsEnded() == count && runsStarted() == count;
+}
+
+bool saveScreenshot(HWND window, const std::string& path)
+{
+    RECT r{};
+    GetWindowRect(window, &r);
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    if (width <= 0 || height <= 0)
+        return false;
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Sleep(200);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader = { sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0 };
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    const bool copied = BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY) != FALSE;
+    GdiFlush();
+    host::ImageFile image;
+    image.width = width;
+    image.height = height;
+    image.channels = 3;
+    image.bitsPerSample = 8;
+    image.pixels.resize(size_t(width) * size_t(height) * 3);
+    const auto* bgra = static_cast<const uint8_t*>(bits);
+    for (size_t i = 0; i < size_t(width) * size_t(height); ++i) {
+        image.pixels[3 * i] = bgra[4 * i + 2];
+        image.pixels[3 * i + 1] = bgra[4 * i + 1];
+        image.pixels[3 * i + 2] = bgra[4 * i];
+    }
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    std::string error;
+    return copied && host::writeImageFile(path, host::ImageFormat::Png, image, error);
+}
+
+} // namespace quarvel::test
