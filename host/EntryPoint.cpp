@@ -32,6 +32,8 @@ bool finishDialogResult(FilterContext& context, ProcessingControllerBase& contro
     std::memcpy(context.dialogBuffer.data, context.workBuffer.data,
                 size_t(context.workBuffer.rows) * size_t(context.workBuffer.cols) *
                     size_t(context.workBuffer.channels));
+    // The stop the user gave the preview is not a stop of this run.
+    controller.setFlags(0, Cancel | Restart);
     if (!controller.runDirect(&context.dialogBuffer))
         return true;
     context.result = controller.filter && controller.filter->outOfMemory ? int16_t(memFullErr)

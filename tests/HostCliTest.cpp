@@ -214,6 +214,21 @@ TEST(HostCli, UsageAndInputMistakes)
 namespace quarvel::host {
 namespace {
 
+// The dialog lives in the Windows module: the native host names the command that shows it, and
+// says so before it reads anything.
+TEST(HostCli, TheDialogIsRefusedWithTheCommandForWine)
+{
+    const std::string out = tempPath("out.png");
+    std::string errors;
+    EXPECT_EQ(runHost("--set ShadowAmount=30 --dialog " + quoted(tempPath("missing.png")) + " " + quoted(out),
+                      &errors),
+              2);
+    EXPECT_NE(errors.find("wine "), std::string::npos) << errors;
+    EXPECT_NE(errors.find("win64/bin/quarvel-host.exe --set ShadowAmount=30 --dialog "), std::string::npos)
+        << errors;
+    EXPECT_FALSE(exists(out));
+}
+
 // Real photos carry what synthetic images do not: old sRGB profiles, EXIF, JPEG data.
 TEST(HostCli, SamplePhotosComeBackWithTheirPixels)
 {

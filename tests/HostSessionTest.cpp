@@ -3,8 +3,13 @@
 #include "tools/host/HostOptions.h"
 #include "tools/host/HostScale.h"
 #include "tools/host/HostSession.h"
+#include "tools/host/HostWindow.h"
 
 #include <gtest/gtest.h>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace quarvel::host {
 namespace {
@@ -119,6 +124,55 @@ TEST(HostOptions, FilesOptionsAndTheirMistakes)
     EXPECT_TRUE(parse({"--list"}, list, error));
     EXPECT_TRUE(list.list);
 }
+
+TEST(HostOptions, TheWineCommandRepeatsTheArgumentsAsTheShellNeedsThem)
+{
+    const char* fromBuild[] = {"/src/build/native/bin/quarvel-host", "--dialog", "a b.png", "it's.png"};
+    EXPECT_EQ(windowsHostCommand(4, fromBuild),
+              "wine /src/build/win64/bin/quarvel-host.exe --dialog 'a b.png' 'it'\\''s.png'");
+    const char* fromPath[] = {"quarvel-host", "--dialog", "in.png", "out.png"};
+    EXPECT_EQ(windowsHostCommand(4, fromPath),
+              "wine build/win64/bin/quarvel-host.exe --dialog in.png out.png");
+}
+
+TEST(DialogOwnerWindow, ItsClientOriginCentresTheDialogOnTheWorkArea)
+{
+    // A task bar on the left and at the top moves the work area's origin.
+    const ScreenPoint shifted = centredDialogOrigin(60, 30, 1340, 1054, 810, 560);
+    EXPECT_EQ(shifted.x, 60 + 235);
+    EXPECT_EQ(shifted.y, 30 + 232);
+    const ScreenPoint cramped = centredDialogOrigin(0, 40, 800, 600, 810, 560);
+    EXPECT_EQ(cramped.x, 0);
+    EXPECT_EQ(cramped.y, 40);
+}
+
+#if defined(_WIN32)
+TEST(DialogOwnerWindow, IsHiddenWhereTheDialogGoesAndLeavesNothingBehind)
+{
+    RECT workArea = {};
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0));
+    const ScreenPoint expected = centredDialogOrigin(workArea.left, workArea.top, workArea.right,
+                                                     workArea.bottom, kDialogWidth, kDialogHeight);
+    HWND window = nullptr;
+    wchar_t className[64] = {};
+    {
+        DialogOwnerWindow owner;
+        window = reinterpret_cast<HWND>(owner.handle());
+        ASSERT_TRUE(IsWindow(window));
+        EXPECT_FALSE(IsWindowVisible(window));
+        EXPECT_EQ(GetParent(window), nullptr);
+        POINT origin = {0, 0};
+        ClientToScreen(window, &origin);
+        EXPECT_EQ(origin.x, expected.x);
+        EXPECT_EQ(origin.y, expected.y);
+        ASSERT_GT(GetClassNameW(window, className, 64), 0);
+    }
+    EXPECT_FALSE(IsWindow(window));
+    WNDCLASSEXW info = {};
+    info.cbSize = sizeof info;
+    EXPECT_FALSE(GetClassInfoExW(GetModuleHandleW(nullptr), className, &info)) << "the class is unregistered";
+}
+#endif
 
 } // namespace
 } // namespace quarvel::host

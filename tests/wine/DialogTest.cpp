@@ -80,7 +80,9 @@ protected:
     Dialog() : host(kWidth, kHeight, 3, 8), monitor(GetCurrentThreadId())
     {
         host.fillInput(11);
-        host.playDescriptor = false; // a menu invocation: no descriptor, so the dialog opens
+        // A menu invocation: no descriptor, and the dialog is to be shown.
+        host.playDescriptor = false;
+        host.playInfo = plugInDialogDisplay;
     }
     FakeHost host;
     DialogMonitor monitor;

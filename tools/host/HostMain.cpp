@@ -5,6 +5,7 @@
 #include "tools/host/HostScale.h"
 #include "tools/host/HostSession.h"
 #include "tools/host/HostSettings.h"
+#include "tools/host/HostWindow.h"
 #include "tools/host/ImageFile.h"
 #include "tools/host/OutputFile.h"
 #include "tools/host/PluginModule.h"
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 namespace quarvel::host {
 
@@ -95,6 +97,13 @@ int hostMain(int argc, const char* const* argv)
         std::fputs(settingsListing().c_str(), stdout);
         return kExitDone;
     }
+#if !defined(_WIN32)
+    if (options.dialog) {
+        std::fprintf(stderr, "quarvel-host: the dialog needs the Windows build; run it under Wine: %s\n",
+                     windowsHostCommand(argc, argv).c_str());
+        return kExitUsage;
+    }
+#endif
 
     // Settings reach the plug-in as the descriptor of an action step being played back.
     SessionOptions sessionOptions;
@@ -133,11 +142,21 @@ int hostMain(int argc, const char* const* argv)
     AbortSource abort;
     if (const char* after = std::getenv("QUARVEL_HOST_ABORT_AFTER"))
         abort.pollsBeforeAbort = std::strtol(after, nullptr, 10);
-    const bool showProgress = !options.quiet && stderrIsTerminal();
+    // The dialog has a progress bar of its own.
+    const bool showProgress = !options.quiet && !options.dialog && stderrIsTerminal();
 
     sessionOptions.abortRequested = [&abort] { return abort.poll(); };
     if (showProgress)
         sessionOptions.progress = [](int32_t done, int32_t total) { drawProgress(done, total); };
+
+#if defined(_WIN32)
+    // Made after the console's interrupt handler, so that Ctrl-C reaches the window's first.
+    std::optional<DialogOwnerWindow> owner;
+    if (options.dialog) {
+        owner.emplace();
+        sessionOptions.parentWindow = owner->handle();
+    }
+#endif
 
     HostImage image = toHostImage(file);
     SessionResult outcome;
@@ -147,6 +166,10 @@ int hostMain(int argc, const char* const* argv)
     }
     if (showProgress)
         finishProgress();
+#if defined(_WIN32)
+    // While the module is still loaded: its dialog code may have hooked into the window.
+    owner.reset();
+#endif
     unloadPluginModule(module);
 
     if (outcome.prepareResult == pluginapi::userCanceledErr) {

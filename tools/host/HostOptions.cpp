@@ -1,5 +1,6 @@
 #include "tools/host/HostOptions.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace quarvel::host {
@@ -11,7 +12,8 @@ std::string hostUsage()
            "  -s, --set NAME=VALUE   one setting by its name (repeatable; applied after --preset)\n"
            "      --play FILE        play back a recorded action file (JSON: key -> text value)\n"
            "      --record FILE      write the descriptor the plug-in hands back, as such a file\n"
-           "      --dialog           ask the plug-in for its dialog (Windows builds)\n"
+           "      --dialog           show the plug-in's dialog, starting from the settings above\n"
+           "                         (Windows builds: quarvel-host.exe, also under Wine)\n"
            "      --plugin FILE      the module to load (Windows builds; default: beside the host)\n"
            "      --list             print the settings: name, key, type, default, page range\n"
            "  -q, --quiet            no progress bar\n"
@@ -20,6 +22,37 @@ std::string hostUsage()
            "Images: PNG and TIFF (8 or 16 bits, RGB or RGBA), JPEG (8-bit RGB).\n"
            "Exit: 0 done, 2 usage, 3 input/output error, 4 cancelled or refused by the plug-in,\n"
            "      5 any other plug-in result code.\n";
+}
+
+namespace {
+
+// Quoted for a POSIX shell only where the word would not survive as it is.
+std::string shellWord(const std::string& word)
+{
+    const char* safe = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-+=.,/:@%";
+    if (!word.empty() && word.find_first_not_of(safe) == std::string::npos)
+        return word;
+    std::string quoted = "'";
+    for (const char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+} // namespace
+
+std::string windowsHostCommand(int argc, const char* const* argv)
+{
+    // Run from its build folder, the native host knows where the Windows one is built.
+    std::string program = "build/win64/bin/quarvel-host.exe";
+    const std::string self = argc > 0 && argv[0] ? argv[0] : "";
+    const std::string nativeTail = "native/bin/quarvel-host";
+    const size_t at = self.size() - std::min(self.size(), nativeTail.size());
+    if (self.compare(at, std::string::npos, nativeTail) == 0)
+        program = self.substr(0, at) + "win64/bin/quarvel-host.exe";
+    std::string command = "wine " + shellWord(program);
+    for (int i = 1; i < argc; ++i)
+        command += " " + shellWord(argv[i]);
+    return command;
 }
 
 bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, std::string& error)

@@ -34,4 +34,7 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
 
 std::string hostUsage();
 
+// The same command line for the Windows host under Wine: the native build has no dialog.
+std::string windowsHostCommand(int argc, const char* const* argv);
+
 } // namespace quarvel::host
