@@ -6,6 +6,7 @@
 
 #include "control/DialogView.h"
 #include "ui/GdiObject.h"
+#include "ui/PreviewLayout.h"
 
 #include <windows.h>
 
@@ -61,6 +62,9 @@ public:
     SettingsPage* pages[4] = {};
     HWND imageWindow = nullptr;
     HWND previewFrame = nullptr;
+    // Where the whole zoomed image lies in the frame's client area; the image window covers the
+    // part of it that the frame shows.
+    PixelRect imageRect;
     GdiObject<HBITMAP> sourceBitmap;
     GdiObject<HBITMAP> processedBitmap;
     int zoomPercent = 100;
@@ -90,6 +94,7 @@ private:
     void transferPages(bool load);
     void showPage(int index);
     void layoutPreview();
+    void placeImageWindow(bool repaint);
     void makePreviewBitmap(GdiObject<HBITMAP>& slot, const ImageBuffer& image);
     void zoomTo(int zoom);
     void readSettingsFile();

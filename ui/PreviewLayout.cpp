@@ -90,6 +90,15 @@ bool containsRect(const PixelRect& outer, const PixelRect& inner)
            inner.bottom <= outer.bottom;
 }
 
+PixelRect visiblePart(const PixelRect& image, int frameWidth, int frameHeight)
+{
+    PixelRect part{ std::max<int64_t>(image.left, 0), std::max<int64_t>(image.top, 0),
+                    std::min<int64_t>(image.right, frameWidth), std::min<int64_t>(image.bottom, frameHeight) };
+    if (part.right <= part.left || part.bottom <= part.top)
+        return {};
+    return part;
+}
+
 namespace {
 
 // The bitmap span [first, last) under window span [from, to), and where that bitmap span lands.

@@ -41,6 +41,11 @@ struct PixelRect {
 // Whether `inner` lies completely inside `outer`; edges may touch.
 bool containsRect(const PixelRect& outer, const PixelRect& inner);
 
+// The part of the zoomed image that the frame shows: the image window covers only that much,
+// since a window may be at most 32767 pixels on a side (X11, and with it Wine, cuts it there)
+// while a zoomed photo reaches 327670. Empty when the image lies outside the frame.
+PixelRect visiblePart(const PixelRect& image, int frameWidth, int frameHeight);
+
 // For painting part of a zoomed image: the bitmap rectangle that covers `paint` (in the image
 // window's client coordinates) and the window rectangle that exactly that bitmap part occupies
 // when the whole bitmap is stretched over the whole window. Painting only that much keeps a

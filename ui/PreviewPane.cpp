@@ -57,7 +57,17 @@ void MainDialog::createPreviewWindows()
         return;
     RECT client{};
     GetClientRect(previewFrame, &client);
+    imageRect = toPixelRect(client);
     MoveWindow(imageWindow, 0, 0, client.right, client.bottom, TRUE);
+}
+
+void MainDialog::placeImageWindow(bool repaint)
+{
+    RECT frame{};
+    GetClientRect(previewFrame, &frame);
+    const PixelRect shown = visiblePart(imageRect, frame.right, frame.bottom);
+    MoveWindow(imageWindow, int(shown.left), int(shown.top), int(shown.right - shown.left),
+               int(shown.bottom - shown.top), repaint);
 }
 
 void MainDialog::setSourcePreview(const ImageBuffer& image)
@@ -100,15 +110,14 @@ void MainDialog::layoutPreview()
 {
     if (!imageWindow || !previewFrame)
         return;
-    RECT image{}, frame{};
-    GetWindowRect(imageWindow, &image);
-    MapWindowPoints(nullptr, previewFrame, reinterpret_cast<POINT*>(&image), 2);
+    RECT frame{};
     GetClientRect(previewFrame, &frame);
     const int width = zoomedSize(previewWidth, zoomPercent);
     const int height = zoomedSize(previewHeight, zoomPercent);
-    const int x = placeAlongAxis(frame.right, image.left, image.right - image.left, width);
-    const int y = placeAlongAxis(frame.bottom, image.top, image.bottom - image.top, height);
-    MoveWindow(imageWindow, x, y, width, height, FALSE);
+    const int x = placeAlongAxis(frame.right, int(imageRect.left), int(imageRect.right - imageRect.left), width);
+    const int y = placeAlongAxis(frame.bottom, int(imageRect.top), int(imageRect.bottom - imageRect.top), height);
+    imageRect = { x, y, int64_t(x) + width, int64_t(y) + height };
+    placeImageWindow(false);
     InvalidateRect(previewFrame, nullptr, TRUE);
     InvalidateRect(imageWindow, nullptr, FALSE);
 }
@@ -154,18 +163,24 @@ INT_PTR MainDialog::onPreviewPaint(WPARAM, LPARAM)
     HBITMAP shown = byPass ? sourceBitmap.get() : processedBitmap.get();
     if (dc && shown) {
         BitmapContext bitmap(dc, shown);
-        RECT client{};
-        GetClientRect(imageWindow, &client);
         SetStretchBltMode(dc, stretchMode);
         SetBrushOrgEx(dc, 0, 0, nullptr);
+        // The window's origin lies this far into the zoomed image.
+        RECT shownPart{};
+        GetWindowRect(imageWindow, &shownPart);
+        MapWindowPoints(nullptr, previewFrame, reinterpret_cast<POINT*>(&shownPart), 2);
+        const int64_t offsetX = shownPart.left - imageRect.left, offsetY = shownPart.top - imageRect.top;
+        const int64_t width = imageRect.right - imageRect.left, height = imageRect.bottom - imageRect.top;
         if (zoomPercent <= 100) {
-            StretchBlt(dc, 0, 0, client.right, client.bottom, bitmap.get(), 0, 0, previewWidth, previewHeight,
-                       SRCCOPY);
+            StretchBlt(dc, int(-offsetX), int(-offsetY), int(width), int(height), bitmap.get(), 0, 0, previewWidth,
+                       previewHeight, SRCCOPY);
         } else {
-            // Enlarged, only the part being painted: the whole window may be 300000 pixels wide.
-            const StretchPart part =
-                stretchPartFor(toPixelRect(paint.rcPaint), previewWidth, previewHeight, client.right, client.bottom);
-            StretchBlt(dc, int(part.destination.left), int(part.destination.top),
+            // Enlarged, only the bitmap under the part being painted: the whole image may be
+            // 327670 pixels wide, far beyond what a drawing call takes.
+            const PixelRect wanted{ paint.rcPaint.left + offsetX, paint.rcPaint.top + offsetY,
+                                    paint.rcPaint.right + offsetX, paint.rcPaint.bottom + offsetY };
+            const StretchPart part = stretchPartFor(wanted, previewWidth, previewHeight, int(width), int(height));
+            StretchBlt(dc, int(part.destination.left - offsetX), int(part.destination.top - offsetY),
                        int(part.destination.right - part.destination.left),
                        int(part.destination.bottom - part.destination.top), bitmap.get(), int(part.source.left),
                        int(part.source.top), int(part.source.right - part.source.left),
@@ -204,26 +219,24 @@ INT_PTR MainDialog::onPreviewMouseMove(WPARAM, LPARAM)
     int dy = at.y - panLastY;
     panLastX = at.x;
     panLastY = at.y;
-    RECT image{}, frame{};
-    GetWindowRect(imageWindow, &image);
-    MapWindowPoints(nullptr, previewFrame, reinterpret_cast<POINT*>(&image), 2);
+    RECT frame{};
     GetClientRect(previewFrame, &frame);
-    dx = allowedPanStep(dx, image.left, image.right, frame.right);
-    dy = allowedPanStep(dy, image.top, image.bottom, frame.bottom);
+    dx = allowedPanStep(dx, int(imageRect.left), int(imageRect.right), frame.right);
+    dy = allowedPanStep(dy, int(imageRect.top), int(imageRect.bottom), frame.bottom);
     if (dx == 0 && dy == 0)
         return TRUE;
-    MoveWindow(imageWindow, image.left + dx, image.top + dy, image.right - image.left, image.bottom - image.top,
-               TRUE);
+    imageRect = { imageRect.left + dx, imageRect.top + dy, imageRect.right + dx, imageRect.bottom + dy };
+    placeImageWindow(true);
+    // Moving a window that stays the frame's size brings no new part of it to paint.
+    InvalidateRect(imageWindow, nullptr, FALSE);
     return FALSE;
 }
 
 INT_PTR MainDialog::onPreviewSetCursor(WPARAM, LPARAM)
 {
-    RECT image{}, frame{};
-    GetWindowRect(imageWindow, &image);
+    RECT frame{};
     GetClientRect(previewFrame, &frame);
-    MapWindowPoints(previewFrame, nullptr, reinterpret_cast<POINT*>(&frame), 2);
-    if (containsRect(toPixelRect(frame), toPixelRect(image)))
+    if (containsRect(toPixelRect(frame), imageRect))
         return FALSE;
     SetCursor(moveCursor);
     SetWindowLongPtrA(imageWindow, DWLP_MSGRESULT, TRUE);

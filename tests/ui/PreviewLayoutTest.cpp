@@ -106,6 +106,19 @@ TEST(PreviewPanning, CursorShowsMoveOnlyWhenTheImageOverhangs)
     EXPECT_FALSE(containsRect(frame, { 100, 50, 400, 482 }));
 }
 
+TEST(PreviewPainting, TheImageWindowCoversOnlyWhatTheFrameShows)
+{
+    const PixelRect shown = visiblePart({ -29737, -1266, 30263, 1734 }, 526, 467);
+    EXPECT_EQ(shown.left, 0);
+    EXPECT_EQ(shown.top, 0);
+    EXPECT_EQ(shown.right, 526);
+    EXPECT_EQ(shown.bottom, 467);
+    const PixelRect small = visiblePart({ 113, 83, 413, 383 }, 526, 467);
+    EXPECT_EQ(small.left, 113);
+    EXPECT_EQ(small.right, 413);
+    EXPECT_EQ(visiblePart({ 0, 0, 0, 0 }, 526, 467).right, 0);
+}
+
 TEST(PreviewPainting, APaintAtTenTimesNeedsOnlyTheBitmapUnderIt)
 {
     // 6000 × 4000 at 1000 %: the frame shows a 526 × 467 corner of a 60000 × 40000 window.

@@ -216,13 +216,14 @@ bool DialogMonitor::waitForRuns(int count, int milliseconds) const
     return runsEnded() == count && runsStarted() == count;
 }
 
-bool saveScreenshot(HWND window, const std::string& path)
+std::vector<uint8_t> capture(HWND window, int& width, int& height)
 {
     RECT r{};
     GetWindowRect(window, &r);
-    const int width = r.right - r.left, height = r.bottom - r.top;
+    width = r.right - r.left;
+    height = r.bottom - r.top;
     if (width <= 0 || height <= 0)
-        return false;
+        return {};
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     Sleep(200);
     HDC screen = GetDC(nullptr);
@@ -234,24 +235,33 @@ bool saveScreenshot(HWND window, const std::string& path)
     HGDIOBJ previous = SelectObject(memory, bitmap);
     const bool copied = BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY) != FALSE;
     GdiFlush();
-    host::ImageFile image;
-    image.width = width;
-    image.height = height;
-    image.channels = 3;
-    image.bitsPerSample = 8;
-    image.pixels.resize(size_t(width) * size_t(height) * 3);
-    const auto* bgra = static_cast<const uint8_t*>(bits);
-    for (size_t i = 0; i < size_t(width) * size_t(height); ++i) {
-        image.pixels[3 * i] = bgra[4 * i + 2];
-        image.pixels[3 * i + 1] = bgra[4 * i + 1];
-        image.pixels[3 * i + 2] = bgra[4 * i];
+    std::vector<uint8_t> rgb;
+    if (copied) {
+        rgb.resize(size_t(width) * size_t(height) * 3);
+        const auto* bgra = static_cast<const uint8_t*>(bits);
+        for (size_t i = 0; i < size_t(width) * size_t(height); ++i) {
+            rgb[3 * i] = bgra[4 * i + 2];
+            rgb[3 * i + 1] = bgra[4 * i + 1];
+            rgb[3 * i + 2] = bgra[4 * i];
+        }
     }
     SelectObject(memory, previous);
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
+    return rgb;
+}
+
+bool saveScreenshot(HWND window, const std::string& path)
+{
+    host::ImageFile image;
+    image.pixels = capture(window, image.width, image.height);
+    if (image.pixels.empty())
+        return false;
+    image.channels = 3;
+    image.bitsPerSample = 8;
     std::string error;
-    return copied && host::writeImageFile(path, host::ImageFormat::Png, image, error);
+    return host::writeImageFile(path, host::ImageFormat::Png, image, error);
 }
 
 } // namespace quarvel::test

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace quarvel::test {
 
@@ -60,7 +61,9 @@ private:
     std::atomic<int> started_{ 0 }, ended_{ 0 }, changes_{ 0 };
 };
 
-// The window as it is on screen, as a PNG file. False if the screen could not be read.
+// The window as it is on screen, 8-bit RGB; empty if the screen could not be read.
+std::vector<uint8_t> capture(HWND window, int& width, int& height);
+// The same as a PNG file. False if the screen could not be read.
 bool saveScreenshot(HWND window, const std::string& path);
 
 } // namespace quarvel::test

@@ -225,13 +225,102 @@ TEST_F(Dialog, ByPassAndZoomStartNoRunAndKeepTheView)
         for (int i = 0; i < 10; ++i)
             SendMessageA(dialog, WM_COMMAND, IDC_ZOOM_IN, 0);
         EXPECT_EQ(text(dialog, IDC_ZOOM_LABEL), "1000%");
+        // The image window covers what the frame shows of the 3200-pixel-wide image.
+        RECT pane{};
+        GetClientRect(GetParent(image), &pane);
         GetClientRect(image, &after);
-        EXPECT_EQ(after.right, 3200);
+        EXPECT_EQ(after.right, pane.right);
         for (int i = 0; i < 30; ++i)
             SendMessageA(dialog, WM_COMMAND, IDC_ZOOM_OUT, 0);
         EXPECT_EQ(text(dialog, IDC_ZOOM_LABEL), "1%");
         Sleep(300);
         EXPECT_EQ(monitor.runsStarted(), 1) << "showing is not processing";
+        pressOk(dialog);
+    });
+    EXPECT_EQ(result, noErr);
+}
+
+HWND imageWindowOf(HWND dialog)
+{
+    // The preview frame holds the about picture and the image window.
+    HWND frame = GetParent(control(dialog, IDC_ABOUT_PICTURE));
+    for (HWND child = GetWindow(frame, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        if (GetDlgCtrlID(child) != IDC_ABOUT_PICTURE)
+            return child;
+    return nullptr;
+}
+
+// A press, a move and a release of the left button at screen positions, as the image window
+// receives them.
+void drag(HWND image, POINT from, POINT to)
+{
+    SetCursorPos(from.x, from.y);
+    PostMessageA(image, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    Sleep(100);
+    SetCursorPos(to.x, to.y);
+    PostMessageA(image, WM_MOUSEMOVE, MK_LBUTTON, 0);
+    Sleep(100);
+    PostMessageA(image, WM_LBUTTONUP, 0, 0);
+    Sleep(100);
+}
+
+// Whether a drag by (dx, dy) moved what the frame shows by exactly (movedX, movedY).
+bool dragMovesTheView(HWND image, POINT from, int dx, int dy, int movedX, int movedY)
+{
+    HWND frame = GetParent(image);
+    int width = 0, height = 0;
+    const std::vector<uint8_t> before = capture(frame, width, height);
+    drag(image, from, { from.x + dx, from.y + dy });
+    const std::vector<uint8_t> after = capture(frame, width, height);
+    if (before.empty() || after.size() != before.size())
+        return false;
+    int mismatches = 0;
+    for (int y = 60; y < height - 60; y += 7)
+        for (int x = 60; x < width - 60; x += 5)
+            for (int c = 0; c < 3; ++c)
+                mismatches += after[(size_t(y) * width + x) * 3 + c] !=
+                              before[(size_t(y - movedY) * width + (x - movedX)) * 3 + c];
+    return mismatches == 0;
+}
+
+TEST(DialogPreview, AWidePhotoPansOnlyWhereItOverhangsAndStillPaintsAtTenTimes)
+{
+    // 6000 pixels wide: 60000 at 1000 %, beyond what X11 and some drawing paths take.
+    FakeHost host(6000, 300, 3, 8);
+    host.fillInput(3);
+    host.playDescriptor = false;
+    host.playInfo = plugInDialogDisplay;
+    DialogMonitor monitor(GetCurrentThreadId());
+    const int16_t result = runDialog(host, [&](HWND dialog) {
+        EXPECT_TRUE(monitor.waitForRuns(1));
+        HWND image = imageWindowOf(dialog);
+        HWND frame = GetParent(image);
+        RECT pane{};
+        GetWindowRect(frame, &pane);
+        const POINT middle{ (pane.left + pane.right) / 2, (pane.top + pane.bottom) / 2 };
+        // Wider than the frame, not taller: only the horizontal part of a drag moves it.
+        EXPECT_TRUE(dragMovesTheView(image, middle, -40, 25, -40, 0));
+
+        for (int i = 0; i < 7; ++i)
+            SendMessageA(dialog, WM_COMMAND, IDC_ZOOM_IN, 0);
+        EXPECT_EQ(text(dialog, IDC_ZOOM_LABEL), "1000%");
+        EXPECT_TRUE(dragMovesTheView(image, middle, 30, -20, 30, -20));
+
+        // The frame shows the noise photo, not an empty pane.
+        int width = 0, height = 0;
+        const std::vector<uint8_t> shot = capture(frame, width, height);
+        ASSERT_FALSE(shot.empty());
+        int distinct = 0;
+        for (size_t i = 3; i < shot.size(); i += 3 * 97)
+            distinct += shot[i] != shot[i - 3];
+        EXPECT_GT(distinct, 100);
+
+        SetCursorPos(middle.x, middle.y);
+        SendMessageA(image, WM_SETCURSOR, reinterpret_cast<WPARAM>(image), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+        CURSORINFO cursor{ sizeof(CURSORINFO) };
+        GetCursorInfo(&cursor);
+        HMODULE module = GetModuleHandleA(sizeof(void*) == 8 ? "quarvel64.8bf" : "quarvel.8bf");
+        EXPECT_EQ(cursor.hCursor, LoadCursorA(module, MAKEINTRESOURCEA(IDC_MOVE_CURSOR)));
         pressOk(dialog);
     });
     EXPECT_EQ(result, noErr);
