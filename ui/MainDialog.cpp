@@ -255,13 +255,21 @@ void MainDialog::progress(int state, int32_t done, int32_t total)
     HWND ok = GetDlgItem(dialogWindow(), IDOK);
     switch (state) {
     case kDialogProgressBegin:
+        lastPump_ = 0;
         ShowWindow(bar, SW_SHOW);
         EnableWindow(ok, FALSE);
         SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, total));
         break;
     case kDialogProgressStep:
-        SendMessageA(bar, PBM_SETPOS, WPARAM(done), 0);
-        pumpMessages();
+        // A run reports a hundred or more steps. Moving the bar and pumping the queue on every
+        // one costs a run on 6 megapixels half its time under Wine, where each pump is a round
+        // trip to the display; a user sees no difference at 40 updates a second, and the first
+        // step of every run still pumps, so a change or Cancel is seen at once.
+        if (lastPump_ == 0 || GetTickCount() - lastPump_ >= kPumpInterval) {
+            SendMessageA(bar, PBM_SETPOS, WPARAM(done), 0);
+            pumpMessages();
+            lastPump_ = GetTickCount() | 1;
+        }
         break;
     case kDialogProgressEnd:
         ShowWindow(bar, SW_HIDE);

@@ -71,13 +71,13 @@ void sendScroll(HWND slider, int code, int position)
 
 } // namespace
 
-bool waitFor(const std::function<bool()>& done, int milliseconds)
+bool waitFor(const std::function<bool()>& done, int milliseconds, int interval)
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     while (!done()) {
         if (std::chrono::steady_clock::now() > until)
             return false;
-        Sleep(10);
+        Sleep(DWORD(interval));
     }
     return true;
 }

@@ -12,8 +12,8 @@
 
 namespace quarvel::test {
 
-// True once `done` holds, false after `milliseconds`.
-bool waitFor(const std::function<bool()>& done, int milliseconds = 20000);
+// True once `done` holds, false after `milliseconds`; asks every `interval` milliseconds.
+bool waitFor(const std::function<bool()>& done, int milliseconds = 20000, int interval = 10);
 
 // The dialog's window ("Quarvel Dialog") of a thread or of a process; null after the timeout.
 HWND waitForDialogOfThread(DWORD thread, int milliseconds = 20000);
