@@ -26,8 +26,8 @@ using Clock = std::chrono::steady_clock;
 
 uint32_t key(const char (&code)[5])
 {
-    return uint32_t(uint8_t(code[0])) << 24 | uint32_t(uint8_t(code[1])) << 16 | uint32_t(uint8_t(code[2])) << 8 |
-           uint32_t(uint8_t(code[3]));
+    return uint32_t(uint8_t(code[0])) << 24 | uint32_t(uint8_t(code[1])) << 16
+        | uint32_t(uint8_t(code[2])) << 8 | uint32_t(uint8_t(code[3]));
 }
 
 double milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
@@ -62,14 +62,13 @@ void measure(int width, int height)
     host.fillInput(7);
     host.playDescriptor = true;
     host.playInfo = pluginapi::plugInDialogDisplay;
-    host.playback = { { key("ShDt"), "30" }, { key("HiDt"), "20" },     { key("AtCr"), "1" },
-                      { key("Satu"), "10" }, { key("SSAm"), "100" },    { key("SSRd"), "1.0" },
-                      { key("SmAm"), "50" }, { key("SmRd"), "1.0" },    { key("DfAm"), "30" },
-                      { key("DfRd"), "5.0" } };
+    host.playback = { { key("ShDt"), "30" }, { key("HiDt"), "20" }, { key("AtCr"), "1" },
+        { key("Satu"), "10" }, { key("SSAm"), "100" }, { key("SSRd"), "1.0" }, { key("SmAm"), "50" },
+        { key("SmRd"), "1.0" }, { key("DfAm"), "30" }, { key("DfRd"), "5.0" } };
     DialogMonitor monitor(GetCurrentThreadId());
     const DWORD thread = GetCurrentThreadId();
     std::vector<double> latency, filtered, paint25, paint100;
-    std::atomic<Clock::rep> runStart{ 0 };
+    std::atomic<Clock::rep> runStart { 0 };
     monitor.onRunStart = [&](int) { runStart = Clock::now().time_since_epoch().count(); };
     std::thread driver([&] {
         HWND dialog = waitForDialogOfThread(thread, 60000);
@@ -82,7 +81,8 @@ void measure(int width, int height)
             const auto start = Clock::now();
             moveSlider(dialog, IDC_SHADOW_AMOUNT, 30 + (i % 2 ? 1 : -1));
             waitFor([&] { return monitor.runsEnded() > runs; }, 120000, 1);
-            filtered.push_back(milliseconds(Clock::now() - Clock::time_point(Clock::duration(runStart.load()))));
+            filtered.push_back(
+                milliseconds(Clock::now() - Clock::time_point(Clock::duration(runStart.load()))));
             // Painted: no update region left in the image window.
             waitFor([&] { return GetUpdateRect(image, nullptr, FALSE) == FALSE; }, 10000);
             latency.push_back(milliseconds(Clock::now() - start));
@@ -102,10 +102,11 @@ void measure(int width, int height)
     });
     host.run();
     driver.join();
-    std::printf("%5d x %-5d  %5.1f MP  release to painted: median %6.0f ms (of %zu, the filter run %4.0f ms)   paint at 25 %%: %5.1f ms"
+    std::printf("%5d x %-5d  %5.1f MP  release to painted: median %6.0f ms (of %zu, the filter run %4.0f ms) "
+                "  paint at 25 %%: %5.1f ms"
                 "   at 100 %%: %5.1f ms\n",
-                width, height, width * double(height) / 1e6, median(latency), latency.size(), median(filtered), median(paint25),
-                median(paint100));
+        width, height, width * double(height) / 1e6, median(latency), latency.size(), median(filtered),
+        median(paint25), median(paint100));
 }
 
 } // namespace

@@ -132,8 +132,7 @@ void ProcessingControllerBase::previewRun()
     ImageBuffer& work = context->workBuffer;
     ImageBuffer& shown = context->dialogBuffer;
     if (shown.data && work.data)
-        std::memcpy(shown.data, work.data,
-                    size_t(shown.rows) * size_t(shown.cols) * size_t(shown.channels));
+        std::memcpy(shown.data, work.data, size_t(shown.rows) * size_t(shown.cols) * size_t(shown.channels));
     setFlags(Running, Direct);
     previewComplete_ = false;
     beginRun(context->parameters);
@@ -172,8 +171,8 @@ int ProcessingControllerBase::onProgress(ImageFilter*, int stage, int32_t done, 
             if (direct)
                 abort = context->reportToHost(1, 0, total);
             else if (dialog)
-                dialog->progress(stage == kProgressBegin ? kDialogProgressBegin : kDialogProgressEnd,
-                                 done, total);
+                dialog->progress(
+                    stage == kProgressBegin ? kDialogProgressBegin : kDialogProgressEnd, done, total);
             break;
         case kProgressStep:
             if (direct)
@@ -204,9 +203,9 @@ int32_t countProgressTotal(ParameterStore& p)
     if (on("DynamicEnable", 1) != 0 || on("ColorEnable", 1) != 0)
         ++stages;
     if (on("SharpEnable", 1) != 0 || on("SmoothEnable", 1) != 0) {
-        const bool any = on("ShSharpAmount", 0) > 0 ||
-                         (on("HiSharpAmount", 0) > 0 && on("SharpMethod", 0) != 0) ||
-                         on("SmoothAmount", 0) > 0 || on("DiffuseAmount", 0) > 0 || on("GrainAmount", 0) > 0;
+        const bool any = on("ShSharpAmount", 0) > 0
+            || (on("HiSharpAmount", 0) > 0 && on("SharpMethod", 0) != 0) || on("SmoothAmount", 0) > 0
+            || on("DiffuseAmount", 0) > 0 || on("GrainAmount", 0) > 0;
         if (any)
             ++stages;
     }
@@ -235,8 +234,8 @@ void ProcessingController::beginRun(ParameterStore* parameters)
 
 int ProcessingController::onProgress(ImageFilter* reporting, int stage, int32_t done, int32_t)
 {
-    if (stage == kProgressBegin && reporting && std::strcmp(reporting->name(), "Quillmarsh") == 0 &&
-        context && context->parameters)
+    if (stage == kProgressBegin && reporting && std::strcmp(reporting->name(), "Quillmarsh") == 0 && context
+        && context->parameters)
         progressTotal = countProgressTotal(*context->parameters);
     return ProcessingControllerBase::onProgress(reporting, stage, done, progressTotal);
 }

@@ -16,10 +16,10 @@ class ParameterStore;
 
 enum ControllerFlags : uint32_t {
     InitialPreview = 1, // a stopped preview run shows the unprocessed image as its result
-    Running = 2,        // a run is in progress; only then do reports reach host or dialog
-    Direct = 4,         // the run has no dialog: progress goes to the host's bar
-    Cancel = 8,         // every report answers stop
-    Restart = 16,       // when the stopped run returns, ask the dialog for a new one
+    Running = 2, // a run is in progress; only then do reports reach host or dialog
+    Direct = 4, // the run has no dialog: progress goes to the host's bar
+    Cancel = 8, // every report answers stop
+    Restart = 16, // when the stopped run returns, ask the dialog for a new one
 };
 
 // The dialog's parameter-changed message: the controller posts it to ask for a fresh run.
@@ -28,8 +28,8 @@ constexpr unsigned WMU_PARAMS_CHANGED = 0x0400 + 144;
 // Dialog events.
 enum DialogEvent : int {
     kEventInitialised = 1, // show the unprocessed image
-    kEventStop = 2,        // stop the current run, no restart
-    kEventRender = 3,      // run the preview, or restart the running one
+    kEventStop = 2, // stop the current run, no restart
+    kEventRender = 3, // run the preview, or restart the running one
 };
 
 class ProcessingControllerBase {
@@ -55,7 +55,7 @@ public:
 
     FilterContext* context = nullptr;
     ImageFilter* filter = nullptr; // owned
-    DialogView* dialog = nullptr;  // owned
+    DialogView* dialog = nullptr; // owned
     uint32_t flags = 0;
 
 protected:
@@ -64,7 +64,7 @@ protected:
     ProcessingControllerBase& operator=(const ProcessingControllerBase&) = delete;
 
     // Called as a run starts, before the filter's first report.
-    virtual void beginRun(ParameterStore*) {}
+    virtual void beginRun(ParameterStore*) { }
 
 private:
     void previewRun();

@@ -18,7 +18,7 @@ using namespace pluginapi;
 
 namespace {
 
-void ignoreSelector(FilterContext&) {}
+void ignoreSelector(FilterContext&) { }
 
 // After OK, dialogBuffer is the result only if the last preview run completed with the settings
 // the user accepted. A run the user stopped with Cancel before pressing OK, or one that never
@@ -30,14 +30,14 @@ bool finishDialogResult(FilterContext& context, ProcessingControllerBase& contro
     if (controller.previewMatches(*context.parameters))
         return true;
     std::memcpy(context.dialogBuffer.data, context.workBuffer.data,
-                size_t(context.workBuffer.rows) * size_t(context.workBuffer.cols) *
-                    size_t(context.workBuffer.channels));
+        size_t(context.workBuffer.rows) * size_t(context.workBuffer.cols)
+            * size_t(context.workBuffer.channels));
     // The stop the user gave the preview is not a stop of this run.
     controller.setFlags(0, Cancel | Restart);
     if (!controller.runDirect(&context.dialogBuffer))
         return true;
     context.result = controller.filter && controller.filter->outOfMemory ? int16_t(memFullErr)
-                                                                          : int16_t(userCanceledErr);
+                                                                         : int16_t(userCanceledErr);
     return false;
 }
 
@@ -45,9 +45,10 @@ bool finishDialogResult(FilterContext& context, ProcessingControllerBase& contro
 void runWithDialog(FilterContext& context, ProcessingControllerBase& controller, ImageBuffer& hostOut)
 {
     if (!controller.dialog) {
-        platform::showMessage(0, "The Quarvel dialog is not available in this build; run it from an action "
-                                 "or a script with the dialog turned off.",
-                              "Quarvel", platform::kMessageIconExclamation | platform::kMessageOk);
+        platform::showMessage(0,
+            "The Quarvel dialog is not available in this build; run it from an action "
+            "or a script with the dialog turned off.",
+            "Quarvel", platform::kMessageIconExclamation | platform::kMessageOk);
         context.result = userCanceledErr;
         return;
     }
@@ -70,9 +71,9 @@ constexpr int kMinimumSide = 6;
 
 void clearRects(FilterRecord& record)
 {
-    record.inRect = Rect{0, 0, 0, 0};
-    record.outRect = Rect{0, 0, 0, 0};
-    record.maskRect = Rect{0, 0, 0, 0};
+    record.inRect = Rect { 0, 0, 0, 0 };
+    record.outRect = Rect { 0, 0, 0, 0 };
+    record.maskRect = Rect { 0, 0, 0, 0 };
 }
 
 } // namespace
@@ -84,8 +85,8 @@ void PrepareImage(FilterContext& context)
     const int32_t height = int32_t(record.filterRect.bottom) - record.filterRect.top;
     if (width < kMinimumSide || height < kMinimumSide) {
         context.result = userCanceledErr;
-        platform::showMessage(0, "The image width and height must be greater than 5 pixels.",
-                              "Quarvel", platform::kMessageIconExclamation | platform::kMessageOk);
+        platform::showMessage(0, "The image width and height must be greater than 5 pixels.", "Quarvel",
+            platform::kMessageIconExclamation | platform::kMessageOk);
     }
     // Eight bytes per pixel of the output rectangle: two working copies of four bytes. Worked out
     // in 64 bits, since the largest rectangles overflow the host's 32-bit field.
@@ -134,8 +135,8 @@ void StartFilter(FilterContext& context)
                 // A stopped run leaves a half-processed image: it never goes back to the host.
                 if (controller->runDirect(&context.workBuffer))
                     context.result = controller->filter && controller->filter->outOfMemory
-                                         ? int16_t(memFullErr)
-                                         : int16_t(userCanceledErr);
+                        ? int16_t(memFullErr)
+                        : int16_t(userCanceledErr);
                 else
                     context.transferImage(hostOut, context.workBuffer);
             }

@@ -5,11 +5,13 @@
 
 namespace quarvel {
 
-template <typename Handle>
-class GdiObject {
+template <typename Handle> class GdiObject {
 public:
     GdiObject() = default;
-    explicit GdiObject(Handle handle) : handle_(handle) {}
+    explicit GdiObject(Handle handle)
+        : handle_(handle)
+    {
+    }
     ~GdiObject() { reset(); }
     GdiObject(const GdiObject&) = delete;
     GdiObject& operator=(const GdiObject&) = delete;
@@ -31,7 +33,8 @@ private:
 class BitmapContext {
 public:
     BitmapContext(HDC compatibleWith, HBITMAP bitmap)
-        : dc_(CreateCompatibleDC(compatibleWith)), previous_(dc_ ? SelectObject(dc_, bitmap) : nullptr)
+        : dc_(CreateCompatibleDC(compatibleWith))
+        , previous_(dc_ ? SelectObject(dc_, bitmap) : nullptr)
     {
     }
     ~BitmapContext()

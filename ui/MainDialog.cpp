@@ -32,7 +32,7 @@ DialogView* createMainDialog() { return new (std::nothrow) MainDialog(); }
 
 MainDialog::MainDialog()
 {
-    LOGBRUSH hollow{ BS_HOLLOW, 0, 0 };
+    LOGBRUSH hollow { BS_HOLLOW, 0, 0 };
     hollowBrush.reset(CreateBrushIndirect(&hollow));
     backgroundBitmap.reset(LoadBitmapA(instance(), MAKEINTRESOURCEA(IDB_BACKGROUND)));
 }
@@ -53,12 +53,11 @@ MainDialog::~MainDialog()
 int MainDialog::run(intptr_t parentWindow, ParameterStore* parameters)
 {
     document = parameters;
-    INITCOMMONCONTROLSEX controls{ sizeof(INITCOMMONCONTROLSEX),
-                                   ICC_TAB_CLASSES | ICC_BAR_CLASSES | ICC_PROGRESS_CLASS };
+    INITCOMMONCONTROLSEX controls { sizeof(INITCOMMONCONTROLSEX),
+        ICC_TAB_CLASSES | ICC_BAR_CLASSES | ICC_PROGRESS_CLASS };
     InitCommonControlsEx(&controls);
     const INT_PTR ended = DialogBoxParamA(instance(), MAKEINTRESOURCEA(IDD_MAIN_DIALOG),
-                                          reinterpret_cast<HWND>(parentWindow), dialogProcedure,
-                                          reinterpret_cast<LPARAM>(this));
+        reinterpret_cast<HWND>(parentWindow), dialogProcedure, reinterpret_cast<LPARAM>(this));
     return ended == IDOK ? IDOK : IDCANCEL;
 }
 
@@ -75,31 +74,50 @@ INT_PTR CALLBACK MainDialog::dialogProcedure(HWND hwnd, UINT message, WPARAM fir
     if (!self)
         return FALSE;
     switch (message) {
-    case WM_NCHITTEST: return self->onNcHitTest(first, second);
-    case WM_PAINT: return self->onPaint(first, second);
-    case WM_CTLCOLORSTATIC: return self->onCtlColorStatic(first, second);
-    case WM_SETCURSOR: return self->onSetCursor(first, second);
-    case WM_NCLBUTTONDOWN: return self->onNcLButtonDown(first, second);
-    case WMU_SHOW_ABOUT: return self->onShowAbout(first, second);
-    case WMU_PARAMS_CHANGED: return self->onParamsChanged(first, second);
-    case WM_NOTIFY: return self->onNotify(first, second);
-    case WMU_PRESET_EVENT: return self->onPresetEvent(first, second);
-    case WM_COMMAND: return self->routeCommand(first, second);
-    default: return FALSE;
+    case WM_NCHITTEST:
+        return self->onNcHitTest(first, second);
+    case WM_PAINT:
+        return self->onPaint(first, second);
+    case WM_CTLCOLORSTATIC:
+        return self->onCtlColorStatic(first, second);
+    case WM_SETCURSOR:
+        return self->onSetCursor(first, second);
+    case WM_NCLBUTTONDOWN:
+        return self->onNcLButtonDown(first, second);
+    case WMU_SHOW_ABOUT:
+        return self->onShowAbout(first, second);
+    case WMU_PARAMS_CHANGED:
+        return self->onParamsChanged(first, second);
+    case WM_NOTIFY:
+        return self->onNotify(first, second);
+    case WMU_PRESET_EVENT:
+        return self->onPresetEvent(first, second);
+    case WM_COMMAND:
+        return self->routeCommand(first, second);
+    default:
+        return FALSE;
     }
 }
 
 INT_PTR MainDialog::routeCommand(WPARAM first, LPARAM second)
 {
     switch (LOWORD(first)) {
-    case IDOK: return onOK(first, second);
-    case IDCANCEL: return onCancel(first, second);
-    case IDC_BY_PASS: return onByPass(first, second);
-    case IDC_ZOOM_IN: return onZoomIn(first, second);
-    case IDC_ZOOM_OUT: return onZoomOut(first, second);
-    case IDC_PRESET_BUTTON: return onPresetButton(first, second);
-    case IDC_HELP_BUTTON: return onHelp(first, second);
-    default: return FALSE;
+    case IDOK:
+        return onOK(first, second);
+    case IDCANCEL:
+        return onCancel(first, second);
+    case IDC_BY_PASS:
+        return onByPass(first, second);
+    case IDC_ZOOM_IN:
+        return onZoomIn(first, second);
+    case IDC_ZOOM_OUT:
+        return onZoomOut(first, second);
+    case IDC_PRESET_BUTTON:
+        return onPresetButton(first, second);
+    case IDC_HELP_BUTTON:
+        return onHelp(first, second);
+    default:
+        return FALSE;
     }
 }
 
@@ -115,7 +133,7 @@ INT_PTR MainDialog::onInitDialog(WPARAM first, LPARAM second)
 
     HWND tabs = GetDlgItem(dialogWindow(), IDC_PAGE_TABS);
     for (int i = 0; i < kPageCount; ++i) {
-        TCITEMA item{};
+        TCITEMA item {};
         item.mask = TCIF_TEXT;
         item.pszText = const_cast<char*>(kTabTexts[i]);
         SendMessageA(tabs, TCM_INSERTITEMA, WPARAM(i), reinterpret_cast<LPARAM>(&item));
@@ -133,7 +151,7 @@ INT_PTR MainDialog::onInitDialog(WPARAM first, LPARAM second)
 
 void MainDialog::createPages()
 {
-    RECT area{};
+    RECT area {};
     GetWindowRect(GetDlgItem(dialogWindow(), IDC_PAGE_AREA), &area);
     MapWindowPoints(nullptr, dialogWindow(), reinterpret_cast<POINT*>(&area), 2);
     pages[0] = new (std::nothrow) DynamicRangePage();
@@ -144,8 +162,8 @@ void MainDialog::createPages()
         if (!page || !page->create(dialogWindow(), dialogWindow(), WMU_PARAMS_CHANGED))
             continue;
         // Above the tab control, which would otherwise paint over the page.
-        SetWindowPos(page->window, HWND_TOP, area.left, area.top, area.right - area.left,
-                     area.bottom - area.top, 0);
+        SetWindowPos(
+            page->window, HWND_TOP, area.left, area.top, area.right - area.left, area.bottom - area.top, 0);
     }
     showPage(0);
 }

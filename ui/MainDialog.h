@@ -101,7 +101,7 @@ private:
     void writeSettingsFile();
 
     static constexpr DWORD kPumpInterval = 25; // milliseconds between two pumps of a run
-    DWORD lastPump_ = 0;                       // tick of the run's last pump; 0: none yet
+    DWORD lastPump_ = 0; // tick of the run's last pump; 0: none yet
 };
 
 } // namespace quarvel

@@ -86,14 +86,14 @@ int allowedPanStep(int step, int nearEdge, int farEdge, int frameSize)
 
 bool containsRect(const PixelRect& outer, const PixelRect& inner)
 {
-    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
-           inner.bottom <= outer.bottom;
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right
+        && inner.bottom <= outer.bottom;
 }
 
 PixelRect visiblePart(const PixelRect& image, int frameWidth, int frameHeight)
 {
-    PixelRect part{ std::max<int64_t>(image.left, 0), std::max<int64_t>(image.top, 0),
-                    std::min<int64_t>(image.right, frameWidth), std::min<int64_t>(image.bottom, frameHeight) };
+    PixelRect part { std::max<int64_t>(image.left, 0), std::max<int64_t>(image.top, 0),
+        std::min<int64_t>(image.right, frameWidth), std::min<int64_t>(image.bottom, frameHeight) };
     if (part.right <= part.left || part.bottom <= part.top)
         return {};
     return part;
@@ -103,7 +103,7 @@ namespace {
 
 // The bitmap span [first, last) under window span [from, to), and where that bitmap span lands.
 void stretchSpan(int64_t from, int64_t to, int bitmapSize, int windowSize, int64_t& first, int64_t& last,
-                 int64_t& destinationFrom, int64_t& destinationTo)
+    int64_t& destinationFrom, int64_t& destinationTo)
 {
     from = std::clamp<int64_t>(from, 0, windowSize);
     to = std::clamp<int64_t>(to, from, windowSize);
@@ -115,16 +115,16 @@ void stretchSpan(int64_t from, int64_t to, int bitmapSize, int windowSize, int64
 
 } // namespace
 
-StretchPart stretchPartFor(const PixelRect& paint, int bitmapWidth, int bitmapHeight, int windowWidth,
-                           int windowHeight)
+StretchPart stretchPartFor(
+    const PixelRect& paint, int bitmapWidth, int bitmapHeight, int windowWidth, int windowHeight)
 {
     StretchPart part;
     if (bitmapWidth <= 0 || bitmapHeight <= 0 || windowWidth <= 0 || windowHeight <= 0)
         return part;
     stretchSpan(paint.left, paint.right, bitmapWidth, windowWidth, part.source.left, part.source.right,
-                part.destination.left, part.destination.right);
+        part.destination.left, part.destination.right);
     stretchSpan(paint.top, paint.bottom, bitmapHeight, windowHeight, part.source.top, part.source.bottom,
-                part.destination.top, part.destination.bottom);
+        part.destination.top, part.destination.bottom);
     return part;
 }
 

@@ -55,7 +55,7 @@ struct StretchPart {
     PixelRect source;
     PixelRect destination;
 };
-StretchPart stretchPartFor(const PixelRect& paint, int bitmapWidth, int bitmapHeight, int windowWidth,
-                           int windowHeight);
+StretchPart stretchPartFor(
+    const PixelRect& paint, int bitmapWidth, int bitmapHeight, int windowWidth, int windowHeight);
 
 } // namespace quarvel

@@ -35,27 +35,33 @@ INT_PTR CALLBACK MainDialog::imageWindowProcedure(HWND hwnd, UINT message, WPARA
     if (!self)
         return FALSE;
     switch (message) {
-    case WM_PAINT: return self->onPreviewPaint(first, second);
-    case WM_LBUTTONDOWN: return self->onPreviewLButtonDown(first, second);
-    case WM_LBUTTONUP: return self->onPreviewLButtonUp(first, second);
-    case WM_MOUSEMOVE: return self->onPreviewMouseMove(first, second);
-    case WM_SETCURSOR: return self->onPreviewSetCursor(first, second);
-    default: return FALSE;
+    case WM_PAINT:
+        return self->onPreviewPaint(first, second);
+    case WM_LBUTTONDOWN:
+        return self->onPreviewLButtonDown(first, second);
+    case WM_LBUTTONUP:
+        return self->onPreviewLButtonUp(first, second);
+    case WM_MOUSEMOVE:
+        return self->onPreviewMouseMove(first, second);
+    case WM_SETCURSOR:
+        return self->onPreviewSetCursor(first, second);
+    default:
+        return FALSE;
     }
 }
 
 void MainDialog::createPreviewWindows()
 {
-    previewFrame = CreateDialogParamA(instance(), MAKEINTRESOURCEA(IDD_PREVIEW_FRAME), dialogWindow(),
-                                      framePaneProcedure, 0);
+    previewFrame = CreateDialogParamA(
+        instance(), MAKEINTRESOURCEA(IDD_PREVIEW_FRAME), dialogWindow(), framePaneProcedure, 0);
     if (!previewFrame)
         return;
     MoveWindow(previewFrame, 3, 48, 530, 471, TRUE);
-    imageWindow = CreateDialogParamA(instance(), MAKEINTRESOURCEA(IDD_IMAGE_WINDOW), previewFrame,
-                                     imageWindowProcedure, 0);
+    imageWindow = CreateDialogParamA(
+        instance(), MAKEINTRESOURCEA(IDD_IMAGE_WINDOW), previewFrame, imageWindowProcedure, 0);
     if (!imageWindow)
         return;
-    RECT client{};
+    RECT client {};
     GetClientRect(previewFrame, &client);
     imageRect = toPixelRect(client);
     MoveWindow(imageWindow, 0, 0, client.right, client.bottom, TRUE);
@@ -63,11 +69,11 @@ void MainDialog::createPreviewWindows()
 
 void MainDialog::placeImageWindow(bool repaint)
 {
-    RECT frame{};
+    RECT frame {};
     GetClientRect(previewFrame, &frame);
     const PixelRect shown = visiblePart(imageRect, frame.right, frame.bottom);
     MoveWindow(imageWindow, int(shown.left), int(shown.top), int(shown.right - shown.left),
-               int(shown.bottom - shown.top), repaint);
+        int(shown.bottom - shown.top), repaint);
 }
 
 void MainDialog::setSourcePreview(const ImageBuffer& image)
@@ -91,7 +97,7 @@ void MainDialog::makePreviewBitmap(GdiObject<HBITMAP>& slot, const ImageBuffer& 
     slot.reset();
     if (!image.data || image.cols <= 0 || image.rows <= 0)
         return;
-    BITMAPINFO info{};
+    BITMAPINFO info {};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = image.cols;
     info.bmiHeader.biHeight = -image.rows; // rows from the top down
@@ -110,12 +116,14 @@ void MainDialog::layoutPreview()
 {
     if (!imageWindow || !previewFrame)
         return;
-    RECT frame{};
+    RECT frame {};
     GetClientRect(previewFrame, &frame);
     const int width = zoomedSize(previewWidth, zoomPercent);
     const int height = zoomedSize(previewHeight, zoomPercent);
-    const int x = placeAlongAxis(frame.right, int(imageRect.left), int(imageRect.right - imageRect.left), width);
-    const int y = placeAlongAxis(frame.bottom, int(imageRect.top), int(imageRect.bottom - imageRect.top), height);
+    const int x
+        = placeAlongAxis(frame.right, int(imageRect.left), int(imageRect.right - imageRect.left), width);
+    const int y
+        = placeAlongAxis(frame.bottom, int(imageRect.top), int(imageRect.bottom - imageRect.top), height);
     imageRect = { x, y, int64_t(x) + width, int64_t(y) + height };
     placeImageWindow(false);
     InvalidateRect(previewFrame, nullptr, TRUE);
@@ -145,7 +153,7 @@ void MainDialog::zoomTo(int zoom)
     if (HWND label = GetDlgItem(dialogWindow(), IDC_ZOOM_LABEL)) {
         SetWindowTextA(label, zoomLabel(zoom).c_str());
         // The label is transparent: the skin behind it must be repainted before the new text.
-        RECT area{};
+        RECT area {};
         GetWindowRect(label, &area);
         MapWindowPoints(nullptr, dialogWindow(), reinterpret_cast<POINT*>(&area), 2);
         InvalidateRect(dialogWindow(), &area, FALSE);
@@ -166,25 +174,26 @@ INT_PTR MainDialog::onPreviewPaint(WPARAM, LPARAM)
         SetStretchBltMode(dc, stretchMode);
         SetBrushOrgEx(dc, 0, 0, nullptr);
         // The window's origin lies this far into the zoomed image.
-        RECT shownPart{};
+        RECT shownPart {};
         GetWindowRect(imageWindow, &shownPart);
         MapWindowPoints(nullptr, previewFrame, reinterpret_cast<POINT*>(&shownPart), 2);
         const int64_t offsetX = shownPart.left - imageRect.left, offsetY = shownPart.top - imageRect.top;
         const int64_t width = imageRect.right - imageRect.left, height = imageRect.bottom - imageRect.top;
         if (zoomPercent <= 100) {
-            StretchBlt(dc, int(-offsetX), int(-offsetY), int(width), int(height), bitmap.get(), 0, 0, previewWidth,
-                       previewHeight, SRCCOPY);
+            StretchBlt(dc, int(-offsetX), int(-offsetY), int(width), int(height), bitmap.get(), 0, 0,
+                previewWidth, previewHeight, SRCCOPY);
         } else {
             // Enlarged, only the bitmap under the part being painted: the whole image may be
             // 327670 pixels wide, far beyond what a drawing call takes.
-            const PixelRect wanted{ paint.rcPaint.left + offsetX, paint.rcPaint.top + offsetY,
-                                    paint.rcPaint.right + offsetX, paint.rcPaint.bottom + offsetY };
-            const StretchPart part = stretchPartFor(wanted, previewWidth, previewHeight, int(width), int(height));
+            const PixelRect wanted { paint.rcPaint.left + offsetX, paint.rcPaint.top + offsetY,
+                paint.rcPaint.right + offsetX, paint.rcPaint.bottom + offsetY };
+            const StretchPart part
+                = stretchPartFor(wanted, previewWidth, previewHeight, int(width), int(height));
             StretchBlt(dc, int(part.destination.left - offsetX), int(part.destination.top - offsetY),
-                       int(part.destination.right - part.destination.left),
-                       int(part.destination.bottom - part.destination.top), bitmap.get(), int(part.source.left),
-                       int(part.source.top), int(part.source.right - part.source.left),
-                       int(part.source.bottom - part.source.top), SRCCOPY);
+                int(part.destination.right - part.destination.left),
+                int(part.destination.bottom - part.destination.top), bitmap.get(), int(part.source.left),
+                int(part.source.top), int(part.source.right - part.source.left),
+                int(part.source.bottom - part.source.top), SRCCOPY);
         }
     }
     EndPaint(imageWindow, &paint);
@@ -219,7 +228,7 @@ INT_PTR MainDialog::onPreviewMouseMove(WPARAM, LPARAM)
     int dy = at.y - panLastY;
     panLastX = at.x;
     panLastY = at.y;
-    RECT frame{};
+    RECT frame {};
     GetClientRect(previewFrame, &frame);
     dx = allowedPanStep(dx, int(imageRect.left), int(imageRect.right), frame.right);
     dy = allowedPanStep(dy, int(imageRect.top), int(imageRect.bottom), frame.bottom);
@@ -234,7 +243,7 @@ INT_PTR MainDialog::onPreviewMouseMove(WPARAM, LPARAM)
 
 INT_PTR MainDialog::onPreviewSetCursor(WPARAM, LPARAM)
 {
-    RECT frame{};
+    RECT frame {};
     GetClientRect(previewFrame, &frame);
     if (containsRect(toPixelRect(frame), imageRect))
         return FALSE;

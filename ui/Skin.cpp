@@ -22,7 +22,7 @@ bool inTitleBanner(POINT p) { return p.x >= 5 && p.x <= 254 && p.y >= 5 && p.y <
 
 POINT clientPoint(HWND window, LPARAM screenPosition)
 {
-    POINT p{ GET_X_LPARAM(screenPosition), GET_Y_LPARAM(screenPosition) };
+    POINT p { GET_X_LPARAM(screenPosition), GET_Y_LPARAM(screenPosition) };
     ScreenToClient(window, &p);
     return p;
 }
@@ -34,7 +34,7 @@ INT_PTR MainDialog::onPaint(WPARAM, LPARAM)
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(dialogWindow(), &paint);
     if (dc) {
-        RECT client{};
+        RECT client {};
         GetClientRect(dialogWindow(), &client);
         if (backgroundBitmap) {
             BitmapContext background(dc, backgroundBitmap.get());
@@ -52,7 +52,7 @@ INT_PTR MainDialog::onPaint(WPARAM, LPARAM)
 INT_PTR MainDialog::onNcHitTest(WPARAM, LPARAM second)
 {
     const POINT p = clientPoint(dialogWindow(), second);
-    RECT client{};
+    RECT client {};
     GetClientRect(dialogWindow(), &client);
     if (p.x < client.left || p.x > client.right || p.y < client.top || p.y > client.bottom)
         return FALSE;
@@ -77,7 +77,7 @@ INT_PTR MainDialog::onNcLButtonDown(WPARAM, LPARAM second)
         bannerHighlight.reset();
     else
         bannerHighlight.reset(LoadBitmapA(instance(), MAKEINTRESOURCEA(IDB_BANNER_HIGHLIGHT)));
-    const RECT banner{ 0, 0, kHighlightWidth, kHighlightHeight };
+    const RECT banner { 0, 0, kHighlightWidth, kHighlightHeight };
     InvalidateRect(dialogWindow(), &banner, FALSE);
     PostMessageA(dialogWindow(), WMU_SHOW_ABOUT, bannerHighlight ? 1 : 0, 0);
     return FALSE;
@@ -106,7 +106,7 @@ INT_PTR MainDialog::onCtlColorStatic(WPARAM first, LPARAM second)
 
 // The remembered window placement comes with the presets; until then the dialog opens where
 // its template puts it.
-void MainDialog::readSettingsFile() {}
-void MainDialog::writeSettingsFile() {}
+void MainDialog::readSettingsFile() { }
+void MainDialog::writeSettingsFile() { }
 
 } // namespace quarvel

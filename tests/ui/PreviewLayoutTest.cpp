@@ -8,8 +8,8 @@
 namespace quarvel {
 namespace {
 
-const std::vector<int> kLadder = { 1,  2,   3,   4,   5,   10,  15,  20,  25,  30,  40,
-                                   50, 60,  80,  100, 150, 200, 300, 400, 600, 800, 1000 };
+const std::vector<int> kLadder
+    = { 1, 2, 3, 4, 5, 10, 15, 20, 25, 30, 40, 50, 60, 80, 100, 150, 200, 300, 400, 600, 800, 1000 };
 
 TEST(ZoomSteps, WalkOneLadderInBothDirections)
 {
@@ -99,7 +99,7 @@ TEST(PreviewPanning, StepsThatWouldShowAnEdgeAreRefusedWhole)
 
 TEST(PreviewPanning, CursorShowsMoveOnlyWhenTheImageOverhangs)
 {
-    const PixelRect frame{ 10, 10, 536, 481 };
+    const PixelRect frame { 10, 10, 536, 481 };
     EXPECT_TRUE(containsRect(frame, { 10, 10, 536, 481 }));
     EXPECT_TRUE(containsRect(frame, { 100, 50, 400, 300 }));
     EXPECT_FALSE(containsRect(frame, { 9, 50, 400, 300 }));

@@ -22,8 +22,8 @@ bool isQuarvelDialog(HWND window)
     char className[16] = {};
     GetWindowTextA(window, title, sizeof title);
     GetClassNameA(window, className, sizeof className);
-    return std::strcmp(title, "Quarvel Dialog") == 0 && std::strcmp(className, "#32770") == 0 &&
-           IsWindowVisible(window);
+    return std::strcmp(title, "Quarvel Dialog") == 0 && std::strcmp(className, "#32770") == 0
+        && IsWindowVisible(window);
 }
 
 struct Search {
@@ -160,7 +160,7 @@ void selectPage(HWND dialog, int index)
 {
     HWND tabs = control(dialog, IDC_PAGE_TABS);
     SendMessageA(tabs, TCM_SETCURSEL, WPARAM(index), 0);
-    NMHDR header{ tabs, UINT_PTR(IDC_PAGE_TABS), UINT(TCN_SELCHANGE) };
+    NMHDR header { tabs, UINT_PTR(IDC_PAGE_TABS), UINT(TCN_SELCHANGE) };
     SendMessageA(dialog, WM_NOTIFY, IDC_PAGE_TABS, reinterpret_cast<LPARAM>(&header));
 }
 
@@ -187,8 +187,8 @@ DialogMonitor::~DialogMonitor()
 LRESULT CALLBACK DialogMonitor::onCall(int code, WPARAM first, LPARAM second)
 {
     const auto* call = reinterpret_cast<const CWPSTRUCT*>(second);
-    if (code == HC_ACTION && gMonitor && call->message == WM_SHOWWINDOW &&
-        GetDlgCtrlID(call->hwnd) == IDC_PROGRESS) {
+    if (code == HC_ACTION && gMonitor && call->message == WM_SHOWWINDOW
+        && GetDlgCtrlID(call->hwnd) == IDC_PROGRESS) {
         if (!call->wParam) {
             ++gMonitor->ended_;
         } else {
@@ -218,7 +218,7 @@ bool DialogMonitor::waitForRuns(int count, int milliseconds) const
 
 std::vector<uint8_t> capture(HWND window, int& width, int& height)
 {
-    RECT r{};
+    RECT r {};
     GetWindowRect(window, &r);
     width = r.right - r.left;
     height = r.bottom - r.top;
@@ -228,7 +228,7 @@ std::vector<uint8_t> capture(HWND window, int& width, int& height)
     Sleep(200);
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info{};
+    BITMAPINFO info {};
     info.bmiHeader = { sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0 };
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);

@@ -58,7 +58,7 @@ private:
     static LRESULT CALLBACK onGet(int code, WPARAM first, LPARAM second);
     HHOOK callHook_ = nullptr;
     HHOOK getHook_ = nullptr;
-    std::atomic<int> started_{ 0 }, ended_{ 0 }, changes_{ 0 };
+    std::atomic<int> started_ { 0 }, ended_ { 0 }, changes_ { 0 };
 };
 
 // The window as it is on screen, 8-bit RGB; empty if the screen could not be read.

@@ -20,8 +20,8 @@ using namespace pluginapi;
 
 uint32_t key(const char (&code)[5])
 {
-    return uint32_t(uint8_t(code[0])) << 24 | uint32_t(uint8_t(code[1])) << 16 | uint32_t(uint8_t(code[2])) << 8 |
-           uint32_t(uint8_t(code[3]));
+    return uint32_t(uint8_t(code[0])) << 24 | uint32_t(uint8_t(code[1])) << 16
+        | uint32_t(uint8_t(code[2])) << 8 | uint32_t(uint8_t(code[3]));
 }
 
 // Opens the dialog on this thread with `host`, lets `drive` act on it from another thread, and
@@ -49,7 +49,8 @@ int16_t runDialog(FakeHost& host, const std::function<void(HWND)>& drive)
 void pressOk(HWND dialog) { PostMessageA(dialog, WM_COMMAND, IDOK, 0); }
 
 // What the plug-in gives without its dialog for the settings it recorded from the dialog.
-std::vector<uint8_t> directRun(int width, int height, uint32_t seed, const std::vector<FakeHost::Value>& recorded)
+std::vector<uint8_t> directRun(
+    int width, int height, uint32_t seed, const std::vector<FakeHost::Value>& recorded)
 {
     FakeHost direct(width, height, 3, 8);
     direct.fillInput(seed);
@@ -77,7 +78,9 @@ std::vector<uint8_t> outputOf(const FakeHost& host, int width, int height)
 class Dialog : public ::testing::Test {
 protected:
     static constexpr int kWidth = 320, kHeight = 240;
-    Dialog() : host(kWidth, kHeight, 3, 8), monitor(GetCurrentThreadId())
+    Dialog()
+        : host(kWidth, kHeight, 3, 8)
+        , monitor(GetCurrentThreadId())
     {
         host.fillInput(11);
         // A menu invocation: no descriptor, and the dialog is to be shown.
@@ -150,7 +153,8 @@ TEST_F(Dialog, AReleaseDuringARunRestartsItWithTheNewestSettingsAndOkWaits)
         // Handled by the run's own message pumping: the user releases another value and
         // presses OK, which is disabled while the run goes on.
         SendMessageA(pageSlider, 0x0400 + 5 /* TBM_SETPOS */, TRUE, 45);
-        PostMessageA(GetParent(pageSlider), WM_HSCROLL, 8 /* TB_ENDTRACK */, reinterpret_cast<LPARAM>(pageSlider));
+        PostMessageA(
+            GetParent(pageSlider), WM_HSCROLL, 8 /* TB_ENDTRACK */, reinterpret_cast<LPARAM>(pageSlider));
         PostMessageA(GetAncestor(pageSlider, GA_ROOT), WM_COMMAND, IDOK, 0);
     };
     const int16_t result = runDialog(host, [&](HWND dialog) {
@@ -210,7 +214,7 @@ TEST_F(Dialog, ByPassAndZoomStartNoRunAndKeepTheView)
         for (HWND child = GetWindow(frame, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
             if (GetDlgCtrlID(child) != IDC_ABOUT_PICTURE)
                 image = child;
-        RECT before{}, after{};
+        RECT before {}, after {};
         ASSERT_NE(image, nullptr);
         GetWindowRect(image, &before);
         click(dialog, IDC_BY_PASS);
@@ -226,7 +230,7 @@ TEST_F(Dialog, ByPassAndZoomStartNoRunAndKeepTheView)
             SendMessageA(dialog, WM_COMMAND, IDC_ZOOM_IN, 0);
         EXPECT_EQ(text(dialog, IDC_ZOOM_LABEL), "1000%");
         // The image window covers what the frame shows of the 3200-pixel-wide image.
-        RECT pane{};
+        RECT pane {};
         GetClientRect(GetParent(image), &pane);
         GetClientRect(image, &after);
         EXPECT_EQ(after.right, pane.right);
@@ -278,8 +282,8 @@ bool dragMovesTheView(HWND image, POINT from, int dx, int dy, int movedX, int mo
     for (int y = 60; y < height - 60; y += 7)
         for (int x = 60; x < width - 60; x += 5)
             for (int c = 0; c < 3; ++c)
-                mismatches += after[(size_t(y) * width + x) * 3 + c] !=
-                              before[(size_t(y - movedY) * width + (x - movedX)) * 3 + c];
+                mismatches += after[(size_t(y) * width + x) * 3 + c]
+                    != before[(size_t(y - movedY) * width + (x - movedX)) * 3 + c];
     return mismatches == 0;
 }
 
@@ -295,9 +299,9 @@ TEST(DialogPreview, AWidePhotoPansOnlyWhereItOverhangsAndStillPaintsAtTenTimes)
         EXPECT_TRUE(monitor.waitForRuns(1));
         HWND image = imageWindowOf(dialog);
         HWND frame = GetParent(image);
-        RECT pane{};
+        RECT pane {};
         GetWindowRect(frame, &pane);
-        const POINT middle{ (pane.left + pane.right) / 2, (pane.top + pane.bottom) / 2 };
+        const POINT middle { (pane.left + pane.right) / 2, (pane.top + pane.bottom) / 2 };
         // Wider than the frame, not taller: only the horizontal part of a drag moves it.
         EXPECT_TRUE(dragMovesTheView(image, middle, -40, 25, -40, 0));
 
@@ -316,8 +320,9 @@ TEST(DialogPreview, AWidePhotoPansOnlyWhereItOverhangsAndStillPaintsAtTenTimes)
         EXPECT_GT(distinct, 100);
 
         SetCursorPos(middle.x, middle.y);
-        SendMessageA(image, WM_SETCURSOR, reinterpret_cast<WPARAM>(image), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
-        CURSORINFO cursor{ sizeof(CURSORINFO) };
+        SendMessageA(
+            image, WM_SETCURSOR, reinterpret_cast<WPARAM>(image), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+        CURSORINFO cursor { sizeof(CURSORINFO) };
         GetCursorInfo(&cursor);
         HMODULE module = GetModuleHandleA(sizeof(void*) == 8 ? "quarvel64.8bf" : "quarvel.8bf");
         EXPECT_EQ(cursor.hCursor, LoadCursorA(module, MAKEINTRESOURCEA(IDC_MOVE_CURSOR)));
@@ -331,7 +336,7 @@ TEST_F(Dialog, ScriptedValuesOutsideTheSlidersAreShownAndWrittenBackClamped)
     host.playDescriptor = true;
     host.playInfo = plugInDialogDisplay;
     host.playback = { { key("Gmma"), "-200" }, { key("GnAm"), "50" }, { key("ShCl"), "not a number" },
-                      { key("SSRd"), "1e300" },   { key("HiLv"), "-1e300" } };
+        { key("SSRd"), "1e300" }, { key("HiLv"), "-1e300" } };
     const int16_t result = runDialog(host, [&](HWND dialog) {
         EXPECT_TRUE(monitor.waitForRuns(1));
         EXPECT_EQ(sliderPosition(dialog, IDC_GAMMA), -128);
@@ -370,8 +375,8 @@ TEST(DialogScreens, EveryPageTheAboutPictureAndBothZoomDirections)
 {
     host::ImageFile photo;
     std::string error;
-    ASSERT_TRUE(host::readImageFile("..\\..\\..\\samples\\coffee.png", photo, error) ||
-                host::readImageFile("coffee.png", photo, error))
+    ASSERT_TRUE(host::readImageFile("..\\..\\..\\samples\\coffee.png", photo, error)
+        || host::readImageFile("coffee.png", photo, error))
         << error;
     FakeHost host(photo.width, photo.height, 3, 8);
     for (int y = 0; y < photo.height; ++y)
@@ -380,7 +385,8 @@ TEST(DialogScreens, EveryPageTheAboutPictureAndBothZoomDirections)
                 host.setInput(x, y, p, photo.pixels[(size_t(y) * photo.width + x) * 3 + p]);
     host.playDescriptor = true;
     host.playInfo = plugInDialogDisplay;
-    host.playback = { { key("ShDt"), "40" }, { key("ShLv"), "50" }, { key("ShCt"), "80" }, { key("SSAm"), "120" } };
+    host.playback = { { key("ShDt"), "40" }, { key("ShLv"), "50" }, { key("ShCt"), "80" },
+        { key("SSAm"), "120" }, { key("SMth"), "1" }, { key("HSAm"), "60" } };
     DialogMonitor monitor(GetCurrentThreadId());
     CreateDirectoryA("screenshots", nullptr);
     const int16_t result = runDialog(host, [&](HWND dialog) {
@@ -397,7 +403,7 @@ TEST(DialogScreens, EveryPageTheAboutPictureAndBothZoomDirections)
         for (int i = 0; i < 4; ++i)
             SendMessageA(dialog, WM_COMMAND, IDC_ZOOM_OUT, 0);
         EXPECT_TRUE(saveScreenshot(dialog, "screenshots\\zoom-out.png"));
-        POINT banner{ 40, 12 };
+        POINT banner { 40, 12 };
         ClientToScreen(dialog, &banner);
         SendMessageA(dialog, WM_NCLBUTTONDOWN, 101, MAKELPARAM(banner.x, banner.y));
         Sleep(200);

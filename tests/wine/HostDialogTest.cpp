@@ -46,10 +46,11 @@ public:
     explicit HostProcess(const std::string& arguments)
     {
         std::string command = "\"" + besideTests("quarvel-host.exe") + "\" " + arguments;
-        STARTUPINFOA startup{};
+        STARTUPINFOA startup {};
         startup.cb = sizeof startup;
-        started_ = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                  &info_) != FALSE;
+        started_ = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &info_)
+            != FALSE;
     }
     ~HostProcess()
     {
@@ -82,7 +83,7 @@ public:
     }
 
 private:
-    PROCESS_INFORMATION info_{};
+    PROCESS_INFORMATION info_ {};
     bool started_ = false;
 };
 
@@ -99,7 +100,8 @@ TEST(HostDialog, OkWritesWhatARunWithoutTheDialogWritesForTheRecordedSettings)
 {
     const std::string in = samplePhoto();
     ASSERT_FALSE(in.empty());
-    const std::string out = tempPath("out.png"), record = tempPath("rec.json"), direct = tempPath("direct.png");
+    const std::string out = tempPath("out.png"), record = tempPath("rec.json"),
+                      direct = tempPath("direct.png");
     HostProcess host("-q --dialog --set ShadowAmount=20 --record " + q(record) + " " + q(in) + " " + q(out));
     ASSERT_TRUE(host.started());
     HWND dialog = waitForDialogOfProcess(host.id());

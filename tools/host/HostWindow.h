@@ -20,8 +20,8 @@ struct ScreenPoint {
 // centred on the work area; a dialog larger than the work area keeps its top left corner on it.
 constexpr ScreenPoint centredDialogOrigin(int left, int top, int right, int bottom, int width, int height)
 {
-    return ScreenPoint{left + std::max(0, (right - left - width) / 2),
-                       top + std::max(0, (bottom - top - height) / 2)};
+    return ScreenPoint { left + std::max(0, (right - left - width) / 2),
+        top + std::max(0, (bottom - top - height) / 2) };
 }
 
 // A hidden top-level window whose client area lies where the dialog is to appear. Hidden,

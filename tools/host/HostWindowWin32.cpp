@@ -11,7 +11,7 @@ namespace {
 constexpr const wchar_t* kClassName = L"QuarvelHostWindow";
 
 // Read by the console's control thread.
-std::atomic<HWND> gOwner{nullptr};
+std::atomic<HWND> gOwner { nullptr };
 
 BOOL CALLBACK closeOwnedPopup(HWND window, LPARAM owner)
 {
@@ -46,13 +46,13 @@ DialogOwnerWindow::DialogOwnerWindow()
     if (!registered_ && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
         return;
 
-    RECT workArea = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    RECT workArea = { 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN) };
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
-    const ScreenPoint origin = centredDialogOrigin(workArea.left, workArea.top, workArea.right,
-                                                   workArea.bottom, kDialogWidth, kDialogHeight);
+    const ScreenPoint origin = centredDialogOrigin(
+        workArea.left, workArea.top, workArea.right, workArea.bottom, kDialogWidth, kDialogHeight);
     // A borderless popup: its client area is the window itself.
     HWND window = CreateWindowExW(0, kClassName, L"quarvel-host", WS_POPUP, origin.x, origin.y, kDialogWidth,
-                                  kDialogHeight, nullptr, nullptr, instance, nullptr);
+        kDialogHeight, nullptr, nullptr, instance, nullptr);
     if (!window)
         return;
     handle_ = reinterpret_cast<intptr_t>(window);
