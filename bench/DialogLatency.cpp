@@ -38,15 +38,6 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-HWND imageWindowOf(HWND dialog)
-{
-    HWND frame = GetParent(control(dialog, IDC_ABOUT_PICTURE));
-    for (HWND child = GetWindow(frame, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        if (GetDlgCtrlID(child) != IDC_ABOUT_PICTURE)
-            return child;
-    return nullptr;
-}
-
 // One paint of the image window, on the dialog's thread.
 double paintTime(HWND image)
 {
@@ -75,7 +66,7 @@ void measure(int width, int height)
         if (!dialog)
             return;
         monitor.waitForRuns(1, 120000);
-        HWND image = imageWindowOf(dialog);
+        HWND image = imageWindow(dialog);
         for (int i = 0; i < 5; ++i) {
             const int runs = monitor.runsEnded();
             const auto start = Clock::now();

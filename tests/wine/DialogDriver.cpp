@@ -115,6 +115,16 @@ HWND control(HWND dialog, int id)
     return search.found;
 }
 
+HWND imageWindow(HWND dialog)
+{
+    // The preview frame holds the about picture and the image window.
+    HWND frame = GetParent(control(dialog, IDC_ABOUT_PICTURE));
+    for (HWND child = GetWindow(frame, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        if (GetDlgCtrlID(child) != IDC_ABOUT_PICTURE)
+            return child;
+    return nullptr;
+}
+
 void dragSlider(HWND dialog, int id, std::initializer_list<int> positions)
 {
     HWND slider = control(dialog, id);

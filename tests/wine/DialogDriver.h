@@ -21,6 +21,8 @@ HWND waitForDialogOfProcess(DWORD process, int milliseconds = 20000);
 
 // A control of the dialog or of one of its pages.
 HWND control(HWND dialog, int id);
+// The preview's image window.
+HWND imageWindow(HWND dialog);
 
 // A release after dragging the thumb through `positions` (each a tracking step): what a user's
 // drag sends to the page.

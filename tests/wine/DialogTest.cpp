@@ -48,6 +48,16 @@ int16_t runDialog(FakeHost& host, const std::function<void(HWND)>& drive)
 
 void pressOk(HWND dialog) { PostMessageA(dialog, WM_COMMAND, IDOK, 0); }
 
+std::vector<uint8_t> outputOf(const FakeHost& host, int width, int height)
+{
+    std::vector<uint8_t> out;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int p = 0; p < 3; ++p)
+                out.push_back(uint8_t(host.output(x, y, p)));
+    return out;
+}
+
 // What the plug-in gives without its dialog for the settings it recorded from the dialog.
 std::vector<uint8_t> directRun(
     int width, int height, uint32_t seed, const std::vector<FakeHost::Value>& recorded)
@@ -57,22 +67,7 @@ std::vector<uint8_t> directRun(
     direct.playDescriptor = true;
     direct.playback = recorded;
     EXPECT_EQ(direct.run(), noErr);
-    std::vector<uint8_t> out;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (int p = 0; p < 3; ++p)
-                out.push_back(uint8_t(direct.output(x, y, p)));
-    return out;
-}
-
-std::vector<uint8_t> outputOf(const FakeHost& host, int width, int height)
-{
-    std::vector<uint8_t> out;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (int p = 0; p < 3; ++p)
-                out.push_back(uint8_t(host.output(x, y, p)));
-    return out;
+    return outputOf(direct, width, height);
 }
 
 class Dialog : public ::testing::Test {
@@ -208,12 +203,7 @@ TEST_F(Dialog, ByPassAndZoomStartNoRunAndKeepTheView)
 {
     const int16_t result = runDialog(host, [&](HWND dialog) {
         EXPECT_TRUE(monitor.waitForRuns(1));
-        // The preview frame holds the about picture and the image window.
-        HWND frame = GetParent(control(dialog, IDC_ABOUT_PICTURE));
-        HWND image = nullptr;
-        for (HWND child = GetWindow(frame, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-            if (GetDlgCtrlID(child) != IDC_ABOUT_PICTURE)
-                image = child;
+        HWND image = imageWindow(dialog);
         RECT before {}, after {};
         ASSERT_NE(image, nullptr);
         GetWindowRect(image, &before);
@@ -242,16 +232,6 @@ TEST_F(Dialog, ByPassAndZoomStartNoRunAndKeepTheView)
         pressOk(dialog);
     });
     EXPECT_EQ(result, noErr);
-}
-
-HWND imageWindowOf(HWND dialog)
-{
-    // The preview frame holds the about picture and the image window.
-    HWND frame = GetParent(control(dialog, IDC_ABOUT_PICTURE));
-    for (HWND child = GetWindow(frame, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        if (GetDlgCtrlID(child) != IDC_ABOUT_PICTURE)
-            return child;
-    return nullptr;
 }
 
 // A press, a move and a release of the left button at screen positions, as the image window
@@ -297,7 +277,7 @@ TEST(DialogPreview, AWidePhotoPansOnlyWhereItOverhangsAndStillPaintsAtTenTimes)
     DialogMonitor monitor(GetCurrentThreadId());
     const int16_t result = runDialog(host, [&](HWND dialog) {
         EXPECT_TRUE(monitor.waitForRuns(1));
-        HWND image = imageWindowOf(dialog);
+        HWND image = imageWindow(dialog);
         HWND frame = GetParent(image);
         RECT pane {};
         GetWindowRect(frame, &pane);

@@ -24,7 +24,8 @@ HMODULE module()
 
 std::vector<uint8_t> resourceBytes(const char* type, int id)
 {
-    HRSRC found = FindResourceExA(module(), type, MAKEINTRESOURCEA(id), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    HRSRC found
+        = FindResourceExA(module(), type, MAKEINTRESOURCEA(id), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
     if (!found)
         return {};
     HGLOBAL loaded = LoadResource(module(), found);
@@ -39,8 +40,7 @@ const IMAGE_NT_HEADERS* headers()
     return reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
 }
 
-template <typename T>
-const T* at(DWORD rva)
+template <typename T> const T* at(DWORD rva)
 {
     return reinterpret_cast<const T*>(reinterpret_cast<const uint8_t*>(module()) + rva);
 }
@@ -73,8 +73,8 @@ TEST(Module, NeedsNoCompilerRuntimeDlls)
     ASSERT_NE(directory.VirtualAddress, 0u);
     for (const auto* d = at<IMAGE_IMPORT_DESCRIPTOR>(directory.VirtualAddress); d->Name != 0; ++d) {
         std::string name = at<char>(d->Name);
-        std::transform(name.begin(), name.end(), name.begin(),
-                       [](unsigned char c) { return char(std::tolower(c)); });
+        std::transform(
+            name.begin(), name.end(), name.begin(), [](unsigned char c) { return char(std::tolower(c)); });
         EXPECT_EQ(name.find("libgcc"), std::string::npos) << name;
         EXPECT_EQ(name.find("libstdc++"), std::string::npos) << name;
         EXPECT_EQ(name.find("winpthread"), std::string::npos) << name;
