@@ -229,6 +229,14 @@ TEST_F(Dialog, ByPassAndZoomStartNoRunAndKeepTheView)
         EXPECT_EQ(text(dialog, IDC_ZOOM_LABEL), "1%");
         Sleep(300);
         EXPECT_EQ(monitor.runsStarted(), 1) << "showing is not processing";
+
+        // The title banner is a link; the rest of the background drags the dialog.
+        for (const POINT& p : { POINT{ 4, 10 }, POINT{ 255, 10 }, POINT{ 5, 5 }, POINT{ 254, 19 } }) {
+            POINT screen = p;
+            ClientToScreen(dialog, &screen);
+            const LRESULT hit = SendMessageA(dialog, WM_NCHITTEST, 0, MAKELPARAM(screen.x, screen.y));
+            EXPECT_EQ(hit, p.x == 4 || p.x == 255 ? HTCAPTION : 101) << p.x << "," << p.y;
+        }
         pressOk(dialog);
     });
     EXPECT_EQ(result, noErr);
