@@ -138,9 +138,13 @@ void ProcessingControllerBase::previewRun()
     beginRun(context->parameters);
     const int stopped = filter->process(shown, context->parameters);
     // Taken after the run, since reading a setting the document lacks adds it.
+    // This runs under the dialog's window procedure, which no exception may cross.
     if (!stopped && context->parameters) {
-        previewComplete_ = true;
-        previewSettings_ = documentText(*context->parameters);
+        try {
+            previewSettings_ = documentText(*context->parameters);
+            previewComplete_ = true;
+        } catch (const std::bad_alloc&) {
+        }
     }
     if (!stopped) {
         dialog->setProcessedPreview(shown);
@@ -155,7 +159,11 @@ void ProcessingControllerBase::previewRun()
 
 bool ProcessingControllerBase::previewMatches(const ParameterStore& parameters) const
 {
-    return previewComplete_ && previewSettings_ == documentText(parameters);
+    try {
+        return previewComplete_ && previewSettings_ == documentText(parameters);
+    } catch (const std::bad_alloc&) {
+        return false; // run it again: the safe answer
+    }
 }
 
 int ProcessingControllerBase::onProgress(ImageFilter*, int stage, int32_t done, int32_t total)
