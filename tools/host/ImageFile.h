@@ -18,8 +18,27 @@ struct ImageFile {
     std::vector<uint8_t> pixels;
     // Kept from the input and written with the output where the format allows.
     std::vector<uint8_t> iccProfile;
-    std::vector<uint8_t> exif; // raw EXIF block (TIFF header onwards), JPEG and PNG only
+    std::vector<uint8_t> exif; // raw EXIF block (TIFF header onwards)
+    std::vector<uint8_t> xmp;  // the XMP packet as stored (UTF-8 XML)
     double dpiX = 0, dpiY = 0; // 0: unknown
+    // 1..8 as the TIFF Orientation tag and EXIF count it (1: rows top to bottom, columns left to
+    // right); 0: the file says nothing. The pixels are kept as stored; the tag travels with them.
+    int orientation = 0;
+    std::vector<std::string> comments; // JPEG comment segments
+    struct Text {
+        std::string keyword;
+        std::string text; // UTF-8 for international text, Latin-1 otherwise
+        bool international = false; // iTXt, with the two fields below
+        std::string language;
+        std::string translatedKeyword;
+    };
+    std::vector<Text> texts; // PNG text chunks
+    // PNG colour chunks as read; absent unless has*.
+    bool hasGamma = false;
+    uint32_t gamma = 0; // gAMA: 1/gamma × 100000
+    bool hasChromaticities = false;
+    uint32_t chromaticities[8] = {}; // cHRM: white x, y, red x, y, green x, y, blue x, y, × 100000
+    int srgbIntent = -1;             // sRGB rendering intent, -1: no sRGB chunk
 
     size_t rowBytes() const { return size_t(width) * size_t(channels) * size_t(bitsPerSample / 8); }
     uint16_t* samples16() { return reinterpret_cast<uint16_t*>(pixels.data()); }
@@ -37,11 +56,18 @@ ImageFormat formatFromPath(const std::string& path);
 // and 16 are refused the same way. Returns false and sets `error` on any failure.
 bool readImageFile(const std::string& path, ImageFile& image, std::string& error);
 
+struct WriteOptions {
+    int jpegQuality = 95;     // 1..100, 4:4:4 always
+    int pngCompression = -1;  // zlib level 0..9; -1: the codec's default
+};
+
 // Writes `image` to exactly `path` in `format` (the caller writes to a temporary name and
 // renames). JPEG takes 8-bit RGB only: alpha is refused with a message, 16-bit is refused.
-// JPEG quality 95, 4:4:4. Returns false and sets `error` on failure, and then removes
-// whatever it had written at `path`.
+// Returns false and sets `error` on failure, and then removes whatever it had written at `path`.
+// What the format cannot hold of the image's metadata is named in `notCarried` (one short phrase
+// each, such as "XMP" or "PNG text"), when given.
 bool writeImageFile(const std::string& path, ImageFormat format, const ImageFile& image,
-                    std::string& error);
+                    std::string& error, const WriteOptions& options = {},
+                    std::vector<std::string>* notCarried = nullptr);
 
 } // namespace quarvel::host

@@ -991,7 +991,7 @@ bool readImageFile(const std::string& path, ImageFile& image, std::string& error
 }
 
 bool writeImageFile(const std::string& path, ImageFormat format, const ImageFile& image,
-                    std::string& error)
+                    std::string& error, const WriteOptions&, std::vector<std::string>*)
 {
     if (format == ImageFormat::Unknown) {
         error = "no output format was given";

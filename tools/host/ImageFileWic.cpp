@@ -675,7 +675,8 @@ bool readImageFile(const std::string& path, ImageFile& image, std::string& error
     return false;
 }
 
-bool writeImageFile(const std::string& path, ImageFormat format, const ImageFile& image, std::string& error)
+bool writeImageFile(const std::string& path, ImageFormat format, const ImageFile& image, std::string& error,
+                    const WriteOptions&, std::vector<std::string>*)
 {
     error.clear();
     std::wstring wide;
