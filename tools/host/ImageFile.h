@@ -50,11 +50,25 @@ enum class ImageFormat { Unknown, Png, Tiff, Jpeg };
 // By file name extension, case-insensitive: .png; .tif/.tiff; .jpg/.jpeg.
 ImageFormat formatFromPath(const std::string& path);
 
-// Reads PNG, TIFF or JPEG (recognised by content, not by name). Grey, grey+alpha, palette,
+struct ReadLimits {
+    int maxSide = 32767;   // the filter record holds sizes in 16 bits
+    uint64_t maxBytes = 0; // decoded samples at most; 0: what this machine can hold (the codec decides)
+};
+
+// Reads PNG, TIFF or JPEG (recognised by content, not by name). The declared size is checked
+// against `limits` as soon as the header is read, before anything image-sized is allocated. Grey, grey+alpha, palette,
 // CMYK and other modes are refused with a message naming the mode, for example
 // "grey images are not supported: the plug-in works on RGB images". Bit depths other than 8
 // and 16 are refused the same way. Returns false and sets `error` on any failure.
-bool readImageFile(const std::string& path, ImageFile& image, std::string& error);
+bool readImageFile(const std::string& path, ImageFile& image, std::string& error,
+                   const ReadLimits& limits = {});
+
+struct WriteOptions;
+
+// Whether an image of this shape and metadata (the pixels need not be there) can be written in
+// `format`, so that the host refuses before a run rather than after it.
+bool canWriteImageFile(const ImageFile& image, ImageFormat format, const WriteOptions& options,
+                       std::string& error);
 
 struct WriteOptions {
     int jpegQuality = 95;     // 1..100, 4:4:4 always

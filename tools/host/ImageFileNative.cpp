@@ -945,7 +945,9 @@ Magic sniff(const unsigned char* head, size_t length)
 } // namespace
 
 
-bool readImageFile(const std::string& path, ImageFile& image, std::string& error)
+bool canWriteImageFile(const ImageFile&, ImageFormat, const WriteOptions&, std::string&) { return true; }
+
+bool readImageFile(const std::string& path, ImageFile& image, std::string& error, const ReadLimits&)
 {
     try {
         FileCloser file;
