@@ -1,11 +1,12 @@
 # The two commands of the README. Both install what they need first (scripts/bootstrap).
 #   make demo   build everything and run the plug-in over the sample photos into out/
 #   make test   build all four configurations and run every test (what CI runs)
+# For users: make package writes the archives they install into build/package/.
 
 JOBS ?= $(shell nproc)
 SAMPLES := $(wildcard samples/*.png samples/*.jpg)
 
-.PHONY: all demo test bench build bootstrap native windows clean
+.PHONY: all demo test bench build bootstrap native windows package clean
 
 all: build
 
@@ -26,7 +27,7 @@ native: bootstrap
 
 build: windows native
 
-DEMO_PRESET := presets/bundled/Lift Shadows.qvp
+DEMO_PRESET := data/presets/Lift Shadows.qvp
 
 demo: build
 	@mkdir -p out
@@ -42,6 +43,10 @@ test: build
 	cmake --build --preset native-asan -j $(JOBS)
 	ctest --preset native -j $(JOBS)
 	ctest --preset native-asan -j $(JOBS)
+
+# One archive per Windows module, laid out for a host's plug-in folder (scripts/package).
+package: windows
+	scripts/package
 
 # Timings, not tests: run on a quiet machine.
 bench: native

@@ -60,6 +60,33 @@ void convertRow(uint8_t* d, const uint8_t* s, const RowWalk& w)
     }
 }
 
+// The common 8-bit case with its steps known at compile time, so that the compiler can do more
+// than one pixel at a time. It writes exactly what the general walk writes.
+template <int D, int S, bool Swap>
+void copyRow8(uint8_t* d, const uint8_t* s, const RowWalk& w)
+{
+    const int64_t pixels = w.end / D;
+    for (int64_t p = 0; p < pixels; ++p) {
+        d[p * D + 0] = s[p * S + (Swap ? 2 : 0)];
+        d[p * D + 1] = s[p * S + 1];
+        d[p * D + 2] = s[p * S + (Swap ? 0 : 2)];
+    }
+}
+
+using RowConverter = void (*)(uint8_t*, const uint8_t*, const RowWalk&);
+
+template <bool Swap>
+RowConverter fixedCopy8(int destinationChannels, int sourceChannels)
+{
+    if (destinationChannels == 4 && sourceChannels == 3)
+        return copyRow8<4, 3, Swap>;
+    if (destinationChannels == 3 && sourceChannels == 4)
+        return copyRow8<3, 4, Swap>;
+    if (destinationChannels == 4 && sourceChannels == 4)
+        return copyRow8<4, 4, Swap>;
+    return nullptr;
+}
+
 } // namespace
 
 int FilterContext::transferImage(ImageBuffer& destination, const ImageBuffer& source)
@@ -77,7 +104,7 @@ int FilterContext::transferImage(ImageBuffer& destination, const ImageBuffer& so
     destination.cols = source.cols;
     destination.rows = source.rows;
 
-    void (*convert)(uint8_t*, const uint8_t*, const RowWalk&) = nullptr;
+    RowConverter convert = nullptr;
     if (destination.bits == 8 && source.bits == 8)
         convert = convertRow<Conversion::Copy8>;
     else if (destination.bits == 16 && source.bits == 16)
@@ -90,6 +117,12 @@ int FilterContext::transferImage(ImageBuffer& destination, const ImageBuffer& so
         return aborted;
 
     const bool sameOrder = destination.order == source.order;
+    if (convert == convertRow<Conversion::Copy8>) {
+        const RowConverter fixed = sameOrder ? fixedCopy8<false>(destination.channels, source.channels)
+                                             : fixedCopy8<true>(destination.channels, source.channels);
+        if (fixed)
+            convert = fixed;
+    }
     const RowWalk walk{int64_t(destination.channels) * destination.cols,
                        destination.channels,
                        source.channels,

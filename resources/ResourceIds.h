@@ -132,4 +132,11 @@
 #define IDC_GRAIN_AMOUNT 1097
 #define IDC_GRAIN_AMOUNT_VALUE 1100
 
+/* ---- preset manager (132) and Add New Preset (133); its hidden Close button is IDCANCEL ---- */
+#define IDC_PRESET_DELETE 3
+#define IDC_PRESET_REFRESH 4
+#define IDC_PRESET_ADD 5
+#define IDC_PRESET_LIST 1123
+#define IDC_PRESET_NAME 1124
+
 #endif

@@ -3,6 +3,7 @@
 #include "tools/host/HostOptions.h"
 #include "tools/host/HostScale.h"
 #include "tools/host/HostSession.h"
+#include "tools/host/HostSettings.h"
 #include "tools/host/HostWindow.h"
 
 #include <gtest/gtest.h>
@@ -79,6 +80,80 @@ TEST(HostSession, ARefusedImageIsLeftAsItWas)
     EXPECT_EQ(test::takeMessages().size(), 1u);
 }
 
+// The image is lent to the plug-in as its own output: a stop at any abort poll must either
+// leave it as it was or be a run that the plug-in calls done.
+TEST(HostSession, AStopAtAnyPollLeavesTheImageAsItWas)
+{
+    test::startMessageWatch();
+    const HostImage original = makeImage(23, 31, 3, 8, 5);
+    std::string error;
+    SessionOptions options;
+    options.hasDescriptor = true;
+    ASSERT_TRUE(applySetting("ShadowAmount=40", options.descriptor, error));
+    for (int stopAt = 0;; ++stopAt) {
+        SCOPED_TRACE(testing::Message() << "stop at poll " << stopAt);
+        HostImage image = original;
+        int polls = 0;
+        options.abortRequested = [&] { return ++polls > stopAt; };
+        HostSession session(test::pluginEntry(), options);
+        const SessionResult outcome = session.run(image);
+        if (outcome.startResult != 0) {
+            EXPECT_FALSE(outcome.imageChanged);
+            EXPECT_EQ(image.samples, original.samples);
+        }
+        if (polls <= stopAt) {
+            EXPECT_NE(image.samples, original.samples) << "the settings change the image";
+            break;
+        }
+    }
+}
+
+// Inverts the colour planes of the top half of the image, then of the bottom half, each as an
+// area of its own; fails at the end when told to.
+bool gAreaPluginFails = false;
+void areaPlugin(int16_t selector, void* recordPointer, intptr_t*, int16_t* result)
+{
+    *result = 0;
+    if (selector != pluginapi::filterSelectorStart)
+        return;
+    auto& r = *static_cast<pluginapi::FilterRecord*>(recordPointer);
+    const int16_t width = r.filterRect.right;
+    const int16_t height = r.filterRect.bottom;
+    for (const int16_t top : {int16_t(0), int16_t(height / 2)}) {
+        const int16_t bottom = top == 0 ? int16_t(height / 2) : height;
+        r.inRect = r.outRect = pluginapi::Rect{top, 0, bottom, width};
+        r.inLoPlane = r.outLoPlane = 0;
+        r.inHiPlane = r.outHiPlane = 2;
+        if (r.advanceState() != 0) {
+            *result = pluginapi::paramErr;
+            return;
+        }
+        for (int y = 0; y < bottom - top; ++y)
+            for (int x = 0; x < width * 3; ++x)
+                static_cast<uint8_t*>(r.outData)[y * r.outRowBytes + x] =
+                    uint8_t(255 - static_cast<const uint8_t*>(r.inData)[y * r.inRowBytes + x]);
+    }
+    r.inRect = r.outRect = pluginapi::Rect{0, 0, 0, 0};
+    if (gAreaPluginFails)
+        *result = pluginapi::userCanceledErr;
+}
+
+TEST(HostSession, AreaByAreaOutputIsTakenOnlyFromARunThatSucceeds)
+{
+    const HostImage original = makeImage(9, 7, 4, 8, 3);
+    for (const bool fails : {true, false}) {
+        SCOPED_TRACE(fails ? "failing" : "succeeding");
+        gAreaPluginFails = fails;
+        HostImage image = original;
+        HostSession session(&areaPlugin, SessionOptions{});
+        EXPECT_EQ(session.run(image).imageChanged, !fails);
+        for (size_t i = 0; i < image.samples.size(); ++i) {
+            const bool inverted = !fails && i % 4 != 3;
+            ASSERT_EQ(image.samples[i], inverted ? 255 - original.samples[i] : original.samples[i]) << i;
+        }
+    }
+}
+
 TEST(HostScale, EveryHostSampleSurvivesTheFileScaleAndBack)
 {
     for (uint32_t v = 0; v <= 32768; ++v)
@@ -86,6 +161,8 @@ TEST(HostScale, EveryHostSampleSurvivesTheFileScaleAndBack)
     for (uint32_t v = 0; v <= 65535; ++v) {
         const int back = hostToFile16(fileToHost16(uint16_t(v)));
         ASSERT_LE(std::abs(back - int(v)), 1) << v;
+        // The nearest host value, halves (which never occur) aside.
+        ASSERT_LE(2 * std::abs(int64_t(fileToHost16(uint16_t(v))) * 65535 - int64_t(v) * 32768), 65535) << v;
     }
 }
 

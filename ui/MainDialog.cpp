@@ -1,5 +1,6 @@
-// The main dialog's window: routing, initialisation, the pages, the commands and the progress
-// of preview runs. The preview pane is in PreviewPane.cpp, the skin in Skin.cpp.
+// The main dialog's window: routing, initialisation, the pages, the preset window's side, the
+// commands and the progress of preview runs. The preview pane is in PreviewPane.cpp, the skin in
+// Skin.cpp, the remembered placement in SettingsFile.cpp.
 #include "ui/MainDialog.h"
 
 #include "control/ProcessingController.h"
@@ -8,6 +9,7 @@
 #include "pages/SharpnessPage.h"
 #include "pages/SmoothPage.h"
 #include "platform/Platform.h"
+#include "presets/PresetManagerWindow.h"
 #include "resources/ResourceIds.h"
 #include "settings/ParameterStore.h"
 
@@ -16,6 +18,7 @@
 
 #include <cstdio>
 #include <new>
+#include <string>
 
 namespace quarvel {
 
@@ -42,6 +45,12 @@ MainDialog::~MainDialog()
     // The window is normally gone by now; if not, no message may find this object any more.
     if (window && IsWindow(dialogWindow()))
         SetWindowLongPtrA(dialogWindow(), DWLP_USER, 0);
+    if (presetWindow) {
+        if (presetWindow->window && IsWindow(presetWindow->window))
+            DestroyWindow(presetWindow->window);
+        delete presetWindow;
+        presetWindow = nullptr;
+    }
     for (SettingsPage*& page : pages) {
         if (page && page->window && IsWindow(page->window))
             DestroyWindow(page->window);
@@ -143,7 +152,11 @@ INT_PTR MainDialog::onInitDialog(WPARAM first, LPARAM second)
     createPages();
     transferPages(true);
     layoutPreview();
-    // The preset window and the remembered placement come with the presets.
+    presetWindow = new (std::nothrow) PresetManagerWindow();
+    if (presetWindow) {
+        presetWindow->document = document;
+        presetWindow->create(dialogWindow(), dialogWindow(), WMU_PRESET_EVENT);
+    }
     readSettingsFile();
     SetWindowTextA(dialogWindow(), "Quarvel Dialog");
     return TRUE;
@@ -240,14 +253,28 @@ INT_PTR MainDialog::onByPass(WPARAM, LPARAM)
 
 INT_PTR MainDialog::onPresetButton(WPARAM, LPARAM)
 {
-    // The preset window comes with the presets; until then the button only toggles.
+    if (!presetWindow || !presetWindow->window)
+        return TRUE;
+    if (IsDlgButtonChecked(dialogWindow(), IDC_PRESET_BUTTON) == BST_CHECKED) {
+        ShowWindow(presetWindow->window, SW_SHOW);
+        presetWindow->refreshList();
+    } else {
+        ShowWindow(presetWindow->window, SW_HIDE);
+    }
     return TRUE;
 }
 
+// A selection is applied at once, also in the middle of a run: the pages' reload posts the change
+// that stops the run and starts one with the preset's values.
 INT_PTR MainDialog::onPresetEvent(WPARAM first, LPARAM)
 {
-    if (first == 0)
+    if (first == 0) {
         CheckDlgButton(dialogWindow(), IDC_PRESET_BUTTON, BST_UNCHECKED);
+    } else if (first == 1 && presetWindow && document) {
+        std::string path;
+        if (presetWindow->getSelectedPresetPath(path) && document->load(path.c_str()) == 1)
+            transferPages(true);
+    }
     return TRUE;
 }
 

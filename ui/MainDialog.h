@@ -99,6 +99,8 @@ private:
     void zoomTo(int zoom);
     void readSettingsFile();
     void writeSettingsFile();
+    // The part of the screen where a remembered window may go; the caller deletes it.
+    HRGN buildVisibleScreenRegion();
 
     static constexpr DWORD kPumpInterval = 25; // milliseconds between two pumps of a run
     DWORD lastPump_ = 0; // tick of the run's last pump; 0: none yet

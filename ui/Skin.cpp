@@ -104,9 +104,4 @@ INT_PTR MainDialog::onCtlColorStatic(WPARAM first, LPARAM second)
     return reinterpret_cast<INT_PTR>(hollowBrush.get());
 }
 
-// The remembered window placement comes with the presets; until then the dialog opens where
-// its template puts it.
-void MainDialog::readSettingsFile() { }
-void MainDialog::writeSettingsFile() { }
-
 } // namespace quarvel

@@ -107,6 +107,45 @@ HWND waitForDialogOfProcess(DWORD process, int milliseconds)
     return search.found;
 }
 
+namespace {
+
+struct TitleSearch {
+    const char* title = nullptr;
+    bool visibleOnly = true;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK findTitled(HWND window, LPARAM pointer)
+{
+    auto* search = reinterpret_cast<TitleSearch*>(pointer);
+    char title[128] = {};
+    char className[16] = {};
+    GetWindowTextA(window, title, sizeof title);
+    GetClassNameA(window, className, sizeof className);
+    if (std::strcmp(title, search->title) == 0 && std::strcmp(className, "#32770") == 0
+        && (!search->visibleOnly || IsWindowVisible(window))) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+HWND waitForWindowOfThread(DWORD thread, const char* title, int milliseconds, bool visibleOnly)
+{
+    TitleSearch search;
+    search.title = title;
+    search.visibleOnly = visibleOnly;
+    waitFor(
+        [&] {
+            EnumThreadWindows(thread, findTitled, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        },
+        milliseconds);
+    return search.found;
+}
+
 HWND control(HWND dialog, int id)
 {
     Search search;
@@ -224,6 +263,168 @@ bool DialogMonitor::waitForRuns(int count, int milliseconds) const
         return false;
     Sleep(300);
     return runsEnded() == count && runsStarted() == count;
+}
+
+namespace {
+
+MessageBoxAnswerer* gAnswerer = nullptr;
+
+// The id of the box's message text, as message boxes have it.
+constexpr int kMessageTextId = 0xFFFF;
+
+std::string windowText(HWND window)
+{
+    std::vector<char> text(size_t(GetWindowTextLengthA(window)) + 1, '\0');
+    GetWindowTextA(window, text.data(), int(text.size()));
+    return text.data();
+}
+
+// A top-level dialog with a message text and no field to type in: what MessageBox makes.
+bool isMessageBox(HWND window)
+{
+    char className[16] = {};
+    GetClassNameA(window, className, sizeof className);
+    if (std::strcmp(className, "#32770") != 0 || (GetWindowLongA(window, GWL_STYLE) & WS_CHILD)
+        || !GetDlgItem(window, kMessageTextId))
+        return false;
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        GetClassNameA(child, className, sizeof className);
+        if (lstrcmpiA(className, "Edit") == 0)
+            return false;
+    }
+    return true;
+}
+
+// The MB_ICON... style whose picture the box shows, told by the shared system icon it holds.
+UINT iconStyle(HWND box)
+{
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        char className[16] = {};
+        GetClassNameA(child, className, sizeof className);
+        if (lstrcmpiA(className, "Static") != 0
+            || (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
+            continue;
+        const auto shown = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+        if (shown == LoadIconA(nullptr, IDI_QUESTION))
+            return MB_ICONQUESTION;
+        if (shown == LoadIconA(nullptr, IDI_EXCLAMATION))
+            return MB_ICONEXCLAMATION;
+        if (shown == LoadIconA(nullptr, IDI_HAND))
+            return MB_ICONHAND;
+        if (shown == LoadIconA(nullptr, IDI_ASTERISK))
+            return MB_ICONASTERISK;
+    }
+    return 0;
+}
+
+} // namespace
+
+MessageBoxAnswerer::MessageBoxAnswerer(DWORD thread)
+{
+    InitializeCriticalSection(&lock_);
+    gAnswerer = this;
+    callHook_ = SetWindowsHookExA(WH_CALLWNDPROC, onCall, nullptr, thread);
+    returnHook_ = SetWindowsHookExA(WH_CALLWNDPROCRET, onReturn, nullptr, thread);
+    getHook_ = SetWindowsHookExA(WH_GETMESSAGE, onGet, nullptr, thread);
+}
+
+MessageBoxAnswerer::~MessageBoxAnswerer()
+{
+    UnhookWindowsHookEx(callHook_);
+    UnhookWindowsHookEx(returnHook_);
+    UnhookWindowsHookEx(getHook_);
+    gAnswerer = nullptr;
+    DeleteCriticalSection(&lock_);
+}
+
+void MessageBoxAnswerer::answer(std::initializer_list<int> buttons)
+{
+    EnterCriticalSection(&lock_);
+    answers_.insert(answers_.end(), buttons.begin(), buttons.end());
+    LeaveCriticalSection(&lock_);
+}
+
+std::vector<MessageBoxAnswerer::Box> MessageBoxAnswerer::boxes() const
+{
+    EnterCriticalSection(&lock_);
+    std::vector<Box> copy;
+    for (const Box& box : boxes_)
+        if (box.complete)
+            copy.push_back(box);
+    LeaveCriticalSection(&lock_);
+    return copy;
+}
+
+bool MessageBoxAnswerer::waitForBoxes(size_t count, int milliseconds) const
+{
+    return waitFor([&] { return boxes().size() >= count; }, milliseconds);
+}
+
+// Before the box's own initialisation, which gives it its caption: the answer posted now is the
+// first message its modal loop will see.
+LRESULT CALLBACK MessageBoxAnswerer::onCall(int code, WPARAM first, LPARAM second)
+{
+    const auto* call = reinterpret_cast<const CWPSTRUCT*>(second);
+    MessageBoxAnswerer* self = gAnswerer;
+    if (code == HC_ACTION && self && call->message == WM_INITDIALOG && isMessageBox(call->hwnd)) {
+        Box shown;
+        shown.window = call->hwnd;
+        shown.answer = IDNO;
+        EnterCriticalSection(&self->lock_);
+        if (!self->answers_.empty()) {
+            shown.answer = self->answers_.front();
+            self->answers_.erase(self->answers_.begin());
+        }
+        self->boxes_.push_back(shown);
+        LeaveCriticalSection(&self->lock_);
+        PostMessageA(call->hwnd, WM_COMMAND, MAKEWPARAM(shown.answer, BN_CLICKED), 0);
+    }
+    return CallNextHookEx(nullptr, code, first, second);
+}
+
+// After it: what the box says and which buttons it has.
+LRESULT CALLBACK MessageBoxAnswerer::onReturn(int code, WPARAM first, LPARAM second)
+{
+    const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(second);
+    MessageBoxAnswerer* self = gAnswerer;
+    if (code == HC_ACTION && self && call->message == WM_INITDIALOG) {
+        EnterCriticalSection(&self->lock_);
+        for (Box& shown : self->boxes_) {
+            if (shown.window != call->hwnd || shown.complete)
+                continue;
+            HWND box = call->hwnd;
+            shown.caption = windowText(box);
+            shown.text = windowText(GetDlgItem(box, kMessageTextId));
+            for (int id = IDOK; id <= IDNO; ++id) {
+                HWND button = GetDlgItem(box, id);
+                if (!button)
+                    continue;
+                shown.buttons.push_back(id);
+                if ((GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+                    shown.defaultButton = id;
+            }
+            shown.icon = iconStyle(box);
+            shown.complete = true;
+        }
+        LeaveCriticalSection(&self->lock_);
+    }
+    return CallNextHookEx(nullptr, code, first, second);
+}
+
+// A box ends with the last command it handled before its modal loop looks again, and a run of the
+// preview can dispatch a second one in between: any command but the answer becomes a null message.
+LRESULT CALLBACK MessageBoxAnswerer::onGet(int code, WPARAM first, LPARAM second)
+{
+    auto* message = reinterpret_cast<MSG*>(second);
+    MessageBoxAnswerer* self = gAnswerer;
+    if (code == HC_ACTION && first == PM_REMOVE && self && message->message == WM_COMMAND) {
+        EnterCriticalSection(&self->lock_);
+        for (const Box& shown : self->boxes_)
+            if (shown.window == message->hwnd && LOWORD(message->wParam) != shown.answer)
+                message->message = WM_NULL;
+        LeaveCriticalSection(&self->lock_);
+    }
+    return CallNextHookEx(nullptr, code, first, second);
 }
 
 std::vector<uint8_t> capture(HWND window, int& width, int& height)

@@ -19,6 +19,12 @@ bool waitFor(const std::function<bool()>& done, int milliseconds = 20000, int in
 HWND waitForDialogOfThread(DWORD thread, int milliseconds = 20000);
 HWND waitForDialogOfProcess(DWORD process, int milliseconds = 20000);
 
+// A top-level dialog window of a thread with exactly this title (the preset window "Quarvel
+// Presets", the name box "Add New Preset"); null after the timeout. Hidden ones count only when
+// `visibleOnly` is false.
+HWND waitForWindowOfThread(
+    DWORD thread, const char* title, int milliseconds = 20000, bool visibleOnly = true);
+
 // A control of the dialog or of one of its pages.
 HWND control(HWND dialog, int id);
 // The preview's image window.
@@ -61,6 +67,48 @@ private:
     HHOOK callHook_ = nullptr;
     HHOOK getHook_ = nullptr;
     std::atomic<int> started_ { 0 }, ended_ { 0 }, changes_ { 0 };
+};
+
+// Answers the message boxes that a thread shows, with the buttons it was given in turn, and
+// keeps what each box said. It answers from the thread itself, as the box is being set up and
+// before it has its caption, and drops any other answer that reaches a box it answered: a watcher
+// that polls for "Quarvel" boxes from outside (startMessageWatch, which presses OK) can then
+// neither answer a question first nor overrule the answer while the box is still closing. A box
+// with no answer waiting gets No (a box without that button closes all the same), so none is left
+// open.
+class MessageBoxAnswerer {
+public:
+    struct Box {
+        std::string caption;
+        std::string text;
+        UINT icon = 0; // MB_ICONQUESTION, MB_ICONEXCLAMATION, ...; 0 for none
+        std::vector<int> buttons; // the ids of its buttons, ascending
+        int defaultButton = 0;
+        int answer = 0;
+        HWND window = nullptr;
+        bool complete = false; // its set-up has finished, and all of the above is known
+    };
+    explicit MessageBoxAnswerer(DWORD thread);
+    ~MessageBoxAnswerer();
+    MessageBoxAnswerer(const MessageBoxAnswerer&) = delete;
+    MessageBoxAnswerer& operator=(const MessageBoxAnswerer&) = delete;
+
+    // Appends answers (IDYES, IDNO, IDOK) for the boxes to come.
+    void answer(std::initializer_list<int> buttons);
+    // The boxes answered so far, oldest first.
+    std::vector<Box> boxes() const;
+    bool waitForBoxes(size_t count, int milliseconds = 20000) const;
+
+private:
+    static LRESULT CALLBACK onCall(int code, WPARAM first, LPARAM second);
+    static LRESULT CALLBACK onReturn(int code, WPARAM first, LPARAM second);
+    static LRESULT CALLBACK onGet(int code, WPARAM first, LPARAM second);
+    HHOOK callHook_ = nullptr;
+    HHOOK returnHook_ = nullptr;
+    HHOOK getHook_ = nullptr;
+    mutable CRITICAL_SECTION lock_;
+    std::vector<int> answers_;
+    std::vector<Box> boxes_;
 };
 
 // The window as it is on screen, 8-bit RGB; empty if the screen could not be read.

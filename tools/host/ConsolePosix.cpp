@@ -1,25 +1,107 @@
 #include "tools/host/Console.h"
 
+#include <atomic>
 #include <csignal>
+#include <cstring>
 #include <unistd.h>
 
 namespace quarvel::host {
 
 namespace {
+
 volatile std::sig_atomic_t gInterrupted = 0;
 
-void onInterrupt(int) { gInterrupted = 1; }
-} // namespace
+// Fixed storage, so that the handler reads no memory that the program may be reallocating.
+struct WatchedFile {
+    std::atomic<bool> taken{false};
+    std::atomic<bool> armed{false};
+    char path[4096] = {};
+};
+WatchedFile gWatched[4];
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler reads these flags");
 
-void installInterruptHandler()
+void removeWatchedFiles()
+{
+    for (WatchedFile& file : gWatched)
+        if (file.armed.load())
+            ::unlink(file.path);
+}
+
+// The default action again, with the signal delivered anew once the handler returns: the
+// parent sees the process end by the signal it was sent.
+void endBy(int signal)
 {
     struct sigaction action = {};
-    action.sa_handler = onInterrupt;
+    action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    sigaction(signal, &action, nullptr);
+    ::raise(signal);
+}
+
+void onTermination(int signal)
+{
+    removeWatchedFiles();
+    endBy(signal);
+}
+
+void onInterrupt(int signal)
+{
+    // A second Ctrl-C: the user will not wait for the first to be answered (a long encode).
+    if (gInterrupted) {
+        onTermination(signal);
+        return;
+    }
+    gInterrupted = 1;
+}
+
+void handle(int signal, void (*handler)(int))
+{
+    struct sigaction previous = {};
+    if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
+        return;
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+}
+
+} // namespace
+
+void installSignalHandlers()
+{
+    handle(SIGINT, onInterrupt);
+    for (int signal : {SIGTERM, SIGHUP, SIGXFSZ})
+        handle(signal, onTermination);
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 bool interruptRequested() { return gInterrupted != 0; }
+
+int watchTemporaryFile(const std::string& path)
+{
+    if (path.size() >= sizeof gWatched[0].path)
+        return -1;
+    for (int slot = 0; slot < int(std::size(gWatched)); ++slot) {
+        WatchedFile& file = gWatched[slot];
+        if (file.taken.exchange(true))
+            continue;
+        std::memcpy(file.path, path.c_str(), path.size() + 1);
+        file.armed.store(true);
+        return slot;
+    }
+    return -1;
+}
+
+void forgetTemporaryFile(int slot)
+{
+    if (slot < 0 || slot >= int(std::size(gWatched)))
+        return;
+    gWatched[slot].armed.store(false);
+    gWatched[slot].taken.store(false);
+}
 
 bool stderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 

@@ -1,6 +1,8 @@
 // The command line of quarvel-host: a stable contract that scripts and tests rely on.
 #pragma once
 
+#include "tools/host/ImageFile.h"
+
 #include <string>
 #include <vector>
 
@@ -15,21 +17,31 @@ enum ExitCode : int {
 };
 
 struct HostOptions {
-    std::string input;
+    std::string input;  // one image: INPUT OUTPUT
     std::string output;
+    std::vector<std::string> inputs; // a batch: INPUT... -o DIR
+    std::string outputDir;
+    std::string suffix;                          // added to each input's stem in a batch
+    ImageFormat format = ImageFormat::Unknown;   // a batch's output format; Unknown: each input's own
     std::string preset;
     std::vector<std::string> sets; // NAME=VALUE, in command-line order
     std::string play;
     std::string record;
     std::string plugin;
+    WriteOptions write;
+    bool force = false;
     bool dialog = false;
     bool list = false;
     bool quiet = false;
     bool help = false;
     bool version = false;
+
+    bool batch() const { return !outputDir.empty(); }
 };
 
-// False with a message for unknown options, missing values and a wrong number of file names.
+// False with a message for unknown options, missing or empty values, values out of range, a
+// wrong number of file names and options that do not go together (--record or --dialog in a
+// batch, --format or --suffix without one).
 bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, std::string& error);
 
 std::string hostUsage();

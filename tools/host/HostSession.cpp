@@ -302,87 +302,122 @@ void HostSession::call(int16_t selector, int16_t& result)
     entry_(selector, &record_, &pluginData_, &result);
 }
 
-// Output handed out before is taken into the image when the plug-in asks for the next area
-// and after its last call, as hosts do.
-void HostSession::commitOutput()
+namespace {
+
+bool sameRect(const Rect& a, const Rect& b)
 {
-    if (!outDelivered_ || !image_)
-        return;
-    const Rect r = deliveredOut_;
-    const int bytes = image_->bits / 8;
-    const int planes = deliveredHi_ - deliveredLo_ + 1;
-    const size_t outRow = size_t(r.right - r.left) * size_t(planes) * size_t(bytes);
+    return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
+}
+
+// Moves a rectangle and a plane range between an image's interleaved rows and a buffer holding
+// just those planes, interleaved, rows packed. Returns the buffer's row bytes.
+template <bool kIntoBuffer>
+size_t copyArea(const HostImage& image, uint8_t* pixels, const Rect& r, int lo, int hi, uint8_t* buffer)
+{
+    const size_t bytes = size_t(image.bits / 8);
+    const size_t pixelBytes = size_t(hi - lo + 1) * bytes;
+    const size_t imagePixelBytes = size_t(image.planes) * bytes;
+    const size_t row = size_t(r.right - r.left) * pixelBytes;
+    // With every plane, a row of the area is one run of bytes in the image too.
+    const bool allPlanes = pixelBytes == imagePixelBytes;
+    const size_t run = allPlanes ? row : pixelBytes;
+    const size_t imageStep = allPlanes ? row : imagePixelBytes;
     for (int y = r.top; y < r.bottom; ++y) {
-        const uint8_t* src = outBuffer_.data() + size_t(y - r.top) * outRow;
-        uint8_t* dst = image_->samples.data() + size_t(y) * image_->rowBytes();
-        for (int x = r.left; x < r.right; ++x) {
-            const uint8_t* s = src + size_t(x - r.left) * size_t(planes) * size_t(bytes);
-            uint8_t* d = dst + (size_t(x) * size_t(image_->planes) + size_t(deliveredLo_)) * size_t(bytes);
-            std::memcpy(d, s, size_t(planes) * size_t(bytes));
+        uint8_t* inImage = pixels + size_t(y) * image.rowBytes() + size_t(r.left) * imagePixelBytes +
+                           size_t(lo) * bytes;
+        uint8_t* inBuffer = buffer + size_t(y - r.top) * row;
+        for (size_t x = 0; x < row; x += run, inImage += imageStep) {
+            if constexpr (kIntoBuffer)
+                std::memcpy(inBuffer + x, inImage, run);
+            else
+                std::memcpy(inImage, inBuffer + x, run);
         }
     }
+    return row;
+}
+
+} // namespace
+
+// Output handed out in a buffer of its own is taken into the samples the plug-in works on when
+// it asks for the next area and after its last call, as hosts do.
+void HostSession::commitOutput()
+{
+    if (!outDelivered_ || !image_ || !pixels_)
+        return;
+    copyArea<false>(*image_, pixels_->data(), deliveredOut_, deliveredLo_, deliveredHi_, outBuffer_.data());
 }
 
 OSErr HostSession::advanceState()
 {
-    if (!image_)
+    if (!image_ || !pixels_)
         return paramErr;
     commitOutput();
     outDelivered_ = false;
 
-    const int bytes = image_->bits / 8;
     auto valid = [&](const Rect& r, int16_t lo, int16_t hi) {
         return r.left >= 0 && r.top >= 0 && r.right <= image_->width && r.bottom <= image_->height &&
                lo >= 0 && hi < image_->planes && lo <= hi;
     };
-    // Copies a rectangle and a plane range out of the image, planes interleaved, rows packed.
-    auto extract = [&](const Rect& r, int16_t lo, int16_t hi, std::vector<uint8_t>& buffer) {
-        const int planes = hi - lo + 1;
-        const size_t row = size_t(r.right - r.left) * size_t(planes) * size_t(bytes);
-        buffer.assign(row * size_t(r.bottom - r.top), 0);
-        for (int y = r.top; y < r.bottom; ++y) {
-            const uint8_t* src = image_->samples.data() + size_t(y) * image_->rowBytes();
-            uint8_t* dst = buffer.data() + size_t(y - r.top) * row;
-            for (int x = r.left; x < r.right; ++x)
-                std::memcpy(dst + size_t(x - r.left) * size_t(planes) * size_t(bytes),
-                            src + (size_t(x) * size_t(image_->planes) + size_t(lo)) * size_t(bytes),
-                            size_t(planes) * size_t(bytes));
-        }
-        return int32_t(row);
-    };
-
+    const bool wantIn = !rectEmpty(record_.inRect);
+    const bool wantOut = !rectEmpty(record_.outRect);
     record_.inData = nullptr;
     record_.inRowBytes = 0;
-    if (!rectEmpty(record_.inRect)) {
-        if (!valid(record_.inRect, record_.inLoPlane, record_.inHiPlane))
-            return paramErr;
-        record_.inRowBytes = extract(record_.inRect, record_.inLoPlane, record_.inHiPlane, inBuffer_);
-        record_.inData = inBuffer_.data();
-    }
     record_.outData = nullptr;
     record_.outRowBytes = 0;
-    if (!rectEmpty(record_.outRect)) {
-        if (!valid(record_.outRect, record_.outLoPlane, record_.outHiPlane))
-            return paramErr;
+    record_.maskData = nullptr;
+    record_.maskRowBytes = 0;
+    if ((wantIn && !valid(record_.inRect, record_.inLoPlane, record_.inHiPlane)) ||
+        (wantOut && !valid(record_.outRect, record_.outLoPlane, record_.outHiPlane)))
+        return paramErr;
+
+    // The whole image in one piece: the output would start as a copy of the input, so one
+    // buffer, the samples themselves, serves as both (what that asks of the plug-in: see run).
+    const Rect whole{0, 0, int16_t(image_->height), int16_t(image_->width)};
+    const int16_t lastPlane = int16_t(image_->planes - 1);
+    if (wantIn && wantOut && sameRect(record_.inRect, whole) && sameRect(record_.outRect, whole) &&
+        record_.inLoPlane == 0 && record_.outLoPlane == 0 && record_.inHiPlane == lastPlane &&
+        record_.outHiPlane == lastPlane) {
+        record_.inData = record_.outData = pixels_->data();
+        record_.inRowBytes = record_.outRowBytes = int32_t(image_->rowBytes());
+        return noErr;
+    }
+
+    // Area by area, output is taken into a copy of the samples, so that a run that fails later
+    // leaves the image as it was.
+    if (pixels_ == &image_->samples) {
+        working_ = image_->samples;
+        pixels_ = &working_;
+    }
+    auto sizeFor = [&](const Rect& r, int16_t lo, int16_t hi) {
+        return size_t(r.right - r.left) * size_t(hi - lo + 1) * size_t(image_->bits / 8) *
+               size_t(r.bottom - r.top);
+    };
+    if (wantIn) {
+        inBuffer_.resize(sizeFor(record_.inRect, record_.inLoPlane, record_.inHiPlane));
+        record_.inRowBytes = int32_t(copyArea<true>(*image_, pixels_->data(), record_.inRect,
+                                                    record_.inLoPlane, record_.inHiPlane, inBuffer_.data()));
+        record_.inData = inBuffer_.data();
+    }
+    if (wantOut) {
         // The output starts as a copy of the input, as the plug-in's filter cases ask.
-        record_.outRowBytes = extract(record_.outRect, record_.outLoPlane, record_.outHiPlane, outBuffer_);
+        outBuffer_.resize(sizeFor(record_.outRect, record_.outLoPlane, record_.outHiPlane));
+        record_.outRowBytes = int32_t(copyArea<true>(*image_, pixels_->data(), record_.outRect,
+                                                     record_.outLoPlane, record_.outHiPlane,
+                                                     outBuffer_.data()));
         record_.outData = outBuffer_.data();
         deliveredOut_ = record_.outRect;
         deliveredLo_ = record_.outLoPlane;
         deliveredHi_ = record_.outHiPlane;
         outDelivered_ = true;
     }
-    record_.maskData = nullptr;
-    record_.maskRowBytes = 0;
     return noErr;
 }
 
 SessionResult HostSession::run(HostImage& image)
 {
     SessionResult outcome;
-    // The plug-in's output goes into a copy, so a cancelled or failed run leaves `image` alone.
-    HostImage working = image;
-    image_ = &working;
+    image_ = &image;
+    pixels_ = &image.samples;
     gActive = this;
 
     const int16_t w = int16_t(image.width);
@@ -432,6 +467,9 @@ SessionResult HostSession::run(HostImage& image)
             commitOutput();
             outDelivered_ = false;
         }
+        // No buffer is the plug-in's after its last area: a write at finish must not reach a
+        // lent image once the outcome is settled.
+        record_.inData = record_.outData = nullptr;
         int16_t finishResult = noErr;
         call(filterSelectorFinish, finishResult);
         const Handle now = descriptorParameters_.descriptor;
@@ -442,11 +480,19 @@ SessionResult HostSession::run(HostImage& image)
         if (outcome.startResult == noErr)
             outcome.startResult = result;
         if (outcome.startResult == noErr) {
-            image = std::move(working);
+            if (pixels_ == &working_)
+                image.samples.swap(working_);
             outcome.imageChanged = true;
         }
     }
+    // Nothing of the image may outlive the run: its samples are the caller's again.
+    record_.inData = record_.outData = nullptr;
+    std::vector<uint8_t>().swap(working_);
+    std::vector<uint8_t>().swap(inBuffer_);
+    std::vector<uint8_t>().swap(outBuffer_);
+    outDelivered_ = false;
     image_ = nullptr;
+    pixels_ = nullptr;
     gActive = nullptr;
     return outcome;
 }

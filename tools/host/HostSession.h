@@ -1,6 +1,6 @@
 // Runs a filter module on one image the way a Photoshop-compatible host does: it builds the
 // filter record with its planes, rectangles and procedure tables, calls prepare and start, and
-// delivers the whole filter rectangle on advanceState with the output pre-filled with the input.
+// delivers the areas the plug-in asks for on advanceState with the output pre-filled with the input.
 #pragma once
 
 #include "pluginapi/PluginApi.h"
@@ -59,7 +59,10 @@ public:
     HostSession& operator=(const HostSession&) = delete;
 
     // Prepare, then (if prepare succeeded) start, the continue loop and finish. On success the
-    // plug-in's output replaces `image`; otherwise `image` is left as it was.
+    // plug-in's output replaces `image`; otherwise `image` is left as it was. The whole image
+    // asked for in one piece is lent to the plug-in as both input and output, with no copy: that
+    // promise then rests on the plug-in reading all of its input before it writes and writing
+    // only when it succeeds, as Quarvel does. Area by area, the host works on a copy.
     SessionResult run(HostImage& image);
 
     const pluginapi::FilterRecord& record() const { return record_; }
@@ -79,6 +82,10 @@ private:
     pluginapi::PIDescriptorParameters descriptorParameters_{};
     intptr_t pluginData_ = 0;
     HostImage* image_ = nullptr;
+    // The samples the plug-in reads and writes: the image's own, or working_ once it goes area
+    // by area.
+    std::vector<uint8_t>* pixels_ = nullptr;
+    std::vector<uint8_t> working_;
     std::vector<uint8_t> inBuffer_;
     std::vector<uint8_t> outBuffer_;
     pluginapi::Rect deliveredOut_{};

@@ -1,5 +1,7 @@
 #include "tools/host/HostSettings.h"
 
+#include "tools/host/FileSystem.h"
+
 #include "settings/ParameterDocument.h"
 #include "settings/ParameterTable.h"
 
@@ -9,13 +11,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <random>
+#include <cstring>
 #include <sstream>
-
-#if defined(_WIN32)
-#include <windows.h>
-#endif
 
 namespace quarvel::host {
 
@@ -75,6 +72,30 @@ bool isReal(const std::string& text)
     return end == text.c_str() + text.size() && errno == 0 && std::isfinite(v);
 }
 
+// The whole file, refused as "cannot read PATH: why" when it is a folder, a device or unreadable.
+bool readWholeFile(const std::string& path, std::string& bytes, std::string& error)
+{
+    if (!checkReadableFile(path, error))
+        return false;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    char piece[65536];
+    size_t count = 0;
+    while ((count = std::fread(piece, 1, sizeof piece, file)) > 0)
+        bytes.append(piece, count);
+    const bool failed = std::ferror(file) != 0;
+    const int code = errno;
+    std::fclose(file);
+    if (failed) {
+        error = "cannot read " + path + ": " + std::strerror(code);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::string settingsListing()
@@ -102,12 +123,10 @@ std::string settingsListing()
 
 bool readActionFile(const std::string& path, Descriptor& descriptor, std::string& error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot open the action file " + path;
+    std::string text;
+    if (!readWholeFile(path, text, error))
         return false;
-    }
-    Json json = Json::parse(in, nullptr, false);
+    Json json = Json::parse(text, nullptr, false);
     if (json.is_discarded() || !json.is_object()) {
         error = path + ": not an action file (a JSON object of four-character keys and text values)";
         return false;
@@ -127,52 +146,31 @@ bool readActionFile(const std::string& path, Descriptor& descriptor, std::string
     return true;
 }
 
-bool writeActionFile(const std::string& path, const Descriptor& descriptor, std::string& error)
+std::string actionFileText(const Descriptor& descriptor)
 {
     Json json = Json::object();
     for (const DescriptorEntry& entry : descriptor)
         json[keyText(entry.key)] = entry.value;
-    std::random_device seed;
-    char tag[32];
-    std::snprintf(tag, sizeof tag, ".%08x.tmp", unsigned(seed()));
-    const std::string temporary = path + tag;
-    {
-        std::ofstream out(temporary, std::ios::binary);
-        out << json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-        out.close();
-        if (!out) {
-            std::remove(temporary.c_str());
-            error = "cannot write the action file " + path;
-            return false;
-        }
-    }
-#if defined(_WIN32)
-    const bool moved = MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-    const bool moved = std::rename(temporary.c_str(), path.c_str()) == 0;
-#endif
-    if (!moved) {
-        std::remove(temporary.c_str());
-        error = "cannot move the action file into place at " + path;
-        return false;
-    }
-    return true;
+    return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 bool applyPreset(const std::string& path, Descriptor& descriptor, std::string& error)
 {
-    ParameterDocument document;
-    {
-        std::ifstream probe(path, std::ios::binary);
-        if (!probe) {
-            error = "cannot open the preset " + path;
-            return false;
-        }
-    }
-    if (!document.load(path.c_str())) {
-        error = "cannot read the preset " + path;
+    std::string bytes;
+    if (!readWholeFile(path, bytes, error))
+        return false;
+    // Asked of the text as it is: once loaded, a document holds every setting, with defaults.
+    ParameterDocument asWritten;
+    asWritten.setText(bytes.c_str());
+    bool holdsOne = false;
+    for (const SettingInfo& s : kSettings)
+        holdsOne = holdsOne || asWritten.getString(s.name, nullptr, 0, nullptr) != 0;
+    if (!holdsOne) {
+        error = path + " holds no Quarvel setting: not a preset file (quarvel-host --list shows the names)";
         return false;
     }
+    ParameterDocument document;
+    document.loadFromMemory(bytes.data(), bytes.size());
     auto take = [&](const SettingInfo& s) {
         char value[1024] = {};
         if (document.getString(s.name, value, 1023, nullptr))
@@ -208,6 +206,21 @@ bool applySetting(const std::string& assignment, Descriptor& descriptor, std::st
     }
     put(descriptor, s->key, value);
     return true;
+}
+
+std::vector<std::string> valuesOutsidePageRange(const Descriptor& descriptor)
+{
+    std::vector<std::string> lines;
+    for (const DescriptorEntry& entry : descriptor)
+        for (const SettingInfo& s : kSettings) {
+            if (s.key != entry.key || !isReal(entry.value))
+                continue;
+            const double v = std::strtod(entry.value.c_str(), nullptr);
+            if (v < s.minimum || v > s.maximum)
+                lines.push_back(std::string(s.name) + "=" + entry.value + " is outside what the dialog offers (" +
+                                number(s.minimum) + ".." + number(s.maximum) + "); it is used as given");
+        }
+    return lines;
 }
 
 } // namespace quarvel::host

@@ -60,6 +60,8 @@ struct ReadLimits {
 // CMYK and other modes are refused with a message naming the mode, for example
 // "grey images are not supported: the plug-in works on RGB images". Bit depths other than 8
 // and 16 are refused the same way. Returns false and sets `error` on any failure.
+// A pipe or other file that cannot be sought in is read whole into memory first. Messages say
+// why, never which file: the caller names it.
 bool readImageFile(const std::string& path, ImageFile& image, std::string& error,
                    const ReadLimits& limits = {});
 
@@ -79,7 +81,8 @@ struct WriteOptions {
 // renames). JPEG takes 8-bit RGB only: alpha is refused with a message, 16-bit is refused.
 // Returns false and sets `error` on failure, and then removes whatever it had written at `path`.
 // What the format cannot hold of the image's metadata is named in `notCarried` (one short phrase
-// each, such as "XMP" or "PNG text"), when given.
+// each, such as "XMP" or "PNG text"), when given. The TIFF Orientation tag and the EXIF one
+// follow `orientation`; JPEG comments and PNG "Comment" text stand for each other.
 bool writeImageFile(const std::string& path, ImageFormat format, const ImageFile& image,
                     std::string& error, const WriteOptions& options = {},
                     std::vector<std::string>* notCarried = nullptr);

@@ -6,33 +6,48 @@
 namespace quarvel::host {
 
 namespace {
-bool gBarShown = false;
-int gLastPercent = -1;
+// What the line shows now: a shorter text must blank out the rest of it.
+std::string gShown;
+bool gOpen = false;
 } // namespace
 
-void drawProgress(int32_t done, int32_t total)
+void drawStatus(const std::string& text)
 {
-    if (total <= 0)
+    if (gOpen && text == gShown)
         return;
-    const int percent = int(std::clamp<int64_t>(int64_t(done) * 100 / total, 0, 100));
-    if (gBarShown && percent == gLastPercent)
-        return;
-    char bar[41];
-    for (int i = 0; i < 40; ++i)
-        bar[i] = i < percent * 40 / 100 ? '#' : '.';
-    bar[40] = 0;
-    std::fprintf(stderr, "\r[%s] %3d%%", bar, percent);
+    const size_t blank = gOpen && gShown.size() > text.size() ? gShown.size() - text.size() : 0;
+    std::fprintf(stderr, "\r%s%*s", text.c_str(), int(blank), "");
+    if (blank > 0)
+        std::fprintf(stderr, "\r%s", text.c_str());
     std::fflush(stderr);
-    gBarShown = true;
-    gLastPercent = percent;
+    gShown = text;
+    gOpen = true;
 }
 
-void finishProgress()
+void finishStatus(const std::string& text)
 {
-    if (gBarShown)
-        std::fputc('\n', stderr);
-    gBarShown = false;
-    gLastPercent = -1;
+    drawStatus(text);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+    gShown.clear();
+    gOpen = false;
+}
+
+void closeStatus()
+{
+    if (gOpen)
+        finishStatus(gShown);
+}
+
+std::string progressBar(int percent, int width)
+{
+    percent = std::clamp(percent, 0, 100);
+    std::string bar = "[";
+    for (int i = 0; i < width; ++i)
+        bar += i < percent * width / 100 ? '#' : '.';
+    char number[16];
+    std::snprintf(number, sizeof number, "] %3d%%", percent);
+    return bar + number;
 }
 
 } // namespace quarvel::host
