@@ -39,8 +39,7 @@ struct RowWalk {
     int map[3];
 };
 
-template <Conversion C>
-void convertRow(uint8_t* d, const uint8_t* s, const RowWalk& w)
+template <Conversion C> void convertRow(uint8_t* d, const uint8_t* s, const RowWalk& w)
 {
     for (int64_t i = 0, j = 0; i < w.end; i += w.dStep, j += w.sStep) {
         for (int k = 0; k < 3; ++k) {
@@ -62,8 +61,7 @@ void convertRow(uint8_t* d, const uint8_t* s, const RowWalk& w)
 
 // The common 8-bit case with its steps known at compile time, so that the compiler can do more
 // than one pixel at a time. It writes exactly what the general walk writes.
-template <int D, int S, bool Swap>
-void copyRow8(uint8_t* d, const uint8_t* s, const RowWalk& w)
+template <int D, int S, bool Swap> void copyRow8(uint8_t* d, const uint8_t* s, const RowWalk& w)
 {
     const int64_t pixels = w.end / D;
     for (int64_t p = 0; p < pixels; ++p) {
@@ -75,8 +73,7 @@ void copyRow8(uint8_t* d, const uint8_t* s, const RowWalk& w)
 
 using RowConverter = void (*)(uint8_t*, const uint8_t*, const RowWalk&);
 
-template <bool Swap>
-RowConverter fixedCopy8(int destinationChannels, int sourceChannels)
+template <bool Swap> RowConverter fixedCopy8(int destinationChannels, int sourceChannels)
 {
     if (destinationChannels == 4 && sourceChannels == 3)
         return copyRow8<4, 3, Swap>;
@@ -94,9 +91,9 @@ int FilterContext::transferImage(ImageBuffer& destination, const ImageBuffer& so
     int aborted = pollAbort();
 
     if (!destination.data) {
-        const uint64_t bytes = uint64_t(std::max(destination.channels, 0)) *
-                               uint64_t(std::max(source.cols, 0)) *
-                               uint64_t(std::max(source.rows, 0)) * (destination.bits == 8 ? 1u : 2u);
+        const uint64_t bytes = uint64_t(std::max(destination.channels, 0))
+            * uint64_t(std::max(source.cols, 0)) * uint64_t(std::max(source.rows, 0))
+            * (destination.bits == 8 ? 1u : 2u);
         destination.data = static_cast<uint8_t*>(platform::allocateBlock(bytes, true));
         if (!destination.data)
             return aborted;
@@ -123,10 +120,8 @@ int FilterContext::transferImage(ImageBuffer& destination, const ImageBuffer& so
         if (fixed)
             convert = fixed;
     }
-    const RowWalk walk{int64_t(destination.channels) * destination.cols,
-                       destination.channels,
-                       source.channels,
-                       {sameOrder ? 0 : 2, 1, sameOrder ? 2 : 0}};
+    const RowWalk walk { int64_t(destination.channels) * destination.cols, destination.channels,
+        source.channels, { sameOrder ? 0 : 2, 1, sameOrder ? 2 : 0 } };
 
     for (int32_t r = 0; r < source.rows; ++r) {
         if (aborted)

@@ -135,8 +135,8 @@ std::string testFolder()
     const std::filesystem::path folder = ::testing::TempDir() + "quarvel-cli-" + test->name();
     std::error_code ignored;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, ignored))
-        std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
-                                     std::filesystem::perm_options::add, ignored);
+        std::filesystem::permissions(
+            entry.path(), std::filesystem::perms::owner_write, std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(folder, ignored);
     std::filesystem::create_directory(folder, ignored);
     return folder.string() + "/";
@@ -173,7 +173,7 @@ bool isReadOnly(const std::string& path)
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
 #else
-    struct stat status {};
+    struct stat status { };
     return stat(path.c_str(), &status) == 0 && (status.st_mode & 0222) == 0;
 #endif
 }
@@ -192,8 +192,8 @@ TEST(HostCli, LosslessFormatsComeBackIdentical)
         const char* extension;
         int channels, bits;
     };
-    for (const Case c : {Case{".png", 3, 8}, Case{".png", 4, 8}, Case{".png", 3, 16}, Case{".png", 4, 16},
-                         Case{".tif", 3, 8}, Case{".tif", 4, 16}}) {
+    for (const Case c : { Case { ".png", 3, 8 }, Case { ".png", 4, 8 }, Case { ".png", 3, 16 },
+             Case { ".png", 4, 16 }, Case { ".tif", 3, 8 }, Case { ".tif", 4, 16 } }) {
         SCOPED_TRACE(testing::Message() << c.extension << " " << c.channels << "x" << c.bits);
         const ImageFile original = makeImage(41, 27, c.channels, c.bits);
         const std::string in = tempPath(std::string("in") + c.extension);
@@ -244,7 +244,7 @@ TEST(HostCli, RefusalsAndCancelsLeaveTheOutputAlone)
     EXPECT_FALSE(exists(jpeg));
 
     EXPECT_EQ(contents(out), "what was there before");
-    for (const std::string& f : {out, tiny, photo, rgba})
+    for (const std::string& f : { out, tiny, photo, rgba })
         std::remove(f.c_str());
 }
 
@@ -286,8 +286,8 @@ TEST(HostCli, TheDialogIsRefusedWithTheCommandForWine)
     const std::string out = tempPath("out.png");
     std::string errors;
     EXPECT_EQ(runHost("--set ShadowAmount=30 --dialog " + quoted(tempPath("missing.png")) + " " + quoted(out),
-                      &errors),
-              2);
+                  &errors),
+        2);
     EXPECT_NE(errors.find("wine "), std::string::npos) << errors;
     EXPECT_NE(errors.find("win64/bin/quarvel-host.exe --set ShadowAmount=30 --dialog "), std::string::npos)
         << errors;
@@ -297,7 +297,7 @@ TEST(HostCli, TheDialogIsRefusedWithTheCommandForWine)
 // Real photos carry what synthetic images do not: old sRGB profiles, EXIF, JPEG data.
 TEST(HostCli, SamplePhotosComeBackWithTheirPixels)
 {
-    for (const char* name : {"coffee.png", "chelsea.png", "rocket.jpg"}) {
+    for (const char* name : { "coffee.png", "chelsea.png", "rocket.jpg" }) {
         SCOPED_TRACE(name);
         const std::string in = std::string(QUARVEL_SAMPLES_DIR) + "/" + name;
         const std::string out = tempPath(std::string(name) + ".png");
@@ -317,8 +317,8 @@ TEST(HostCli, SamplePhotosComeBackWithTheirPixels)
 // 0, 16, 32, 64, 128, 192, 255 become 0, 30, 57, 100, 160, 204, 255, in either colour mode.
 TEST(HostCli, ShadowAmountMapsGreyLevelsAsWorkedOut)
 {
-    const int levels[] = {0, 16, 32, 64, 128, 192, 255};
-    const int mapped[] = {0, 30, 57, 100, 160, 204, 255};
+    const int levels[] = { 0, 16, 32, 64, 128, 192, 255 };
+    const int mapped[] = { 0, 30, 57, 100, 160, 204, 255 };
     ImageFile image;
     image.width = 7;
     image.height = 6;
@@ -330,12 +330,12 @@ TEST(HostCli, ShadowAmountMapsGreyLevelsAsWorkedOut)
     const std::string in = tempPath("grey.png");
     const std::string out = tempPath("out.png");
     writeOrFail(in, image);
-    for (const char* mono : {"0", "1"}) {
+    for (const char* mono : { "0", "1" }) {
         std::string errors;
-        ASSERT_EQ(runHost(std::string("-q --set ShadowAmount=50 --set Monochromatic=") + mono + " " + quoted(in) + " " +
-                              quoted(out),
-                          &errors),
-                  0)
+        ASSERT_EQ(runHost(std::string("-q --set ShadowAmount=50 --set Monochromatic=") + mono + " "
+                          + quoted(in) + " " + quoted(out),
+                      &errors),
+            0)
             << errors;
         ImageFile result;
         std::string error;
@@ -348,11 +348,11 @@ TEST(HostCli, ShadowAmountMapsGreyLevelsAsWorkedOut)
 }
 
 struct PhotoStats {
-    double darkMean = 0;   // mean luminance of the pixels that were dark in the original
+    double darkMean = 0; // mean luminance of the pixels that were dark in the original
     double brightMean = 0; // ... and of those that were bright
-    double chroma = 0;     // mean distance of the channels from their mean
-    double edges = 0;      // mean luminance step between horizontal neighbours: fine detail
-    double mean = 0;       // mean luminance
+    double chroma = 0; // mean distance of the channels from their mean
+    double edges = 0; // mean luminance step between horizontal neighbours: fine detail
+    double mean = 0; // mean luminance
 };
 
 // Statistics of `image` over the pixels that `original` has dark (luminance < 60) or bright (> 190).
@@ -402,7 +402,8 @@ TEST(HostCli, BundledPresetsDoWhatTheirNamesSay)
         const std::string out = tempPath("preset.png");
         std::string errors;
         const std::string file = std::string(QUARVEL_PRESETS_DIR) + "/" + preset + ".qvp";
-        EXPECT_EQ(runHost("-q --preset " + quoted(file) + " " + quoted(in) + " " + quoted(out), &errors), 0) << errors;
+        EXPECT_EQ(runHost("-q --preset " + quoted(file) + " " + quoted(in) + " " + quoted(out), &errors), 0)
+            << errors;
         ImageFile result;
         EXPECT_TRUE(readImageFile(out, result, error)) << error;
         std::remove(out.c_str());
@@ -442,8 +443,12 @@ TEST(HostCli, FilmGrainDarkensAboutAThirdOfThePixels)
     const std::string preset = std::string(QUARVEL_PRESETS_DIR) + "/Film Grain.qvp";
     const std::string grained = tempPath("grain.png"), clean = tempPath("clean.png");
     std::string errors;
-    ASSERT_EQ(runHost("-q --preset " + quoted(preset) + " " + quoted(in) + " " + quoted(grained), &errors), 0) << errors;
-    ASSERT_EQ(runHost("-q --preset " + quoted(preset) + " --set GrainAmount=0 " + quoted(in) + " " + quoted(clean), &errors), 0)
+    ASSERT_EQ(runHost("-q --preset " + quoted(preset) + " " + quoted(in) + " " + quoted(grained), &errors), 0)
+        << errors;
+    ASSERT_EQ(
+        runHost("-q --preset " + quoted(preset) + " --set GrainAmount=0 " + quoted(in) + " " + quoted(clean),
+            &errors),
+        0)
         << errors;
     ImageFile a, b;
     std::string error;
@@ -509,7 +514,7 @@ HostProcess startHost(std::vector<std::string> arguments, const std::string& pau
     for (std::string& e : environment)
         envp.push_back(e.data());
     envp.push_back(nullptr);
-    int out[2] = {-1, -1};
+    int out[2] = { -1, -1 };
     EXPECT_EQ(pipe(out), 0);
     const int nowhere = open("/dev/null", O_WRONLY);
     HostProcess child;
@@ -536,10 +541,10 @@ TEST(HostCliProcess, CtrlCAtAnyMomentBeforeTheRenameCancels)
     const std::string folder = testFolder();
     const std::string in = folder + "in.png", out = folder + "out.png";
     writeOrFail(in, makeImage(40, 30, 3, 8));
-    for (const char* moment : {"read", "commit"}) {
+    for (const char* moment : { "read", "commit" }) {
         SCOPED_TRACE(moment);
         writeText(out, "before");
-        HostProcess host = startHost({"-q", "--set", "ShadowAmount=30", in, out}, moment);
+        HostProcess host = startHost({ "-q", "--set", "ShadowAmount=30", in, out }, moment);
         ASSERT_EQ(host.readLine(), std::string("paused at ") + moment);
         EXPECT_FALSE(leftovers(folder).empty()) << "the temporary exists while the host works";
         kill(host.pid, SIGINT);
@@ -557,9 +562,9 @@ TEST(HostCliProcess, TerminationSignalsTakeTheTemporariesWithThem)
     const std::string in = folder + "in.png", out = folder + "out.png";
     writeOrFail(in, makeImage(40, 30, 3, 8));
     writeText(out, "before");
-    for (const int signal : {SIGTERM, SIGHUP, SIGXFSZ}) {
+    for (const int signal : { SIGTERM, SIGHUP, SIGXFSZ }) {
         SCOPED_TRACE(signal);
-        HostProcess host = startHost({"-q", "--record", folder + "a.json", in, out}, "commit");
+        HostProcess host = startHost({ "-q", "--record", folder + "a.json", in, out }, "commit");
         ASSERT_EQ(host.readLine(), "paused at commit");
         EXPECT_EQ(leftovers(folder).size(), 2u) << "the image and the action file";
         kill(host.pid, signal);
@@ -576,10 +581,10 @@ TEST(HostCliProcess, TerminationSignalsTakeTheTemporariesWithThem)
 TEST(HostCliProcess, ABrokenErrorPipeLeavesTheExitCode)
 {
     const std::string folder = testFolder();
-    int broken[2] = {-1, -1};
+    int broken[2] = { -1, -1 };
     ASSERT_EQ(pipe(broken), 0);
     close(broken[0]);
-    HostProcess host = startHost({folder + "missing.png", folder + "out.png"}, "", broken[1]);
+    HostProcess host = startHost({ folder + "missing.png", folder + "out.png" }, "", broken[1]);
     close(broken[1]);
     const int status = host.wait();
     ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
@@ -591,8 +596,8 @@ TEST(HostCliProcess, APipeIsAnInput)
 {
     const std::string folder = testFolder();
     writeOrFail(folder + "in.png", makeImage(20, 20, 3, 8));
-    const std::string command = "cat " + quoted(folder + "in.png") + " | '" + hostBinary() + "' -q /dev/stdin " +
-                                quoted(folder + "out.png");
+    const std::string command = "cat " + quoted(folder + "in.png") + " | '" + hostBinary()
+        + "' -q /dev/stdin " + quoted(folder + "out.png");
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
@@ -609,7 +614,7 @@ TEST(HostCli, TheOutputKeepsItsModeAndALinkItsTarget)
     chmod(out.c_str(), 0600);
     std::string errors;
     ASSERT_EQ(runHost("-q " + quoted(in) + " " + quoted(out), &errors), 0) << errors;
-    struct stat status {};
+    struct stat status { };
     ASSERT_EQ(stat(out.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0600u);
 
@@ -632,7 +637,8 @@ TEST(HostCli, TheLongestLegalNamesCanBeWritten)
     const std::string out = folder + std::string(251, 'o') + ".png";
     const std::string record = folder + std::string(250, 'r') + ".json";
     std::string errors;
-    ASSERT_EQ(runHost("-q --record " + quoted(record) + " " + quoted(in) + " " + quoted(out), &errors), 0) << errors;
+    ASSERT_EQ(runHost("-q --record " + quoted(record) + " " + quoted(in) + " " + quoted(out), &errors), 0)
+        << errors;
     EXPECT_EQ(contents(out), contents(in));
     EXPECT_TRUE(exists(record));
 }
@@ -647,9 +653,10 @@ TEST(HostCli, ARecordNamingALinkToAnImageIsRefused)
     ASSERT_EQ(link(in.c_str(), (folder + "hard.json").c_str()), 0);
     ASSERT_EQ(symlink("out.png", (folder + "soft.json").c_str()), 0);
     std::string errors;
-    for (const char* record : {"hard.json", "soft.json"}) {
-        EXPECT_EQ(runHost("-q --record " + quoted(folder + record) + " " + quoted(in) + " " + quoted(out), &errors),
-                  2)
+    for (const char* record : { "hard.json", "soft.json" }) {
+        EXPECT_EQ(
+            runHost("-q --record " + quoted(folder + record) + " " + quoted(in) + " " + quoted(out), &errors),
+            2)
             << record;
     }
     EXPECT_EQ(contents(in), image);
@@ -669,14 +676,15 @@ TEST(HostCli, ARecordedActionReplaysToTheSameImageAndRecordsTheSameKeys)
     const std::string out1 = tempPath("out1.png"), out2 = tempPath("out2.png");
     const std::string first = tempPath("a.json"), second = tempPath("b.json");
     std::string errors;
-    ASSERT_EQ(runHost("-q --set ShadowClip=1.5 --record " + quoted(first) + " " + quoted(in) + " " + quoted(out1),
-                      &errors),
-              0)
+    ASSERT_EQ(
+        runHost("-q --set ShadowClip=1.5 --record " + quoted(first) + " " + quoted(in) + " " + quoted(out1),
+            &errors),
+        0)
         << errors;
-    ASSERT_EQ(runHost("-q --play " + quoted(first) + " --record " + quoted(second) + " " + quoted(in) + " " +
-                          quoted(out2),
-                      &errors),
-              0)
+    ASSERT_EQ(runHost("-q --play " + quoted(first) + " --record " + quoted(second) + " " + quoted(in) + " "
+                      + quoted(out2),
+                  &errors),
+        0)
         << errors;
     EXPECT_EQ(contents(out1), contents(out2));
     const std::string recorded = contents(first);
@@ -695,10 +703,12 @@ TEST(HostCli, ARecordedActionReplaysToTheSameImageAndRecordsTheSameKeys)
     EXPECT_EQ(keys, 37u);
 
     // The sharpening method, which the descriptor did not carry before, now does.
-    ASSERT_EQ(runHost("-q --set SharpMethod=1 --record " + quoted(first) + " " + quoted(in) + " " + quoted(out1)), 0);
+    ASSERT_EQ(
+        runHost("-q --set SharpMethod=1 --record " + quoted(first) + " " + quoted(in) + " " + quoted(out1)),
+        0);
     EXPECT_NE(contents(first).find("\"SMth\": \"1\""), std::string::npos);
 
-    for (const std::string& f : {in, out1, out2, first, second})
+    for (const std::string& f : { in, out1, out2, first, second })
         std::remove(f.c_str());
 }
 
@@ -721,7 +731,8 @@ TEST(HostCli, BadSettingsAreRefusedBeforeThePluginRuns)
     }
     EXPECT_EQ(runHost("--play " + quoted(action) + " " + quoted(in) + " " + quoted(out), &errors), 3);
     EXPECT_NE(errors.find("not text"), std::string::npos) << errors;
-    EXPECT_EQ(runHost("--preset " + quoted(tempPath("missing.qvp")) + " " + quoted(in) + " " + quoted(out)), 3);
+    EXPECT_EQ(
+        runHost("--preset " + quoted(tempPath("missing.qvp")) + " " + quoted(in) + " " + quoted(out)), 3);
     EXPECT_FALSE(exists(out));
 
     std::string listing;
@@ -737,7 +748,7 @@ TEST(HostCli, FileArgumentsThatAreNoFilesAreRefusedWithTheirReason)
     const std::string in = folder + "in.png", out = folder + "out.png";
     writeOrFail(in, makeImage(8, 8, 3, 8));
     std::string errors;
-    for (const std::string& option : {"--play ", "--preset "}) {
+    for (const std::string& option : { "--play ", "--preset " }) {
         EXPECT_EQ(runHost("-q " + option + quoted(folder) + " " + quoted(in) + " " + quoted(out), &errors), 3)
             << option;
         EXPECT_NE(errors.find("it is a folder"), std::string::npos) << errors;
@@ -748,8 +759,9 @@ TEST(HostCli, FileArgumentsThatAreNoFilesAreRefusedWithTheirReason)
     // An image or an empty file holds no setting: no preset at all, not one of defaults.
     const std::string empty = folder + "empty.qvp";
     writeText(empty, "");
-    for (const std::string& preset : {in, empty}) {
-        EXPECT_EQ(runHost("-q --preset " + quoted(preset) + " " + quoted(in) + " " + quoted(out), &errors), 3);
+    for (const std::string& preset : { in, empty }) {
+        EXPECT_EQ(
+            runHost("-q --preset " + quoted(preset) + " " + quoted(in) + " " + quoted(out), &errors), 3);
         EXPECT_NE(errors.find("holds no Quarvel setting"), std::string::npos) << errors;
     }
     EXPECT_FALSE(exists(out));
@@ -761,8 +773,8 @@ TEST(HostCli, EmptyAndOutOfRangeOptionValuesAreUsageErrors)
     const std::string folder = testFolder();
     const std::string files = quoted(folder + "in.png") + " " + quoted(folder + "out.png");
     writeOrFail(folder + "in.png", makeImage(8, 8, 3, 8));
-    for (const char* options : {"--preset=", "--play=", "--record=", "--preset \"\"", "--quality 0",
-                                "--compression 10", "--suffix -x", "--format png"}) {
+    for (const char* options : { "--preset=", "--play=", "--record=", "--preset \"\"", "--quality 0",
+             "--compression 10", "--suffix -x", "--format png" }) {
         std::string errors;
         EXPECT_EQ(runHost(std::string(options) + " " + files, &errors), 2) << options;
         EXPECT_NE(errors.find("--"), std::string::npos) << options << ": the message names the option";
@@ -784,8 +796,9 @@ TEST(HostCli, ARecordThatCannotBeWrittenLeavesTheImageUnwritten)
     writeText(out, "what was there before");
     std::filesystem::create_directory(folder + "a.json");
     std::string errors;
-    for (const std::string& record : {folder + "missing/a.json", folder + "a.json"}) {
-        EXPECT_EQ(runHost("-q --record " + quoted(record) + " " + quoted(in) + " " + quoted(out), &errors), 3);
+    for (const std::string& record : { folder + "missing/a.json", folder + "a.json" }) {
+        EXPECT_EQ(
+            runHost("-q --record " + quoted(record) + " " + quoted(in) + " " + quoted(out), &errors), 3);
         EXPECT_NE(errors.find("cannot write " + record + ": "), std::string::npos) << errors;
     }
     EXPECT_EQ(contents(out), "what was there before");
@@ -800,7 +813,7 @@ TEST(HostCli, TheRecordIsNeverTheInputOrTheOutputButInPlaceRunsWork)
     const std::string image = contents(in);
     std::string errors;
     // The output spelled another way is still the output.
-    for (const std::string& record : {in, out, folder + "./out.png"}) {
+    for (const std::string& record : { in, out, folder + "./out.png" }) {
         EXPECT_EQ(runHost("-q --record " + quoted(record) + " " + quoted(in) + " " + quoted(out), &errors), 2)
             << record;
         EXPECT_NE(errors.find("--record"), std::string::npos) << errors;
@@ -808,10 +821,10 @@ TEST(HostCli, TheRecordIsNeverTheInputOrTheOutputButInPlaceRunsWork)
     EXPECT_EQ(contents(in), image);
     EXPECT_FALSE(exists(out));
 
-    ASSERT_EQ(runHost("-q --set ShadowAmount=40 --record " + quoted(folder + "a.json") + " " + quoted(in) + " " +
-                          quoted(in),
-                      &errors),
-              0)
+    ASSERT_EQ(runHost("-q --set ShadowAmount=40 --record " + quoted(folder + "a.json") + " " + quoted(in)
+                      + " " + quoted(in),
+                  &errors),
+        0)
         << errors;
     ImageFile result;
     std::string error;
@@ -847,10 +860,10 @@ TEST(HostCli, SettingsOutsideTheDialogsRangeAreNamedOnceAndUsed)
     const std::string in = folder + "in.png", out = folder + "out.png", plain = folder + "plain.png";
     writeOrFail(in, makeImage(20, 20, 3, 8));
     std::string errors;
-    ASSERT_EQ(runHost("-q --set ShadowAmount=60 --set ShadowAmount=70 --set Gamma=3 " + quoted(in) + " " +
-                          quoted(out),
-                      &errors),
-              0)
+    ASSERT_EQ(runHost("-q --set ShadowAmount=60 --set ShadowAmount=70 --set Gamma=3 " + quoted(in) + " "
+                      + quoted(out),
+                  &errors),
+        0)
         << errors;
     EXPECT_EQ(occurrences(errors, "outside what the dialog offers"), 1u) << errors;
     EXPECT_NE(errors.find("ShadowAmount=70 is outside what the dialog offers (0..50)"), std::string::npos)
@@ -868,15 +881,15 @@ TEST(HostCliBatch, EveryGoodFileIsWrittenAndTheBadOneReported)
     writeOrFail(folder + "first.png", first);
     writeText(folder + "second.png", "not an image");
     writeOrFail(folder + "third.tif", third);
-    const std::string inputs =
-        quoted(folder + "first.png") + " " + quoted(folder + "second.png") + " " + quoted(folder + "third.tif");
+    const std::string inputs = quoted(folder + "first.png") + " " + quoted(folder + "second.png") + " "
+        + quoted(folder + "third.tif");
     const std::string outputs = folder + "out";
     std::string errors;
     EXPECT_EQ(runHost(inputs + " -o " + quoted(outputs), &errors), 3);
     EXPECT_NE(errors.find("[1/3] first.png -> "), std::string::npos) << errors;
     EXPECT_NE(errors.find("[2/3] second.png: failed"), std::string::npos) << errors;
     EXPECT_NE(errors.find("2 of 3 files written, 1 failed:\n  " + folder + "second.png: not a PNG"),
-              std::string::npos)
+        std::string::npos)
         << errors;
     ImageFile result;
     std::string error;
@@ -887,9 +900,10 @@ TEST(HostCliBatch, EveryGoodFileIsWrittenAndTheBadOneReported)
     EXPECT_FALSE(exists(outputs + "/second.png"));
 
     // Another format and a suffix; quiet, but the failure is still reported.
-    EXPECT_EQ(runHost("-q --suffix=-lifted --format png --set ShadowAmount=30 " + inputs + " -o " + quoted(outputs),
-                      &errors),
-              3);
+    EXPECT_EQ(
+        runHost("-q --suffix=-lifted --format png --set ShadowAmount=30 " + inputs + " -o " + quoted(outputs),
+            &errors),
+        3);
     EXPECT_EQ(errors.find("[1/3]"), std::string::npos) << errors;
     EXPECT_NE(errors.find("second.png: not a PNG"), std::string::npos) << errors;
     ASSERT_TRUE(readImageFile(outputs + "/third-lifted.png", result, error)) << error;
@@ -902,9 +916,10 @@ TEST(HostCliBatch, OutputsThatWouldCollideOrReplaceAnInputAreRefused)
 {
     const std::string folder = testFolder();
     std::filesystem::create_directory(folder + "sub");
-    for (const char* name : {"a.png", "sub/a.png", "b.jpg"})
+    for (const char* name : { "a.png", "sub/a.png", "b.jpg" })
         writeOrFail(folder + name, makeImage(12, 12, 3, 8));
-    const std::string a = quoted(folder + "a.png"), subA = quoted(folder + "sub/a.png"), b = quoted(folder + "b.jpg");
+    const std::string a = quoted(folder + "a.png"), subA = quoted(folder + "sub/a.png"),
+                      b = quoted(folder + "b.jpg");
     const std::string out = " -o " + quoted(folder + "out");
     std::string errors;
     EXPECT_EQ(runHost(a + " " + subA + out, &errors), 2);
@@ -912,7 +927,8 @@ TEST(HostCliBatch, OutputsThatWouldCollideOrReplaceAnInputAreRefused)
     // The first output would replace the second input before it is read.
     std::filesystem::create_directory(folder + "out");
     writeOrFail(folder + "out/b-s.png", makeImage(12, 12, 3, 8));
-    EXPECT_EQ(runHost("--format png --suffix=-s " + b + " " + quoted(folder + "out/b-s.png") + out, &errors), 2);
+    EXPECT_EQ(
+        runHost("--format png --suffix=-s " + b + " " + quoted(folder + "out/b-s.png") + out, &errors), 2);
     EXPECT_NE(errors.find("would replace the input"), std::string::npos) << errors;
     EXPECT_EQ(runHost("--record x.json " + a + out, &errors), 2);
     EXPECT_EQ(runHost("--dialog " + a + out, &errors), 2);
@@ -925,14 +941,14 @@ TEST(HostCliBatch, WhatTheOutputCannotCarryIsSaidOnce)
 {
     const std::string folder = testFolder();
     ImageFile titled = makeImage(16, 16, 3, 8);
-    titled.texts.push_back({"Title", "Harbour at dawn", false, "", ""});
+    titled.texts.push_back({ "Title", "Harbour at dawn", false, "", "" });
     writeOrFail(folder + "a.png", titled);
     writeOrFail(folder + "b.png", titled);
     std::string errors;
-    ASSERT_EQ(runHost("-q --format jpg " + quoted(folder + "a.png") + " " + quoted(folder + "b.png") + " -o " +
-                          quoted(folder + "out"),
-                      &errors),
-              0)
+    ASSERT_EQ(runHost("-q --format jpg " + quoted(folder + "a.png") + " " + quoted(folder + "b.png") + " -o "
+                      + quoted(folder + "out"),
+                  &errors),
+        0)
         << errors;
 #if defined(_WIN32)
     // What the imaging component carries into a JPEG differs from one version to the next.
@@ -953,15 +969,17 @@ TEST(HostCliBatch, QualityAndCompressionReachTheFiles)
     writeOrFail(folder + "in.png", gradient);
     const std::string in = quoted(folder + "in.png");
     std::string errors;
-    for (const char* run : {"--quality 20 --suffix=-20", "--quality 100 --suffix=-100"})
-        ASSERT_EQ(runHost(std::string("-q --format jpg ") + run + " " + in + " -o " + quoted(folder), &errors), 0)
+    for (const char* run : { "--quality 20 --suffix=-20", "--quality 100 --suffix=-100" })
+        ASSERT_EQ(
+            runHost(std::string("-q --format jpg ") + run + " " + in + " -o " + quoted(folder), &errors), 0)
             << errors;
 #if !defined(_WIN32)
     // The imaging component's PNG encoder has no compression level, and Wine's JPEG encoder
     // takes no quality.
     EXPECT_LT(contents(folder + "in-20.jpg").size(), contents(folder + "in-100.jpg").size());
-    for (const char* run : {"--compression 0 --suffix=-0", "--compression 9 --suffix=-9"})
-        ASSERT_EQ(runHost(std::string("-q ") + run + " " + in + " -o " + quoted(folder), &errors), 0) << errors;
+    for (const char* run : { "--compression 0 --suffix=-0", "--compression 9 --suffix=-9" })
+        ASSERT_EQ(runHost(std::string("-q ") + run + " " + in + " -o " + quoted(folder), &errors), 0)
+            << errors;
     EXPECT_GT(contents(folder + "in-0.png").size(), contents(folder + "in-9.png").size());
     ImageFile stored, squeezed;
     std::string error;

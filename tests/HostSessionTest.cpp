@@ -1,8 +1,8 @@
 // The command-line host's own filter-record work, run against the plug-in's entry point.
+#include "tools/host/HostSession.h"
 #include "tests/support/FakeHost.h"
 #include "tools/host/HostOptions.h"
 #include "tools/host/HostScale.h"
-#include "tools/host/HostSession.h"
 #include "tools/host/HostSettings.h"
 #include "tools/host/HostWindow.h"
 
@@ -42,8 +42,8 @@ HostImage makeImage(int width, int height, int planes, int bits, uint32_t seed)
 TEST(HostSession, EveryImageKindMakesTheRoundTripUnchanged)
 {
     test::startMessageWatch();
-    for (int planes : {3, 4})
-        for (int bits : {8, 16}) {
+    for (int planes : { 3, 4 })
+        for (int bits : { 8, 16 }) {
             SCOPED_TRACE(testing::Message() << planes << " planes, " << bits << " bits");
             const HostImage original = makeImage(23, 31, planes, bits, uint32_t(planes * bits));
             HostImage image = original;
@@ -71,7 +71,7 @@ TEST(HostSession, ARefusedImageIsLeftAsItWas)
     test::takeMessages();
     HostImage image = makeImage(5, 40, 3, 8, 1);
     const HostImage original = image;
-    HostSession session(test::pluginEntry(), SessionOptions{});
+    HostSession session(test::pluginEntry(), SessionOptions {});
     const SessionResult outcome = session.run(image);
     EXPECT_EQ(outcome.prepareResult, pluginapi::userCanceledErr);
     EXPECT_FALSE(outcome.started);
@@ -119,9 +119,9 @@ void areaPlugin(int16_t selector, void* recordPointer, intptr_t*, int16_t* resul
     auto& r = *static_cast<pluginapi::FilterRecord*>(recordPointer);
     const int16_t width = r.filterRect.right;
     const int16_t height = r.filterRect.bottom;
-    for (const int16_t top : {int16_t(0), int16_t(height / 2)}) {
+    for (const int16_t top : { int16_t(0), int16_t(height / 2) }) {
         const int16_t bottom = top == 0 ? int16_t(height / 2) : height;
-        r.inRect = r.outRect = pluginapi::Rect{top, 0, bottom, width};
+        r.inRect = r.outRect = pluginapi::Rect { top, 0, bottom, width };
         r.inLoPlane = r.outLoPlane = 0;
         r.inHiPlane = r.outHiPlane = 2;
         if (r.advanceState() != 0) {
@@ -130,10 +130,10 @@ void areaPlugin(int16_t selector, void* recordPointer, intptr_t*, int16_t* resul
         }
         for (int y = 0; y < bottom - top; ++y)
             for (int x = 0; x < width * 3; ++x)
-                static_cast<uint8_t*>(r.outData)[y * r.outRowBytes + x] =
-                    uint8_t(255 - static_cast<const uint8_t*>(r.inData)[y * r.inRowBytes + x]);
+                static_cast<uint8_t*>(r.outData)[y * r.outRowBytes + x]
+                    = uint8_t(255 - static_cast<const uint8_t*>(r.inData)[y * r.inRowBytes + x]);
     }
-    r.inRect = r.outRect = pluginapi::Rect{0, 0, 0, 0};
+    r.inRect = r.outRect = pluginapi::Rect { 0, 0, 0, 0 };
     if (gAreaPluginFails)
         *result = pluginapi::userCanceledErr;
 }
@@ -141,11 +141,11 @@ void areaPlugin(int16_t selector, void* recordPointer, intptr_t*, int16_t* resul
 TEST(HostSession, AreaByAreaOutputIsTakenOnlyFromARunThatSucceeds)
 {
     const HostImage original = makeImage(9, 7, 4, 8, 3);
-    for (const bool fails : {true, false}) {
+    for (const bool fails : { true, false }) {
         SCOPED_TRACE(fails ? "failing" : "succeeding");
         gAreaPluginFails = fails;
         HostImage image = original;
-        HostSession session(&areaPlugin, SessionOptions{});
+        HostSession session(&areaPlugin, SessionOptions {});
         EXPECT_EQ(session.run(image).imageChanged, !fails);
         for (size_t i = 0; i < image.samples.size(); ++i) {
             const bool inverted = !fails && i % 4 != 3;
@@ -174,42 +174,42 @@ TEST(HostOptions, FilesOptionsAndTheirMistakes)
     };
     HostOptions o;
     std::string error;
-    ASSERT_TRUE(parse({"-q", "--set", "ShadowAmount=30", "-s", "Gamma=1", "--preset=a.qvp", "in.png",
-                       "out.tif"},
-                      o, error))
+    ASSERT_TRUE(
+        parse({ "-q", "--set", "ShadowAmount=30", "-s", "Gamma=1", "--preset=a.qvp", "in.png", "out.tif" }, o,
+            error))
         << error;
     EXPECT_TRUE(o.quiet);
-    EXPECT_EQ(o.sets, (std::vector<std::string>{"ShadowAmount=30", "Gamma=1"}));
+    EXPECT_EQ(o.sets, (std::vector<std::string> { "ShadowAmount=30", "Gamma=1" }));
     EXPECT_EQ(o.preset, "a.qvp");
     EXPECT_EQ(o.input, "in.png");
     EXPECT_EQ(o.output, "out.tif");
 
     HostOptions dashes;
-    ASSERT_TRUE(parse({"--", "-in.png", "out.png"}, dashes, error));
+    ASSERT_TRUE(parse({ "--", "-in.png", "out.png" }, dashes, error));
     EXPECT_EQ(dashes.input, "-in.png");
 
     HostOptions bad;
-    EXPECT_FALSE(parse({"--frobnicate", "a", "b"}, bad, error));
+    EXPECT_FALSE(parse({ "--frobnicate", "a", "b" }, bad, error));
     EXPECT_NE(error.find("--frobnicate"), std::string::npos);
-    EXPECT_FALSE(parse({"in.png"}, bad, error));
-    EXPECT_FALSE(parse({"a", "b", "c"}, bad, error));
-    EXPECT_FALSE(parse({"a", "b", "--preset"}, bad, error));
+    EXPECT_FALSE(parse({ "in.png" }, bad, error));
+    EXPECT_FALSE(parse({ "a", "b", "c" }, bad, error));
+    EXPECT_FALSE(parse({ "a", "b", "--preset" }, bad, error));
     EXPECT_NE(error.find("needs a value"), std::string::npos);
-    EXPECT_FALSE(parse({"--quiet=1", "a", "b"}, bad, error));
+    EXPECT_FALSE(parse({ "--quiet=1", "a", "b" }, bad, error));
 
     HostOptions list;
-    EXPECT_TRUE(parse({"--list"}, list, error));
+    EXPECT_TRUE(parse({ "--list" }, list, error));
     EXPECT_TRUE(list.list);
 }
 
 TEST(HostOptions, TheWineCommandRepeatsTheArgumentsAsTheShellNeedsThem)
 {
-    const char* fromBuild[] = {"/src/build/native/bin/quarvel-host", "--dialog", "a b.png", "it's.png"};
+    const char* fromBuild[] = { "/src/build/native/bin/quarvel-host", "--dialog", "a b.png", "it's.png" };
     EXPECT_EQ(windowsHostCommand(4, fromBuild),
-              "wine /src/build/win64/bin/quarvel-host.exe --dialog 'a b.png' 'it'\\''s.png'");
-    const char* fromPath[] = {"quarvel-host", "--dialog", "in.png", "out.png"};
-    EXPECT_EQ(windowsHostCommand(4, fromPath),
-              "wine build/win64/bin/quarvel-host.exe --dialog in.png out.png");
+        "wine /src/build/win64/bin/quarvel-host.exe --dialog 'a b.png' 'it'\\''s.png'");
+    const char* fromPath[] = { "quarvel-host", "--dialog", "in.png", "out.png" };
+    EXPECT_EQ(
+        windowsHostCommand(4, fromPath), "wine build/win64/bin/quarvel-host.exe --dialog in.png out.png");
 }
 
 TEST(DialogOwnerWindow, ItsClientOriginCentresTheDialogOnTheWorkArea)
@@ -228,8 +228,8 @@ TEST(DialogOwnerWindow, IsHiddenWhereTheDialogGoesAndLeavesNothingBehind)
 {
     RECT workArea = {};
     ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0));
-    const ScreenPoint expected = centredDialogOrigin(workArea.left, workArea.top, workArea.right,
-                                                     workArea.bottom, kDialogWidth, kDialogHeight);
+    const ScreenPoint expected = centredDialogOrigin(
+        workArea.left, workArea.top, workArea.right, workArea.bottom, kDialogWidth, kDialogHeight);
     HWND window = nullptr;
     wchar_t className[64] = {};
     {
@@ -238,7 +238,7 @@ TEST(DialogOwnerWindow, IsHiddenWhereTheDialogGoesAndLeavesNothingBehind)
         ASSERT_TRUE(IsWindow(window));
         EXPECT_FALSE(IsWindowVisible(window));
         EXPECT_EQ(GetParent(window), nullptr);
-        POINT origin = {0, 0};
+        POINT origin = { 0, 0 };
         ClientToScreen(window, &origin);
         EXPECT_EQ(origin.x, expected.x);
         EXPECT_EQ(origin.y, expected.y);

@@ -35,7 +35,9 @@ ImageFile pattern(int width, int height, int channels, int bits, bool smooth = f
     image.pixels.resize(image.rowBytes() * size_t(height));
     for (size_t i = 0; i < size_t(width) * size_t(height) * size_t(channels); ++i) {
         const size_t x = i / 3 % size_t(width), y = i / 3 / size_t(width);
-        const uint32_t v = smooth ? uint32_t(i % 3 == 0 ? 40 + 2 * x : i % 3 == 1 ? 60 + 3 * y : 200 - x - y)
+        const uint32_t v = smooth ? uint32_t(i % 3 == 0 ? 40 + 2 * x
+                                   : i % 3 == 1         ? 60 + 3 * y
+                                                        : 200 - x - y)
                                   : uint32_t(i * 2654435761u >> 7) ^ uint32_t(i * 40503u);
         if (bits == 16)
             image.samples16()[i] = uint16_t(v);
@@ -65,7 +67,7 @@ std::vector<uint8_t> iccProfile(size_t size)
     return icc;
 }
 
-const std::vector<uint8_t> kExif = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0xAB, 0xCD};
+const std::vector<uint8_t> kExif = { 'M', 'M', 0, 42, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0xAB, 0xCD };
 
 class ImageFileTest : public ::testing::Test {
 protected:
@@ -84,8 +86,8 @@ protected:
 
 // `rows` as stored: 16-bit samples big-endian.
 void writeRawPng(const std::string& path, uint32_t width, uint32_t height, int colourType, int depth,
-                 int interlace, const std::vector<uint8_t>& rows,
-                 const std::function<void(png_structp, png_infop)>& extra = {})
+    int interlace, const std::vector<uint8_t>& rows,
+    const std::function<void(png_structp, png_infop)>& extra = {})
 {
     FILE* file = std::fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr);
@@ -111,11 +113,11 @@ struct RawTiff {
     uint16_t samplesPerPixel = 3, bits = 8, photometric = PHOTOMETRIC_RGB;
     uint16_t planar = PLANARCONFIG_CONTIG, compression = COMPRESSION_NONE, format = SAMPLEFORMAT_UINT;
     std::vector<uint16_t> extraSamples;
-    uint32_t rowsPerStrip = 0;          // 0: one strip
-    uint32_t tileSide = 0;              // 0: strips
-    uint32_t rowsWritten = UINT32_MAX;  // strips only; the rest are left out
+    uint32_t rowsPerStrip = 0; // 0: one strip
+    uint32_t tileSide = 0; // 0: strips
+    uint32_t rowsWritten = UINT32_MAX; // strips only; the rest are left out
     const char* mode = "w";
-    std::vector<uint8_t> samples;       // interleaved, native order; zeros when empty
+    std::vector<uint8_t> samples; // interleaved, native order; zeros when empty
     std::function<void(TIFF*)> extra;
 };
 
@@ -151,8 +153,9 @@ void writeRawTiff(const std::string& path, const RawTiff& t)
             for (uint32_t x = 0; x < blockWidth && x0 + x < t.width && y0 + y < t.height; ++x)
                 for (size_t s = 0; s < perPixel; ++s)
                     std::memcpy(&block[((size_t(y) * blockWidth + x) * perPixel + s) * bytes],
-                                &t.samples[((size_t(y0 + y) * t.width + x0 + x) * spp + (planar ? plane : s)) * bytes],
-                                bytes);
+                        &t.samples[((size_t(y0 + y) * t.width + x0 + x) * spp + (planar ? plane : s))
+                            * bytes],
+                        bytes);
     };
     for (size_t plane = 0; plane < (planar ? spp : 1); ++plane) {
         std::vector<uint8_t> block(size_t(t.tileSide ? TIFFTileSize(tif) : TIFFScanlineSize(tif)));
@@ -217,7 +220,7 @@ void appendBigEndian(std::vector<uint8_t>& bytes, uint32_t value)
 // A PNG of the given header whose image data holds a few compressed zero bytes.
 std::vector<uint8_t> pngHeaderOnly(uint32_t width, uint32_t height, uint8_t depth, uint8_t colourType)
 {
-    std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<uint8_t> file = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' };
     auto chunk = [&](const char* type, std::vector<uint8_t> data) {
         appendBigEndian(file, uint32_t(data.size()));
         data.insert(data.begin(), type, type + 4);
@@ -227,7 +230,7 @@ std::vector<uint8_t> pngHeaderOnly(uint32_t width, uint32_t height, uint8_t dept
     std::vector<uint8_t> header;
     appendBigEndian(header, width);
     appendBigEndian(header, height);
-    header.insert(header.end(), {depth, colourType, 0, 0, 0});
+    header.insert(header.end(), { depth, colourType, 0, 0, 0 });
     chunk("IHDR", header);
     std::vector<uint8_t> zeros(64), packed(128);
     uLongf packedSize = packed.size();
@@ -266,17 +269,18 @@ std::string exifValue(const std::vector<uint8_t>& exif, const char* key)
 
 TEST(ImageFormatTest, ComesFromTheExtensionWhateverItsCase)
 {
-    const std::pair<const char*, ImageFormat> cases[] = {
-        {"a.png", ImageFormat::Png},      {"dir/A.PNG", ImageFormat::Png},      {"a.tif", ImageFormat::Tiff},
-        {"a.TiFf", ImageFormat::Tiff},    {"a.jpg", ImageFormat::Jpeg},         {"a.JPEG", ImageFormat::Jpeg},
-        {"a.png.bak", ImageFormat::Unknown}, {"png", ImageFormat::Unknown},     {"a.gif", ImageFormat::Unknown},
-        {"dir.png/file", ImageFormat::Unknown}, {"a.", ImageFormat::Unknown}};
+    const std::pair<const char*, ImageFormat> cases[]
+        = { { "a.png", ImageFormat::Png }, { "dir/A.PNG", ImageFormat::Png }, { "a.tif", ImageFormat::Tiff },
+              { "a.TiFf", ImageFormat::Tiff }, { "a.jpg", ImageFormat::Jpeg },
+              { "a.JPEG", ImageFormat::Jpeg }, { "a.png.bak", ImageFormat::Unknown },
+              { "png", ImageFormat::Unknown }, { "a.gif", ImageFormat::Unknown },
+              { "dir.png/file", ImageFormat::Unknown }, { "a.", ImageFormat::Unknown } };
     for (const auto& [name, format] : cases)
         EXPECT_EQ(formatFromPath(name), format) << name;
 }
 
 class LosslessRoundTrip : public ImageFileTest,
-                          public ::testing::WithParamInterface<std::tuple<ImageFormat, int, int>> {};
+                          public ::testing::WithParamInterface<std::tuple<ImageFormat, int, int>> { };
 
 TEST_P(LosslessRoundTrip, KeepsSamplesProfileAndResolution)
 {
@@ -293,7 +297,7 @@ TEST_P(LosslessRoundTrip, KeepsSamplesProfileAndResolution)
     ImageFile back;
     ASSERT_TRUE(readImageFile(file, back, error)) << error;
     EXPECT_EQ(std::tie(back.width, back.height, back.channels, back.bitsPerSample),
-              std::make_tuple(37, 23, channels, bits));
+        std::make_tuple(37, 23, channels, bits));
     EXPECT_TRUE(back.pixels == image.pixels);
     EXPECT_EQ(back.iccProfile, image.iccProfile);
     EXPECT_DOUBLE_EQ(back.dpiX, 300);
@@ -302,8 +306,8 @@ TEST_P(LosslessRoundTrip, KeepsSamplesProfileAndResolution)
 }
 
 INSTANTIATE_TEST_SUITE_P(PngAndTiff, LosslessRoundTrip,
-                         ::testing::Combine(::testing::Values(ImageFormat::Png, ImageFormat::Tiff),
-                                            ::testing::Values(3, 4), ::testing::Values(8, 16)));
+    ::testing::Combine(::testing::Values(ImageFormat::Png, ImageFormat::Tiff), ::testing::Values(3, 4),
+        ::testing::Values(8, 16)));
 
 TEST_F(ImageFileTest, JpegRoundTripIsCloseKeepsMetadataAndDoesNotSubsample)
 {
@@ -333,7 +337,8 @@ TEST_F(ImageFileTest, JpegRoundTripIsCloseKeepsMetadataAndDoesNotSubsample)
     jpeg_stdio_src(&cinfo, file);
     jpeg_read_header(&cinfo, TRUE);
     for (int c = 0; c < cinfo.num_components; ++c)
-        EXPECT_EQ(cinfo.comp_info[c].h_samp_factor * cinfo.comp_info[c].v_samp_factor, 1) << "component " << c;
+        EXPECT_EQ(cinfo.comp_info[c].h_samp_factor * cinfo.comp_info[c].v_samp_factor, 1)
+            << "component " << c;
     jpeg_destroy_decompress(&cinfo);
     std::fclose(file);
 }
@@ -345,20 +350,22 @@ TEST_F(ImageFileTest, ReadsInterlacedAndKeyedPngs)
     const ImageFile expected = pattern(13, 11, 4, 16);
     std::vector<uint8_t> bigEndian;
     for (size_t i = 0; i < expected.pixels.size() / 2; ++i)
-        bigEndian.insert(bigEndian.end(), {uint8_t(expected.samples16()[i] >> 8), uint8_t(expected.samples16()[i])});
+        bigEndian.insert(
+            bigEndian.end(), { uint8_t(expected.samples16()[i] >> 8), uint8_t(expected.samples16()[i]) });
     writeRawPng(path("a.png"), 13, 11, PNG_COLOR_TYPE_RGB_ALPHA, 16, PNG_INTERLACE_ADAM7, bigEndian);
     // A transparent key colour is transparency too, and only alpha can carry it to the plug-in.
-    writeRawPng(path("key.png"), 2, 1, PNG_COLOR_TYPE_RGB, 8, 0, {10, 20, 30, 10, 20, 31}, [](auto png, auto info) {
-        png_color_16 key{0, 10, 20, 30, 0};
-        png_set_tRNS(png, info, nullptr, 0, &key);
-    });
+    writeRawPng(
+        path("key.png"), 2, 1, PNG_COLOR_TYPE_RGB, 8, 0, { 10, 20, 30, 10, 20, 31 }, [](auto png, auto info) {
+            png_color_16 key { 0, 10, 20, 30, 0 };
+            png_set_tRNS(png, info, nullptr, 0, &key);
+        });
     ImageFile back;
     std::string error;
     ASSERT_TRUE(readImageFile(path("a.png"), back, error)) << error;
     EXPECT_TRUE(back.pixels == expected.pixels);
     ASSERT_TRUE(readImageFile(path("key.png"), back, error)) << error;
     EXPECT_EQ(back.channels, 4);
-    EXPECT_EQ(back.pixels, (std::vector<uint8_t>{10, 20, 30, 0, 10, 20, 31, 255}));
+    EXPECT_EQ(back.pixels, (std::vector<uint8_t> { 10, 20, 30, 0, 10, 20, 31, 255 }));
 }
 
 TEST_F(ImageFileTest, ReadsTiffStripsTilesPlanesCodecsAndAlphasAlike)
@@ -385,20 +392,20 @@ TEST_F(ImageFileTest, ReadsTiffStripsTilesPlanesCodecsAndAlphasAlike)
     t.rowsPerStrip = 3;
     t.mode = "wb"; // byte order foreign to the host
     t.compression = COMPRESSION_LZW;
-    cases.push_back({"planar strips", t, 3, 0});
+    cases.push_back({ "planar strips", t, 3, 0 });
     t = raw(pattern(37, 23, 4, 8));
-    t.extraSamples = {EXTRASAMPLE_UNASSALPHA};
+    t.extraSamples = { EXTRASAMPLE_UNASSALPHA };
     t.tileSide = 16; // overhangs the right and bottom edges
     t.compression = COMPRESSION_ADOBE_DEFLATE;
-    cases.push_back({"chunky tiles", t, 4, 0});
+    cases.push_back({ "chunky tiles", t, 4, 0 });
     t = raw(pattern(37, 23, 3, 16));
     t.planar = PLANARCONFIG_SEPARATE;
     t.tileSide = 16;
-    cases.push_back({"planar tiles", t, 3, 0});
-    cases.push_back({"two extra samples, the first kept as alpha", raw(pattern(37, 23, 5, 8)), 4, 0});
+    cases.push_back({ "planar tiles", t, 3, 0 });
+    cases.push_back({ "two extra samples, the first kept as alpha", raw(pattern(37, 23, 5, 8)), 4, 0 });
     t = raw(pattern(1900, 1900, 5, 8, true));
     t.compression = COMPRESSION_ADOBE_DEFLATE;
-    cases.push_back({"one strip too large to decode whole", t, 4, 0});
+    cases.push_back({ "one strip too large to decode whole", t, 4, 0 });
     t = raw(pattern(32, 32, 3, 8, true));
     t.photometric = PHOTOMETRIC_YCBCR;
     t.compression = COMPRESSION_JPEG;
@@ -407,12 +414,13 @@ TEST_F(ImageFileTest, ReadsTiffStripsTilesPlanesCodecsAndAlphasAlike)
         TIFFSetField(tif, TIFFTAG_JPEGQUALITY, 95);
         TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     };
-    cases.push_back({"JPEG-compressed YCbCr", t, 3, 6});
+    cases.push_back({ "JPEG-compressed YCbCr", t, 3, 6 });
     t = raw(pattern(3, 1, 4, 8));
-    t.extraSamples = {EXTRASAMPLE_ASSOCALPHA};
+    t.extraSamples = { EXTRASAMPLE_ASSOCALPHA };
     // Straight (200, 100, 50) at alpha 128, premultiplied; opaque; fully transparent.
-    t.samples = {100, 50, 25, 128, 7, 8, 9, 255, 0, 0, 0, 0};
-    cases.push_back({"associated alpha, divided back out", t, 4, 1, {200, 100, 50, 128, 7, 8, 9, 255, 0, 0, 0, 0}});
+    t.samples = { 100, 50, 25, 128, 7, 8, 9, 255, 0, 0, 0, 0 };
+    cases.push_back(
+        { "associated alpha, divided back out", t, 4, 1, { 200, 100, 50, 128, 7, 8, 9, 255, 0, 0, 0, 0 } });
 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -425,8 +433,8 @@ TEST_F(ImageFileTest, ReadsTiffStripsTilesPlanesCodecsAndAlphasAlike)
         for (size_t i = 0; i < count; ++i) {
             const size_t from = i / size_t(c.channels) * c.tiff.samplesPerPixel + i % size_t(c.channels);
             const int want = !c.expected.empty() ? c.expected[i]
-                             : c.tiff.bits == 16 ? reinterpret_cast<const uint16_t*>(c.tiff.samples.data())[from]
-                                                 : c.tiff.samples[from];
+                : c.tiff.bits == 16 ? reinterpret_cast<const uint16_t*>(c.tiff.samples.data())[from]
+                                    : c.tiff.samples[from];
             const int got = back.bitsPerSample == 16 ? back.samples16()[i] : back.pixels[i];
             ASSERT_NEAR(got, want, c.tolerance) << "sample " << i;
         }
@@ -437,7 +445,7 @@ TEST_F(ImageFileTest, ReadsTiffStripsTilesPlanesCodecsAndAlphasAlike)
 TEST_F(ImageFileTest, ReadsFromAPipe)
 {
     const ImageFile image = pattern(37, 23, 3, 8);
-    for (const ImageFormat format : {ImageFormat::Png, ImageFormat::Tiff, ImageFormat::Jpeg}) {
+    for (const ImageFormat format : { ImageFormat::Png, ImageFormat::Tiff, ImageFormat::Jpeg }) {
         std::string error;
         ASSERT_TRUE(writeImageFile(path("a"), format, image, error)) << error;
         const std::vector<uint8_t> bytes = contents(path("a"));
@@ -485,7 +493,8 @@ TEST_F(ImageFileTest, TakesTheFullResolutionTiffPageAndRefusesSeveral)
     page.mode = "a";
     writeRawTiff(path("two-pages.tif"), page);
     EXPECT_FALSE(readImageFile(path("two-pages.tif"), back, error));
-    EXPECT_EQ(error, "the TIFF file holds 2 pages: only single-page files can be run, so that no page is lost");
+    EXPECT_EQ(
+        error, "the TIFF file holds 2 pages: only single-page files can be run, so that no page is lost");
 }
 
 // The pixels stay as stored; the tag that says how to show them goes wherever they go.
@@ -499,8 +508,8 @@ TEST_F(ImageFileTest, OrientationTravelsAsTiffTagAndExif)
     std::string error;
     ASSERT_TRUE(readImageFile(path("turned.tif"), image, error)) << error;
     EXPECT_EQ(image.orientation, 6);
-    for (const auto& [name, format] : {std::pair{"a.tif", ImageFormat::Tiff}, std::pair{"a.jpg", ImageFormat::Jpeg},
-                                       std::pair{"a.png", ImageFormat::Png}}) {
+    for (const auto& [name, format] : { std::pair { "a.tif", ImageFormat::Tiff },
+             std::pair { "a.jpg", ImageFormat::Jpeg }, std::pair { "a.png", ImageFormat::Png } }) {
         ASSERT_TRUE(writeImageFile(path(name), format, image, error)) << error;
         ImageFile back;
         ASSERT_TRUE(readImageFile(path(name), back, error)) << error;
@@ -525,15 +534,16 @@ TEST_F(ImageFileTest, OrientationTravelsAsTiffTagAndExif)
 TEST_F(ImageFileTest, MetadataIsKeptWhereTheFormatHasAPlaceForIt)
 {
     ImageFile image = pattern(16, 8, 3, 8, true);
-    image.xmp = {'<', 'x', ':', 'x', 'm', 'p', 'm', 'e', 't', 'a', '/', '>'};
-    image.comments = {"shot at dawn"};
-    image.texts.push_back({"Title", "Harbour", false, "", ""});
-    image.texts.push_back({"Description", std::string(3000, 'd'), false, "", ""}); // stored compressed
-    image.texts.push_back({"Author", "J\xC3\xA9r\xC3\xB4me", true, "fr", "Auteur"});
+    image.xmp = { '<', 'x', ':', 'x', 'm', 'p', 'm', 'e', 't', 'a', '/', '>' };
+    image.comments = { "shot at dawn" };
+    image.texts.push_back({ "Title", "Harbour", false, "", "" });
+    image.texts.push_back({ "Description", std::string(3000, 'd'), false, "", "" }); // stored compressed
+    image.texts.push_back({ "Author", "J\xC3\xA9r\xC3\xB4me", true, "fr", "Auteur" });
     image.hasGamma = true;
     image.gamma = 45455;
     image.hasChromaticities = true;
-    std::copy_n(std::begin({31270u, 32900u, 64000u, 33000u, 30000u, 60000u, 15000u, 6000u}), 8, image.chromaticities);
+    std::copy_n(std::begin({ 31270u, 32900u, 64000u, 33000u, 30000u, 60000u, 15000u, 6000u }), 8,
+        image.chromaticities);
     image.srgbIntent = 0;
     image.exif = cameraExif();
     using Texts = std::vector<std::tuple<std::string, std::string, bool, std::string, std::string>>;
@@ -554,23 +564,23 @@ TEST_F(ImageFileTest, MetadataIsKeptWhereTheFormatHasAPlaceForIt)
     expected.emplace_back("Comment", "shot at dawn", false, "", ""); // PNG's place for a comment
     EXPECT_EQ(texts(png), expected);
     EXPECT_EQ(std::tie(png.hasGamma, png.gamma, png.hasChromaticities, png.srgbIntent),
-              std::make_tuple(true, 45455u, true, 0));
+        std::make_tuple(true, 45455u, true, 0));
     EXPECT_TRUE(std::equal(png.chromaticities, png.chromaticities + 8, image.chromaticities));
 
     ASSERT_TRUE(writeImageFile(path("a.jpg"), ImageFormat::Jpeg, png, error, {}, &dropped)) << error;
     ASSERT_TRUE(readImageFile(path("a.jpg"), jpeg, error)) << error;
-    EXPECT_EQ(dropped, (std::vector<std::string>{"PNG text", "PNG colour chunks (gAMA, cHRM, sRGB)"}));
+    EXPECT_EQ(dropped, (std::vector<std::string> { "PNG text", "PNG colour chunks (gAMA, cHRM, sRGB)" }));
     EXPECT_EQ(jpeg.xmp, image.xmp);
-    EXPECT_EQ(jpeg.comments, std::vector<std::string>{"shot at dawn"});
+    EXPECT_EQ(jpeg.comments, std::vector<std::string> { "shot at dawn" });
 
     // TIFF keeps its EXIF in directories of its own, and gives it back as a block.
     dropped.clear();
     ASSERT_TRUE(writeImageFile(path("a.tif"), ImageFormat::Tiff, jpeg, error, {}, &dropped)) << error;
     ASSERT_TRUE(readImageFile(path("a.tif"), tiff, error)) << error;
-    EXPECT_EQ(dropped, std::vector<std::string>{"JPEG comments"});
+    EXPECT_EQ(dropped, std::vector<std::string> { "JPEG comments" });
     EXPECT_EQ(tiff.xmp, image.xmp);
     EXPECT_TRUE(tiff.pixels == jpeg.pixels);
-    for (const ImageFile* file : {&png, &jpeg, &tiff}) {
+    for (const ImageFile* file : { &png, &jpeg, &tiff }) {
         EXPECT_EQ(exifValue(file->exif, "Exif.Image.Make"), "Acme");
         EXPECT_EQ(exifValue(file->exif, "Exif.Photo.ExposureTime"), "1/250");
         EXPECT_EQ(exifValue(file->exif, "Exif.GPSInfo.GPSAltitude"), "1200/1");
@@ -609,34 +619,39 @@ TEST_F(ImageFileTest, RefusesModesOtherThanRgbNamingThem)
     auto tiff = [](uint16_t photometric, uint16_t spp, uint16_t bits, uint16_t format = SAMPLEFORMAT_UINT) {
         return [=](const std::string& file) {
             RawTiff t;
-            std::tie(t.photometric, t.samplesPerPixel, t.bits, t.format) = std::tie(photometric, spp, bits, format);
+            std::tie(t.photometric, t.samplesPerPixel, t.bits, t.format)
+                = std::tie(photometric, spp, bits, format);
             static std::vector<uint16_t> map(256, 0);
             if (photometric == PHOTOMETRIC_PALETTE)
-                t.extra = [](TIFF* tif) { TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data(), map.data()); };
+                t.extra = [](TIFF* tif) {
+                    TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data(), map.data());
+                };
             writeRawTiff(file, t);
         };
     };
     auto png = [](int colourType, int bits) {
         return [=](const std::string& file) {
-            std::vector<uint8_t> rows(size_t(8 * 8 * (colourType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2 : 1) * bits / 8));
+            std::vector<uint8_t> rows(
+                size_t(8 * 8 * (colourType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2 : 1) * bits / 8));
             writeRawPng(file, 8, 8, colourType, bits, 0, rows, [=](auto p, auto info) {
-                png_color colours[2] = {{0, 0, 0}, {255, 255, 255}};
+                png_color colours[2] = { { 0, 0, 0 }, { 255, 255, 255 } };
                 if (colourType == PNG_COLOR_TYPE_PALETTE)
                     png_set_PLTE(p, info, colours, 2);
             });
         };
     };
     const std::tuple<const char*, std::function<void(const std::string&)>, std::string> cases[] = {
-        {"grey PNG", png(PNG_COLOR_TYPE_GRAY, 8), "grey" + rgb},
-        {"grey+alpha PNG", png(PNG_COLOR_TYPE_GRAY_ALPHA, 16), "grey" + rgb},
-        {"palette PNG", png(PNG_COLOR_TYPE_PALETTE, 8), "palette" + rgb},
-        {"grey TIFF", tiff(PHOTOMETRIC_MINISBLACK, 1, 16), "grey" + rgb},
-        {"palette TIFF", tiff(PHOTOMETRIC_PALETTE, 1, 8), "palette" + rgb},
-        {"CMYK TIFF", tiff(PHOTOMETRIC_SEPARATED, 4, 8), "CMYK" + rgb},
-        {"1-bit RGB TIFF", tiff(PHOTOMETRIC_RGB, 3, 1), "1-bit" + depth},
-        {"float RGB TIFF", tiff(PHOTOMETRIC_RGB, 3, 32, SAMPLEFORMAT_IEEEFP), "32-bit floating-point" + depth},
-        {"grey JPEG", [](const std::string& f) { writeRawJpeg(f, 1, JCS_GRAYSCALE); }, "grey" + rgb},
-        {"CMYK JPEG", [](const std::string& f) { writeRawJpeg(f, 4, JCS_CMYK); }, "CMYK" + rgb},
+        { "grey PNG", png(PNG_COLOR_TYPE_GRAY, 8), "grey" + rgb },
+        { "grey+alpha PNG", png(PNG_COLOR_TYPE_GRAY_ALPHA, 16), "grey" + rgb },
+        { "palette PNG", png(PNG_COLOR_TYPE_PALETTE, 8), "palette" + rgb },
+        { "grey TIFF", tiff(PHOTOMETRIC_MINISBLACK, 1, 16), "grey" + rgb },
+        { "palette TIFF", tiff(PHOTOMETRIC_PALETTE, 1, 8), "palette" + rgb },
+        { "CMYK TIFF", tiff(PHOTOMETRIC_SEPARATED, 4, 8), "CMYK" + rgb },
+        { "1-bit RGB TIFF", tiff(PHOTOMETRIC_RGB, 3, 1), "1-bit" + depth },
+        { "float RGB TIFF", tiff(PHOTOMETRIC_RGB, 3, 32, SAMPLEFORMAT_IEEEFP),
+            "32-bit floating-point" + depth },
+        { "grey JPEG", [](const std::string& f) { writeRawJpeg(f, 1, JCS_GRAYSCALE); }, "grey" + rgb },
+        { "CMYK JPEG", [](const std::string& f) { writeRawJpeg(f, 4, JCS_CMYK); }, "CMYK" + rgb },
     };
     for (const auto& [name, make, message] : cases) {
         make(path("refused"));
@@ -660,10 +675,10 @@ TEST_F(ImageFileTest, RefusesDecompressionBombsFromTheirHeaders)
     t.rowsPerStrip = t.rowsWritten = 1;
     writeRawTiff(path("wide.tif"), t);
     const std::string side = ": a filter plug-in takes at most 32767 pixels on a side";
-    const std::pair<const char*, std::string> cases[] = {
-        {"wide.png", "the image is too large (2147483647 x 1 pixels)" + side},
-        {"vast.png", "the image is too large (2147483647 x 2147483647 pixels)" + side},
-        {"wide.tif", "the image is too large (1000000 x 1000 pixels)" + side}};
+    const std::pair<const char*, std::string> cases[]
+        = { { "wide.png", "the image is too large (2147483647 x 1 pixels)" + side },
+              { "vast.png", "the image is too large (2147483647 x 2147483647 pixels)" + side },
+              { "wide.tif", "the image is too large (1000000 x 1000 pixels)" + side } };
     for (const auto& [name, message] : cases) {
         ImageFile image;
         std::string error;
@@ -675,8 +690,9 @@ TEST_F(ImageFileTest, RefusesDecompressionBombsFromTheirHeaders)
     // row: 30000² at full colour resolution needs 2.7 GB of samples and 5.4 GB of those.
     writeRawJpeg(path("small.jpg"), 3, JCS_RGB, true);
     std::vector<uint8_t> jpeg = contents(path("small.jpg"));
-    const uint8_t progressiveFrame[] = {0xFF, 0xC2};
-    const auto frame = std::search(jpeg.begin(), jpeg.end(), std::begin(progressiveFrame), std::end(progressiveFrame));
+    const uint8_t progressiveFrame[] = { 0xFF, 0xC2 };
+    const auto frame
+        = std::search(jpeg.begin(), jpeg.end(), std::begin(progressiveFrame), std::end(progressiveFrame));
     ASSERT_NE(frame, jpeg.end());
     const size_t at = size_t(frame - jpeg.begin()) + 5; // marker, length, precision
     jpeg[at] = jpeg[at + 2] = uint8_t(30000 >> 8);
@@ -687,8 +703,9 @@ TEST_F(ImageFileTest, RefusesDecompressionBombsFromTheirHeaders)
     ImageFile image;
     std::string error;
     EXPECT_FALSE(readImageFile(path("vast.jpg"), image, error, limits));
-    EXPECT_EQ(error, "the image is too large (30000 x 30000 pixels): decoding it would take 8.2 GB, more than "
-                     "the 4.3 GB allowed");
+    EXPECT_EQ(error,
+        "the image is too large (30000 x 30000 pixels): decoding it would take 8.2 GB, more than "
+        "the 4.3 GB allowed");
 }
 
 TEST_F(ImageFileTest, ReportsMissingAndForeignFiles)
@@ -702,7 +719,7 @@ TEST_F(ImageFileTest, ReportsMissingAndForeignFiles)
     EXPECT_EQ(error, "cannot open the file: Is a directory");
     std::ofstream(path("text.png")) << "GIF89a, or something else entirely";
     std::ofstream(path("empty.tif")).flush();
-    for (const char* name : {"text.png", "empty.tif"}) {
+    for (const char* name : { "text.png", "empty.tif" }) {
         EXPECT_FALSE(readImageFile(path(name), image, error));
         EXPECT_EQ(error, "not a PNG, TIFF or JPEG file") << name;
     }
@@ -712,14 +729,14 @@ TEST_F(ImageFileTest, ReportsMissingAndForeignFiles)
 TEST_F(ImageFileTest, CallsValidButUnsupportedJpegsUnsupported)
 {
     auto frame = [](uint8_t type, uint8_t precision) {
-        return std::vector<uint8_t>{0xFF, 0xD8, 0xFF, type, 0, 11, precision, 0, 16, 0, 16, 1, 1, 0x11, 0,
-                                    0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0};
+        return std::vector<uint8_t> { 0xFF, 0xD8, 0xFF, type, 0, 11, precision, 0, 16, 0, 16, 1, 1, 0x11, 0,
+            0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0 };
     };
     const std::string rest = " are not supported: only baseline and progressive JPEG can be read";
-    const std::tuple<const char*, std::vector<uint8_t>, std::string> cases[] = {
-        {"12-bit", frame(0xC1, 12), "12-bit JPEG files are not supported: only 8-bit JPEG can be read"},
-        {"lossless", frame(0xC3, 8), "lossless JPEG files" + rest},
-        {"hierarchical", frame(0xC5, 8), "hierarchical JPEG files" + rest}};
+    const std::tuple<const char*, std::vector<uint8_t>, std::string> cases[]
+        = { { "12-bit", frame(0xC1, 12), "12-bit JPEG files are not supported: only 8-bit JPEG can be read" },
+              { "lossless", frame(0xC3, 8), "lossless JPEG files" + rest },
+              { "hierarchical", frame(0xC5, 8), "hierarchical JPEG files" + rest } };
     for (const auto& [name, bytes, message] : cases) {
         writeBytes(path("a.jpg"), bytes);
         ImageFile image;
@@ -741,21 +758,21 @@ TEST_F(ImageFileTest, CanWriteSaysBeforeTheRunWhatTheWriteWouldRefuse)
     WriteOptions badLevel, badQuality;
     badLevel.pngCompression = 10;
     badQuality.jpegQuality = 0;
-    const std::tuple<const ImageFile*, ImageFormat, WriteOptions, std::string> cases[] = {
-        {&alpha, ImageFormat::Jpeg, {}, "JPEG cannot hold transparency"},
-        {&deep, ImageFormat::Jpeg, {}, "JPEG holds 8 bits per sample only"},
-        {&bigExif, ImageFormat::Jpeg, {},
-         "the EXIF block (70000 bytes) is too large for a JPEG file, which holds at most 65527"},
-        {&image, ImageFormat::Png, badLevel, "the PNG compression level must be 0 to 9"},
-        {&image, ImageFormat::Jpeg, badQuality, "the JPEG quality must be 1 to 100"},
-        {&image, ImageFormat::Unknown, {}, "no output format was given"}};
+    const std::tuple<const ImageFile*, ImageFormat, WriteOptions, std::string> cases[]
+        = { { &alpha, ImageFormat::Jpeg, {}, "JPEG cannot hold transparency" },
+              { &deep, ImageFormat::Jpeg, {}, "JPEG holds 8 bits per sample only" },
+              { &bigExif, ImageFormat::Jpeg, {},
+                  "the EXIF block (70000 bytes) is too large for a JPEG file, which holds at most 65527" },
+              { &image, ImageFormat::Png, badLevel, "the PNG compression level must be 0 to 9" },
+              { &image, ImageFormat::Jpeg, badQuality, "the JPEG quality must be 1 to 100" },
+              { &image, ImageFormat::Unknown, {}, "no output format was given" } };
     for (const auto& [file, format, options, message] : cases) {
         std::string error;
         EXPECT_FALSE(canWriteImageFile(*file, format, options, error)) << message;
         EXPECT_EQ(error, message);
     }
     std::string error;
-    for (const ImageFormat format : {ImageFormat::Png, ImageFormat::Tiff})
+    for (const ImageFormat format : { ImageFormat::Png, ImageFormat::Tiff })
         EXPECT_TRUE(canWriteImageFile(bigExif, format, {}, error)) << error;
     EXPECT_TRUE(canWriteImageFile(alpha, ImageFormat::Png, {}, error)) << error;
 }
@@ -763,8 +780,8 @@ TEST_F(ImageFileTest, CanWriteSaysBeforeTheRunWhatTheWriteWouldRefuse)
 TEST_F(ImageFileTest, TruncatedOrCorruptFilesAreErrorsNotCrashes)
 {
     const ImageFile image = pattern(64, 64, 3, 8);
-    const std::pair<ImageFormat, std::string> formats[] = {
-        {ImageFormat::Png, "a.png"}, {ImageFormat::Tiff, "a.tif"}, {ImageFormat::Jpeg, "a.jpg"}};
+    const std::pair<ImageFormat, std::string> formats[]
+        = { { ImageFormat::Png, "a.png" }, { ImageFormat::Tiff, "a.tif" }, { ImageFormat::Jpeg, "a.jpg" } };
     for (const auto& [format, name] : formats) {
         std::string error;
         ASSERT_TRUE(writeImageFile(path("whole-" + name), format, image, error)) << error;
@@ -772,7 +789,8 @@ TEST_F(ImageFileTest, TruncatedOrCorruptFilesAreErrorsNotCrashes)
         // JPEG's entropy-coded data has no checksum: there a stray marker is the damage to notice.
         std::vector<uint8_t> scramble(64, format == ImageFormat::Jpeg ? 0xFF : 0xA5);
         scramble.back() = format == ImageFormat::Jpeg ? 0xD9 : 0xA5;
-        for (uintmax_t cut : {uintmax_t(12), uintmax_t(40), size / 3, size / 2, size - 10, size - 1, size}) {
+        for (uintmax_t cut :
+            { uintmax_t(12), uintmax_t(40), size / 3, size / 2, size - 10, size - 1, size }) {
             fs::copy_file(path("whole-" + name), path(name), fs::copy_options::overwrite_existing);
             if (cut < size) {
                 fs::resize_file(path(name), cut);
@@ -783,7 +801,8 @@ TEST_F(ImageFileTest, TruncatedOrCorruptFilesAreErrorsNotCrashes)
             }
             ImageFile back;
             error.clear();
-            EXPECT_FALSE(readImageFile(path(name), back, error)) << name << (cut < size ? " cut" : " scrambled");
+            EXPECT_FALSE(readImageFile(path(name), back, error))
+                << name << (cut < size ? " cut" : " scrambled");
             EXPECT_NE(error.find("damaged or incomplete"), std::string::npos) << name << ": " << error;
         }
     }
@@ -799,7 +818,7 @@ TEST_F(ImageFileTest, FailedWritesSayWhyAndLeaveNothingBehind)
     EXPECT_FALSE(writeImageFile(path("no/a.png"), ImageFormat::Png, pattern(4, 4, 3, 8), error));
     EXPECT_EQ(error, "cannot create the file: No such file or directory");
     // A full disk is named as such, whichever codec met it.
-    for (const ImageFormat format : {ImageFormat::Png, ImageFormat::Tiff, ImageFormat::Jpeg}) {
+    for (const ImageFormat format : { ImageFormat::Png, ImageFormat::Tiff, ImageFormat::Jpeg }) {
         EXPECT_FALSE(writeImageFile("/dev/full", format, pattern(64, 64, 3, 8), error));
         EXPECT_EQ(error, "cannot write the file: No space left on device");
     }
@@ -808,12 +827,11 @@ TEST_F(ImageFileTest, FailedWritesSayWhyAndLeaveNothingBehind)
     ImageFile badProfile = pattern(4, 4, 3, 8), bigExif = badProfile, shortSamples = badProfile;
     badProfile.iccProfile.assign(50, 0x11);
     EXPECT_TRUE(writeImageFile(path("profile.png"), ImageFormat::Png, badProfile, error)) << error;
-    bigExif.exif.assign(70000, 0);          // more than one JPEG marker holds
+    bigExif.exif.assign(70000, 0); // more than one JPEG marker holds
     shortSamples.pixels.pop_back();
-    const std::tuple<ImageFile, ImageFormat, const char*> cases[] = {
-        {bigExif, ImageFormat::Jpeg, "EXIF"},
-        {shortSamples, ImageFormat::Png, "bytes"},       {shortSamples, ImageFormat::Tiff, "bytes"},
-        {shortSamples, ImageFormat::Jpeg, "bytes"}};
+    const std::tuple<ImageFile, ImageFormat, const char*> cases[]
+        = { { bigExif, ImageFormat::Jpeg, "EXIF" }, { shortSamples, ImageFormat::Png, "bytes" },
+              { shortSamples, ImageFormat::Tiff, "bytes" }, { shortSamples, ImageFormat::Jpeg, "bytes" } };
     for (const auto& [image, format, said] : cases) {
         EXPECT_FALSE(writeImageFile(path("a.out"), format, image, error));
         EXPECT_NE(error.find(said), std::string::npos) << error;

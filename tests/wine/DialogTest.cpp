@@ -231,7 +231,7 @@ TEST_F(Dialog, ByPassAndZoomStartNoRunAndKeepTheView)
         EXPECT_EQ(monitor.runsStarted(), 1) << "showing is not processing";
 
         // The title banner is a link; the rest of the background drags the dialog.
-        for (const POINT& p : { POINT{ 4, 10 }, POINT{ 255, 10 }, POINT{ 5, 5 }, POINT{ 254, 19 } }) {
+        for (const POINT& p : { POINT { 4, 10 }, POINT { 255, 10 }, POINT { 5, 5 }, POINT { 254, 19 } }) {
             POINT screen = p;
             ClientToScreen(dialog, &screen);
             const LRESULT hit = SendMessageA(dialog, WM_NCHITTEST, 0, MAKELPARAM(screen.x, screen.y));

@@ -13,8 +13,8 @@ volatile std::sig_atomic_t gInterrupted = 0;
 
 // Fixed storage, so that the handler reads no memory that the program may be reallocating.
 struct WatchedFile {
-    std::atomic<bool> taken{false};
-    std::atomic<bool> armed{false};
+    std::atomic<bool> taken { false };
+    std::atomic<bool> armed { false };
     char path[4096] = {};
 };
 WatchedFile gWatched[4];
@@ -70,7 +70,7 @@ void handle(int signal, void (*handler)(int))
 void installSignalHandlers()
 {
     handle(SIGINT, onInterrupt);
-    for (int signal : {SIGTERM, SIGHUP, SIGXFSZ})
+    for (int signal : { SIGTERM, SIGHUP, SIGXFSZ })
         handle(signal, onTermination);
     struct sigaction ignore = {};
     ignore.sa_handler = SIG_IGN;

@@ -14,8 +14,8 @@ namespace {
 volatile LONG gInterrupted = 0;
 
 struct WatchedFile {
-    std::atomic<bool> taken{false};
-    std::atomic<bool> armed{false};
+    std::atomic<bool> taken { false };
+    std::atomic<bool> armed { false };
     char path[4096] = {};
 };
 WatchedFile gWatched[4];

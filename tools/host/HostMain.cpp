@@ -55,7 +55,7 @@ Decoded decode(const std::string& path)
     if (!checkReadableFile(path, decoded.error))
         return decoded;
     std::string error;
-    if (!readImageFile(path, decoded.image, error, ReadLimits{})) {
+    if (!readImageFile(path, decoded.image, error, ReadLimits {})) {
         decoded.error = naming(path, error);
         return decoded;
     }
@@ -65,14 +65,14 @@ Decoded decode(const std::string& path)
 
 int runSingle(const HostOptions& options, ImageRunner& runner, bool showProgress)
 {
-    const ImageJob job{options.input, options.output, formatFromPath(options.output), ""};
+    const ImageJob job { options.input, options.output, formatFromPath(options.output), "" };
     // Running in place is fine; the settings may not land on either image.
     if (!options.record.empty()) {
-        for (const std::string& image : {options.input, options.output})
+        for (const std::string& image : { options.input, options.output })
             if (isSameFile(options.record, image))
-                return usageError("--record " + options.record + " names " +
-                                  (image == options.input ? "the input file " : "the output file ") + image +
-                                  " (or a link to it): the settings would replace the image");
+                return usageError("--record " + options.record + " names "
+                    + (image == options.input ? "the input file " : "the output file ") + image
+                    + " (or a link to it): the settings would replace the image");
     }
     std::string error;
     if (!checkReadableFile(options.input, error))
@@ -122,11 +122,13 @@ bool planBatch(const HostOptions& options, std::vector<ImageJob>& jobs, std::str
             job.format = formatFromPath(name);
             extension = hasExtension ? name.substr(dot) : "";
         } else {
-            extension = job.format == ImageFormat::Png ? ".png" : job.format == ImageFormat::Tiff ? ".tif" : ".jpg";
+            extension = job.format == ImageFormat::Png ? ".png"
+                : job.format == ImageFormat::Tiff      ? ".tif"
+                                                       : ".jpg";
         }
         if (job.format == ImageFormat::Unknown) {
-            error = "cannot tell the format of " + job.input +
-                    " from its name: give the batch one with --format png, tif or jpg";
+            error = "cannot tell the format of " + job.input
+                + " from its name: give the batch one with --format png, tif or jpg";
             return false;
         }
         job.output = joinPath(options.outputDir, stem + options.suffix + extension);
@@ -141,8 +143,8 @@ bool planBatch(const HostOptions& options, std::vector<ImageJob>& jobs, std::str
     for (size_t i = 0; i < count; ++i) {
         const auto found = outputs.find(fileKey(jobs[i].input));
         if (found != outputs.end() && found->second != i) {
-            error = jobs[found->second].output + " would replace the input " + jobs[i].input +
-                    " of the same batch; give the outputs a --suffix or another folder";
+            error = jobs[found->second].output + " would replace the input " + jobs[i].input
+                + " of the same batch; give the outputs a --suffix or another folder";
             return false;
         }
     }
@@ -195,8 +197,8 @@ int runBatch(const HostOptions& options, std::vector<ImageJob>& jobs, ImageRunne
             say(std::to_string(written) + (written == 1 ? " file" : " files") + " written");
         return kExitDone;
     }
-    say(std::to_string(written) + " of " + std::to_string(jobs.size()) + " files written, " +
-        std::to_string(failures.size()) + " failed:");
+    say(std::to_string(written) + " of " + std::to_string(jobs.size()) + " files written, "
+        + std::to_string(failures.size()) + " failed:");
     for (const std::string& failure : failures)
         std::fprintf(stderr, "  %s\n", failure.c_str());
     return worst;
@@ -217,15 +219,15 @@ int run(int argc, const char* const* argv)
 #if !defined(_WIN32)
     if (options.dialog) {
         std::fprintf(stderr, "quarvel-host: the dialog needs the Windows build; run it under Wine: %s\n",
-                     windowsHostCommand(argc, argv).c_str());
+            windowsHostCommand(argc, argv).c_str());
         return kExitUsage;
     }
     if (!options.plugin.empty())
         return usageError("--plugin is for the Windows host; this one runs the plug-in linked into it");
 #endif
     if (!options.batch() && formatFromPath(options.output) == ImageFormat::Unknown)
-        return usageError("cannot tell the output format from the name " + options.output +
-                          ": use .png, .tif, .tiff, .jpg or .jpeg");
+        return usageError("cannot tell the output format from the name " + options.output
+            + ": use .png, .tif, .tiff, .jpg or .jpeg");
 
     // Settings reach the plug-in as the descriptor of an action step being played back.
     SessionOptions session;
@@ -264,8 +266,10 @@ int run(int argc, const char* const* argv)
 #endif
     int code = kExitDone;
     {
-        ImageRunner runner(module.entry, std::move(session), options.write, showProgress, options.batch() ? 20 : 40);
-        code = options.batch() ? runBatch(options, jobs, runner, showProgress) : runSingle(options, runner, showProgress);
+        ImageRunner runner(
+            module.entry, std::move(session), options.write, showProgress, options.batch() ? 20 : 40);
+        code = options.batch() ? runBatch(options, jobs, runner, showProgress)
+                               : runSingle(options, runner, showProgress);
     }
 #if defined(_WIN32)
     // While the module is still loaded: its dialog code may have hooked into the window.

@@ -132,8 +132,8 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
             if (!value(text))
                 return false;
             if (!parseNumber(text, low, high, out)) {
-                error = "option " + name + " takes a whole number from " + std::to_string(low) + " to " +
-                        std::to_string(high) + ", not \"" + text + "\"";
+                error = "option " + name + " takes a whole number from " + std::to_string(low) + " to "
+                    + std::to_string(high) + ", not \"" + text + "\"";
                 return false;
             }
             return true;
@@ -214,20 +214,22 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
         }
         // One action file and one dialog answer one image.
         if (!options.record.empty() || options.dialog) {
-            error = std::string(options.dialog ? "--dialog" : "--record") +
-                    " works on one image (INPUT OUTPUT), not on a batch";
+            error = std::string(options.dialog ? "--dialog" : "--record")
+                + " works on one image (INPUT OUTPUT), not on a batch";
             return false;
         }
         options.inputs = files;
         return true;
     }
     if (hasSuffix || options.format != ImageFormat::Unknown) {
-        error = "--suffix and --format name the outputs of a batch (-o DIR); OUTPUT's own name gives its format";
+        error = "--suffix and --format name the outputs of a batch (-o DIR); OUTPUT's own name gives its "
+                "format";
         return false;
     }
     if (files.size() != 2) {
-        error = files.size() < 2 ? "an INPUT and an OUTPUT file are needed (or INPUT... -o DIR)"
-                                 : "too many file names: only INPUT and OUTPUT are taken (a batch: INPUT... -o DIR)";
+        error = files.size() < 2
+            ? "an INPUT and an OUTPUT file are needed (or INPUT... -o DIR)"
+            : "too many file names: only INPUT and OUTPUT are taken (a batch: INPUT... -o DIR)";
         return false;
     }
     options.input = files[0];

@@ -12,17 +12,17 @@ enum ExitCode : int {
     kExitDone = 0,
     kExitUsage = 2,
     kExitInputOutput = 3,
-    kExitCancelled = 4,   // cancelled by the user or refused by the plug-in (-128)
+    kExitCancelled = 4, // cancelled by the user or refused by the plug-in (-128)
     kExitPluginError = 5, // any other plug-in result code
 };
 
 struct HostOptions {
-    std::string input;  // one image: INPUT OUTPUT
+    std::string input; // one image: INPUT OUTPUT
     std::string output;
     std::vector<std::string> inputs; // a batch: INPUT... -o DIR
     std::string outputDir;
-    std::string suffix;                          // added to each input's stem in a batch
-    ImageFormat format = ImageFormat::Unknown;   // a batch's output format; Unknown: each input's own
+    std::string suffix; // added to each input's stem in a batch
+    ImageFormat format = ImageFormat::Unknown; // a batch's output format; Unknown: each input's own
     std::string preset;
     std::vector<std::string> sets; // NAME=VALUE, in command-line order
     std::string play;

@@ -10,10 +10,7 @@ namespace quarvel::host {
 
 // The nearest host value, v × 32768 / 65535 rounded, comes to (v + 1) / 2 for every 16-bit v:
 // the form that compiles to a shift over whole vectors of samples.
-constexpr uint16_t fileToHost16(uint16_t v)
-{
-    return uint16_t((uint32_t(v) + 1u) >> 1);
-}
+constexpr uint16_t fileToHost16(uint16_t v) { return uint16_t((uint32_t(v) + 1u) >> 1); }
 
 constexpr uint16_t hostToFile16(uint16_t v)
 {
@@ -31,6 +28,6 @@ constexpr uint16_t hostToFile16(uint16_t v, uint16_t original)
 static_assert(fileToHost16(65535) == 32768 && hostToFile16(32768) == 65535, "white maps to white");
 static_assert(fileToHost16(0) == 0 && hostToFile16(0) == 0, "black maps to black");
 static_assert(hostToFile16(fileToHost16(1), 1) == 1 && hostToFile16(fileToHost16(1)) == 2,
-              "an untouched sample returns as read where the plain mapping gives its neighbour");
+    "an untouched sample returns as read where the plain mapping gives its neighbour");
 
 } // namespace quarvel::host

@@ -75,8 +75,8 @@ OSErr setHandleSize(Handle h, int32_t newSize)
 }
 
 Ptr lockHandle(Handle h, Boolean) { return h ? reinterpret_cast<HandleBlock*>(h)->data : nullptr; }
-void unlockHandle(Handle) {}
-void recoverSpace(int32_t) {}
+void unlockHandle(Handle) { }
+void recoverSpace(int32_t) { }
 
 HandleProcs gHandleProcs = {
     kCurrentHandleProcsVersion,
@@ -107,7 +107,7 @@ PIReadDescriptor openRead(PIDescriptorHandle handle, DescriptorKeyIDArray keys)
     const Descriptor* descriptor = descriptorOf(handle);
     if (!descriptor)
         return nullptr;
-    auto* token = new ReadToken{*descriptor, {}, 0, nullptr};
+    auto* token = new ReadToken { *descriptor, {}, 0, nullptr };
     for (size_t i = 0; keys && keys[i] != 0 && i < 1000; ++i)
         token->wanted.push_back(keys[i]);
     return reinterpret_cast<PIReadDescriptor>(token);
@@ -125,8 +125,8 @@ Boolean getKey(PIReadDescriptor t, DescriptorKeyID* key, DescriptorTypeID* type,
     auto* token = reinterpret_cast<ReadToken*>(t);
     while (token && token->next < token->entries.size()) {
         const DescriptorEntry& entry = token->entries[token->next++];
-        if (!token->wanted.empty() &&
-            std::find(token->wanted.begin(), token->wanted.end(), entry.key) == token->wanted.end())
+        if (!token->wanted.empty()
+            && std::find(token->wanted.begin(), token->wanted.end(), entry.key) == token->wanted.end())
             continue;
         token->current = &entry;
         if (key)
@@ -154,11 +154,7 @@ OSErr getString(PIReadDescriptor t, Str255* value)
 
 // Values of other types never occur in our descriptors.
 OSErr notText() { return paramErr; }
-template <typename... A>
-OSErr refuse(A...)
-{
-    return notText();
-}
+template <typename... A> OSErr refuse(A...) { return notText(); }
 
 PIWriteDescriptor openWrite() { return reinterpret_cast<PIWriteDescriptor>(new WriteToken); }
 
@@ -176,7 +172,7 @@ OSErr putString(PIWriteDescriptor t, DescriptorKeyID key, ConstStr255Param value
     auto* token = reinterpret_cast<WriteToken*>(t);
     if (!token || !value)
         return paramErr;
-    token->entries.push_back({key, std::string(reinterpret_cast<const char*>(value + 1), value[0])});
+    token->entries.push_back({ key, std::string(reinterpret_cast<const char*>(value + 1), value[0]) });
     return noErr;
 }
 
@@ -253,7 +249,8 @@ const Descriptor* descriptorOf(Handle handle)
 void disposeDescriptorHandle(Handle handle) { disposeHandle(handle); }
 
 HostSession::HostSession(PluginEntryProc entry, SessionOptions options)
-    : entry_(entry), options_(std::move(options))
+    : entry_(entry)
+    , options_(std::move(options))
 {
     record_.abortProc = &HostSession::abortProc;
     record_.progressProc = &HostSession::progressProc;
@@ -323,8 +320,8 @@ size_t copyArea(const HostImage& image, uint8_t* pixels, const Rect& r, int lo, 
     const size_t run = allPlanes ? row : pixelBytes;
     const size_t imageStep = allPlanes ? row : imagePixelBytes;
     for (int y = r.top; y < r.bottom; ++y) {
-        uint8_t* inImage = pixels + size_t(y) * image.rowBytes() + size_t(r.left) * imagePixelBytes +
-                           size_t(lo) * bytes;
+        uint8_t* inImage
+            = pixels + size_t(y) * image.rowBytes() + size_t(r.left) * imagePixelBytes + size_t(lo) * bytes;
         uint8_t* inBuffer = buffer + size_t(y - r.top) * row;
         for (size_t x = 0; x < row; x += run, inImage += imageStep) {
             if constexpr (kIntoBuffer)
@@ -355,8 +352,8 @@ OSErr HostSession::advanceState()
     outDelivered_ = false;
 
     auto valid = [&](const Rect& r, int16_t lo, int16_t hi) {
-        return r.left >= 0 && r.top >= 0 && r.right <= image_->width && r.bottom <= image_->height &&
-               lo >= 0 && hi < image_->planes && lo <= hi;
+        return r.left >= 0 && r.top >= 0 && r.right <= image_->width && r.bottom <= image_->height && lo >= 0
+            && hi < image_->planes && lo <= hi;
     };
     const bool wantIn = !rectEmpty(record_.inRect);
     const bool wantOut = !rectEmpty(record_.outRect);
@@ -366,17 +363,17 @@ OSErr HostSession::advanceState()
     record_.outRowBytes = 0;
     record_.maskData = nullptr;
     record_.maskRowBytes = 0;
-    if ((wantIn && !valid(record_.inRect, record_.inLoPlane, record_.inHiPlane)) ||
-        (wantOut && !valid(record_.outRect, record_.outLoPlane, record_.outHiPlane)))
+    if ((wantIn && !valid(record_.inRect, record_.inLoPlane, record_.inHiPlane))
+        || (wantOut && !valid(record_.outRect, record_.outLoPlane, record_.outHiPlane)))
         return paramErr;
 
     // The whole image in one piece: the output would start as a copy of the input, so one
     // buffer, the samples themselves, serves as both (what that asks of the plug-in: see run).
-    const Rect whole{0, 0, int16_t(image_->height), int16_t(image_->width)};
+    const Rect whole { 0, 0, int16_t(image_->height), int16_t(image_->width) };
     const int16_t lastPlane = int16_t(image_->planes - 1);
-    if (wantIn && wantOut && sameRect(record_.inRect, whole) && sameRect(record_.outRect, whole) &&
-        record_.inLoPlane == 0 && record_.outLoPlane == 0 && record_.inHiPlane == lastPlane &&
-        record_.outHiPlane == lastPlane) {
+    if (wantIn && wantOut && sameRect(record_.inRect, whole) && sameRect(record_.outRect, whole)
+        && record_.inLoPlane == 0 && record_.outLoPlane == 0 && record_.inHiPlane == lastPlane
+        && record_.outHiPlane == lastPlane) {
         record_.inData = record_.outData = pixels_->data();
         record_.inRowBytes = record_.outRowBytes = int32_t(image_->rowBytes());
         return noErr;
@@ -389,21 +386,20 @@ OSErr HostSession::advanceState()
         pixels_ = &working_;
     }
     auto sizeFor = [&](const Rect& r, int16_t lo, int16_t hi) {
-        return size_t(r.right - r.left) * size_t(hi - lo + 1) * size_t(image_->bits / 8) *
-               size_t(r.bottom - r.top);
+        return size_t(r.right - r.left) * size_t(hi - lo + 1) * size_t(image_->bits / 8)
+            * size_t(r.bottom - r.top);
     };
     if (wantIn) {
         inBuffer_.resize(sizeFor(record_.inRect, record_.inLoPlane, record_.inHiPlane));
         record_.inRowBytes = int32_t(copyArea<true>(*image_, pixels_->data(), record_.inRect,
-                                                    record_.inLoPlane, record_.inHiPlane, inBuffer_.data()));
+            record_.inLoPlane, record_.inHiPlane, inBuffer_.data()));
         record_.inData = inBuffer_.data();
     }
     if (wantOut) {
         // The output starts as a copy of the input, as the plug-in's filter cases ask.
         outBuffer_.resize(sizeFor(record_.outRect, record_.outLoPlane, record_.outHiPlane));
         record_.outRowBytes = int32_t(copyArea<true>(*image_, pixels_->data(), record_.outRect,
-                                                     record_.outLoPlane, record_.outHiPlane,
-                                                     outBuffer_.data()));
+            record_.outLoPlane, record_.outHiPlane, outBuffer_.data()));
         record_.outData = outBuffer_.data();
         deliveredOut_ = record_.outRect;
         deliveredLo_ = record_.outLoPlane;
@@ -422,27 +418,27 @@ SessionResult HostSession::run(HostImage& image)
 
     const int16_t w = int16_t(image.width);
     const int16_t h = int16_t(image.height);
-    record_.imageSize = Point{h, w};
-    record_.wholeSize = Point{h, w};
+    record_.imageSize = Point { h, w };
+    record_.wholeSize = Point { h, w };
     record_.planes = int16_t(image.planes);
-    record_.filterRect = Rect{0, 0, h, w};
+    record_.filterRect = Rect { 0, 0, h, w };
     record_.imageMode = image.bits == 16 ? plugInModeRGB48 : plugInModeRGBColor;
     record_.depth = image.bits;
     record_.imageHRes = 72 << 16;
     record_.imageVRes = 72 << 16;
-    record_.filterCase = image.planes == 4 ? filterCaseEditableTransparencyNoSelection
-                                           : filterCaseFlatImageNoSelection;
-    record_.background = RGBColor{65535, 65535, 65535};
-    record_.foreground = RGBColor{0, 0, 0};
+    record_.filterCase
+        = image.planes == 4 ? filterCaseEditableTransparencyNoSelection : filterCaseFlatImageNoSelection;
+    record_.background = RGBColor { 65535, 65535, 65535 };
+    record_.foreground = RGBColor { 0, 0, 0 };
     std::memset(record_.backColor, 255, sizeof record_.backColor);
     std::memset(record_.foreColor, 0, sizeof record_.foreColor);
     record_.maxSpace = 1 << 30;
-    record_.inRect = record_.outRect = record_.maskRect = Rect{0, 0, 0, 0};
+    record_.inRect = record_.outRect = record_.maskRect = Rect { 0, 0, 0, 0 };
     record_.autoMask = 1;
 
     disposeDescriptorHandle(descriptorParameters_.descriptor);
-    descriptorParameters_.descriptor =
-        options_.hasDescriptor ? newDescriptorHandle(options_.descriptor) : nullptr;
+    descriptorParameters_.descriptor
+        = options_.hasDescriptor ? newDescriptorHandle(options_.descriptor) : nullptr;
     // The plug-in disposes the descriptor it was given before it writes its own, so the new
     // handle may well reuse the old one's address: only a count tells that a new one was made.
     const uint64_t madeBefore = gDescriptorsMade;
@@ -455,9 +451,8 @@ SessionResult HostSession::run(HostImage& image)
         call(filterSelectorStart, outcome.startResult);
         outcome.started = true;
         int16_t result = outcome.startResult;
-        for (int n = 0; result == noErr && n < kMaxContinueCalls &&
-                        (!rectEmpty(record_.inRect) || !rectEmpty(record_.outRect) ||
-                         !rectEmpty(record_.maskRect));
+        for (int n = 0; result == noErr && n < kMaxContinueCalls
+             && (!rectEmpty(record_.inRect) || !rectEmpty(record_.outRect) || !rectEmpty(record_.maskRect));
              ++n) {
             if (advanceState() != noErr)
                 break;

@@ -17,7 +17,7 @@ struct HostImage {
     int32_t width = 0;
     int32_t height = 0;
     int32_t planes = 0; // 3 (RGB) or 4 (RGB and transparency)
-    int32_t bits = 0;   // 8 or 16
+    int32_t bits = 0; // 8 or 16
     std::vector<uint8_t> samples;
 
     size_t rowBytes() const { return size_t(width) * size_t(planes) * size_t(bits / 8); }
@@ -47,7 +47,7 @@ struct SessionResult {
     int16_t startResult = 0;
     bool started = false;
     bool imageChanged = false; // the plug-in's output was taken into the image
-    bool recorded = false;     // the plug-in handed back a descriptor
+    bool recorded = false; // the plug-in handed back a descriptor
     Descriptor recordedDescriptor;
 };
 
@@ -77,9 +77,9 @@ private:
 
     pluginapi::PluginEntryProc entry_;
     SessionOptions options_;
-    pluginapi::FilterRecord record_{};
-    pluginapi::PlatformData platform_{};
-    pluginapi::PIDescriptorParameters descriptorParameters_{};
+    pluginapi::FilterRecord record_ {};
+    pluginapi::PlatformData platform_ {};
+    pluginapi::PIDescriptorParameters descriptorParameters_ {};
     intptr_t pluginData_ = 0;
     HostImage* image_ = nullptr;
     // The samples the plug-in reads and writes: the image's own, or working_ once it goes area
@@ -88,7 +88,7 @@ private:
     std::vector<uint8_t> working_;
     std::vector<uint8_t> inBuffer_;
     std::vector<uint8_t> outBuffer_;
-    pluginapi::Rect deliveredOut_{};
+    pluginapi::Rect deliveredOut_ {};
     int16_t deliveredLo_ = 0, deliveredHi_ = -1;
     bool outDelivered_ = false;
 };

@@ -27,7 +27,7 @@ void put(Descriptor& descriptor, uint32_t key, const std::string& value)
             entry.value = value;
             return;
         }
-    descriptor.push_back({key, value});
+    descriptor.push_back({ key, value });
 }
 
 bool parseKey(const std::string& text, uint32_t& key)
@@ -105,12 +105,12 @@ std::string settingsListing()
     auto row = [&](const char* name, const std::string& key, const char* type, const std::string& value,
                    const std::string& range) {
         std::snprintf(line, sizeof line, "%-18s %-4s %-7s %-10s %s\n", name, key.c_str(), type, value.c_str(),
-                      range.c_str());
+            range.c_str());
         out << line;
     };
     auto setting = [&](const SettingInfo& s) {
-        row(s.name, keyText(s.key), s.type == SettingType::Integer ? "integer" : "real", number(s.defaultValue),
-            number(s.minimum) + ".." + number(s.maximum));
+        row(s.name, keyText(s.key), s.type == SettingType::Integer ? "integer" : "real",
+            number(s.defaultValue), number(s.minimum) + ".." + number(s.maximum));
     };
     row("name", "key", "type", "default", "page range");
     for (SettingId id : kDescriptorOrder)
@@ -200,8 +200,8 @@ bool applySetting(const std::string& assignment, Descriptor& descriptor, std::st
     }
     const bool integer = s->type == SettingType::Integer;
     if (integer ? !isInteger(value) : !isReal(value)) {
-        error = "the value of " + name + " must be " + (integer ? "a whole number" : "a number") + ", not \"" +
-                value + "\"";
+        error = "the value of " + name + " must be " + (integer ? "a whole number" : "a number") + ", not \""
+            + value + "\"";
         return false;
     }
     put(descriptor, s->key, value);
@@ -217,8 +217,9 @@ std::vector<std::string> valuesOutsidePageRange(const Descriptor& descriptor)
                 continue;
             const double v = std::strtod(entry.value.c_str(), nullptr);
             if (v < s.minimum || v > s.maximum)
-                lines.push_back(std::string(s.name) + "=" + entry.value + " is outside what the dialog offers (" +
-                                number(s.minimum) + ".." + number(s.maximum) + "); it is used as given");
+                lines.push_back(std::string(s.name) + "=" + entry.value
+                    + " is outside what the dialog offers (" + number(s.minimum) + ".." + number(s.maximum)
+                    + "); it is used as given");
         }
     return lines;
 }

@@ -32,7 +32,7 @@ bool checkSides(uint64_t width, uint64_t height, const ReadLimits& limits, std::
 // the codec needs besides the image). On success the image has its shape and memory reserved
 // but not a single sample, so a file that announces more than it holds costs nothing.
 bool beginImage(ImageFile& image, uint64_t width, uint64_t height, int channels, int bits,
-                uint64_t workingBytes, const ReadLimits& limits, std::string& error);
+    uint64_t workingBytes, const ReadLimits& limits, std::string& error);
 
 // Rows 0..rows-1 of the image, grown into its reserved memory as data arrives.
 uint8_t* imageRows(ImageFile& image, size_t rows);
@@ -53,7 +53,10 @@ bool readImageMemory(Bytes file, ImageFile& image, std::string& error, const Rea
 // and everything after it is dropped, so a codec can go on calling it and the caller asks once.
 class FileWriter {
 public:
-    explicit FileWriter(int descriptor) : descriptor_(descriptor) {}
+    explicit FileWriter(int descriptor)
+        : descriptor_(descriptor)
+    {
+    }
     FileWriter(const FileWriter&) = delete;
     FileWriter& operator=(const FileWriter&) = delete;
 
@@ -81,12 +84,12 @@ struct OutputMetadata {
 
 bool canWritePng(const ImageFile& image, const WriteOptions& options, std::string& error);
 bool canWriteJpeg(const ImageFile& image, const std::vector<uint8_t>& exif, const WriteOptions& options,
-                  std::string& error);
+    std::string& error);
 
 bool writePng(FileWriter& out, const ImageFile& image, const OutputMetadata& metadata,
-              const WriteOptions& options, std::string& error);
+    const WriteOptions& options, std::string& error);
 bool writeJpeg(FileWriter& out, const ImageFile& image, const OutputMetadata& metadata,
-               const WriteOptions& options, std::string& error);
+    const WriteOptions& options, std::string& error);
 bool writeTiff(FileWriter& out, const ImageFile& image, const OutputMetadata& metadata, std::string& error);
 
 // ---- EXIF, through exiv2 -------------------------------------------------------------------
@@ -108,7 +111,7 @@ std::vector<uint8_t> exifFromTiff(Bytes file);
 // libtiff wrote (structure, orientation, resolution, profile, XMP) as they are. False with
 // `error` set when the file could not be rewritten; a block that cannot be read is dropped
 // (named in `metadata.notCarried`), not an error.
-bool addExifToTiff(FileWriter& out, const std::vector<uint8_t>& exif, const OutputMetadata& metadata,
-                   std::string& error);
+bool addExifToTiff(
+    FileWriter& out, const std::vector<uint8_t>& exif, const OutputMetadata& metadata, std::string& error);
 
 } // namespace quarvel::host::codec

@@ -9,18 +9,18 @@
 #include <cstdio>
 #include <cstring>
 
-#include <jpeglib.h> // needs <cstdio> first
 #include <jerror.h>
+#include <jpeglib.h> // needs <cstdio> first
 
 namespace quarvel::host::codec {
 
 namespace {
 
-const unsigned char kIccTag[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
-const unsigned char kExifTag[6] = {'E', 'x', 'i', 'f', 0, 0};
+const unsigned char kIccTag[12] = { 'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0 };
+const unsigned char kExifTag[6] = { 'E', 'x', 'i', 'f', 0, 0 };
 const unsigned char kXmpTag[29] = "http://ns.adobe.com/xap/1.0/"; // with its terminating zero
 constexpr unsigned kIccHeader = sizeof kIccTag + 2; // tag, sequence number, chunk count
-constexpr unsigned kMaxMarkerData = 65533;          // a marker's 16-bit length counts itself
+constexpr unsigned kMaxMarkerData = 65533; // a marker's 16-bit length counts itself
 constexpr unsigned kIccChunk = kMaxMarkerData - kIccHeader;
 constexpr size_t kMaxExif = kMaxMarkerData - sizeof kExifTag;
 constexpr size_t kMaxXmp = kMaxMarkerData - sizeof kXmpTag;
@@ -81,7 +81,8 @@ void installJpegErrors(JpegErrors& errors, jpeg_error_mgr*& slot)
 
 bool startsWith(const jpeg_marker_struct* marker, int code, const unsigned char* tag, size_t length)
 {
-    return marker->marker == code && marker->data_length >= length && std::memcmp(marker->data, tag, length) == 0;
+    return marker->marker == code && marker->data_length >= length
+        && std::memcmp(marker->data, tag, length) == 0;
 }
 
 // A profile split over APP2 markers, numbered from 1; anything inconsistent means no profile.
@@ -164,9 +165,9 @@ struct JpegReader {
     Bytes file;
     const ReadLimits* limits = nullptr;
     ImageFile* image = nullptr;
-    jpeg_decompress_struct cinfo{}; // zeroed, so destroying it is safe however early we failed
-    JpegErrors errors{};
-    jpeg_progress_mgr progress{};
+    jpeg_decompress_struct cinfo {}; // zeroed, so destroying it is safe however early we failed
+    JpegErrors errors {};
+    jpeg_progress_mgr progress {};
     std::string refusal;
     ~JpegReader() { jpeg_destroy_decompress(&cinfo); }
 };
@@ -203,15 +204,16 @@ bool decodeJpeg(JpegReader& reader)
     cinfo->out_color_space = JCS_RGB;
     ImageFile& image = *reader.image;
     const uint64_t working = (jpeg_has_multiple_scans(cinfo) ? coefficientBytes(*cinfo) : 0) + kJpegSlack;
-    if (!beginImage(image, cinfo->image_width, cinfo->image_height, 3, 8, working, *reader.limits, reader.refusal))
+    if (!beginImage(
+            image, cinfo->image_width, cinfo->image_height, 3, 8, working, *reader.limits, reader.refusal))
         return false;
     // libjpeg's own allocations stay within what was just allowed for them.
     cinfo->mem->max_memory_to_use = long(std::min<uint64_t>(working, LONG_MAX));
     // The saved markers are freed when decompression finishes.
     readJpegMetadata(*cinfo, image);
     jpeg_start_decompress(cinfo);
-    if (cinfo->output_components != 3 || cinfo->output_width != cinfo->image_width ||
-        cinfo->output_height != cinfo->image_height) {
+    if (cinfo->output_components != 3 || cinfo->output_width != cinfo->image_width
+        || cinfo->output_height != cinfo->image_height) {
         reader.refusal = "the JPEG file does not decode to the size it announces";
         return false;
     }
@@ -241,14 +243,15 @@ std::string jpegFailure(const JpegReader& reader)
         return "damaged JPEG file: more than " + std::to_string(kMaxScans) + " scans";
     switch (manager.msg_code) {
     case JERR_BAD_PRECISION:
-        return std::to_string(manager.msg_parm.i[0]) + "-bit JPEG files are not supported: only 8-bit JPEG can be read";
+        return std::to_string(manager.msg_parm.i[0])
+            + "-bit JPEG files are not supported: only 8-bit JPEG can be read";
     case JERR_SOF_UNSUPPORTED:
     case JERR_ARITH_NOTIMPL: {
         const int type = manager.msg_code == JERR_ARITH_NOTIMPL ? 0 : manager.msg_parm.i[0];
-        const std::string kind = type == 0xC3 || type == 0xCB                     ? "lossless JPEG files"
-                                 : (type >= 0xC5 && type <= 0xC7) || type >= 0xCD ? "hierarchical JPEG files"
-                                 : type == 0                                       ? "arithmetic-coded JPEG files"
-                                                                                   : "JPEG files of this kind";
+        const std::string kind = type == 0xC3 || type == 0xCB ? "lossless JPEG files"
+            : (type >= 0xC5 && type <= 0xC7) || type >= 0xCD  ? "hierarchical JPEG files"
+            : type == 0                                       ? "arithmetic-coded JPEG files"
+                                                              : "JPEG files of this kind";
         return kind + " are not supported: only baseline and progressive JPEG can be read";
     }
     case JERR_NO_BACKING_STORE:
@@ -288,13 +291,14 @@ boolean passOutput(j_compress_ptr cinfo)
 void finishOutput(j_compress_ptr cinfo)
 {
     auto* destination = reinterpret_cast<JpegDestination*>(cinfo->dest);
-    destination->out->write(destination->buffer, sizeof destination->buffer - destination->manager.free_in_buffer);
+    destination->out->write(
+        destination->buffer, sizeof destination->buffer - destination->manager.free_in_buffer);
 }
 
 struct JpegWriter {
-    JpegDestination destination{};
-    jpeg_compress_struct cinfo{};
-    JpegErrors errors{};
+    JpegDestination destination {};
+    jpeg_compress_struct cinfo {};
+    JpegErrors errors {};
     const ImageFile* image = nullptr;
     const OutputMetadata* metadata = nullptr;
     const std::vector<std::string>* comments = nullptr;
@@ -303,8 +307,8 @@ struct JpegWriter {
     ~JpegWriter() { jpeg_destroy_compress(&cinfo); }
 };
 
-void writeMarker(j_compress_ptr cinfo, int marker, const unsigned char* tag, unsigned tagLength, const uint8_t* data,
-                 unsigned length)
+void writeMarker(j_compress_ptr cinfo, int marker, const unsigned char* tag, unsigned tagLength,
+    const uint8_t* data, unsigned length)
 {
     jpeg_write_m_header(cinfo, marker, tagLength + length);
     for (unsigned i = 0; i < tagLength; ++i)
@@ -337,8 +341,8 @@ bool encodeJpeg(JpegWriter& writer)
         cinfo->comp_info[c].h_samp_factor = 1;
         cinfo->comp_info[c].v_samp_factor = 1;
     }
-    if (std::isfinite(image.dpiX) && std::isfinite(image.dpiY) && image.dpiX > 0 && image.dpiY > 0 &&
-        image.dpiX < 65535.5 && image.dpiY < 65535.5) {
+    if (std::isfinite(image.dpiX) && std::isfinite(image.dpiY) && image.dpiX > 0 && image.dpiY > 0
+        && image.dpiX < 65535.5 && image.dpiY < 65535.5) {
         cinfo->density_unit = 1;
         cinfo->X_density = UINT16(std::max(1.0, std::round(image.dpiX)));
         cinfo->Y_density = UINT16(std::max(1.0, std::round(image.dpiY)));
@@ -347,14 +351,15 @@ bool encodeJpeg(JpegWriter& writer)
     if (!exif.empty())
         writeMarker(cinfo, JPEG_APP0 + 1, kExifTag, sizeof kExifTag, exif.data(), unsigned(exif.size()));
     if (writer.writeXmp)
-        writeMarker(cinfo, JPEG_APP0 + 1, kXmpTag, sizeof kXmpTag, image.xmp.data(), unsigned(image.xmp.size()));
+        writeMarker(
+            cinfo, JPEG_APP0 + 1, kXmpTag, sizeof kXmpTag, image.xmp.data(), unsigned(image.xmp.size()));
     const size_t iccSize = image.iccProfile.size();
     const unsigned chunkCount = unsigned((iccSize + kIccChunk - 1) / kIccChunk);
     for (unsigned i = 0; i < chunkCount; ++i) {
         const size_t offset = size_t(i) * kIccChunk;
         const unsigned length = unsigned(std::min<size_t>(kIccChunk, iccSize - offset));
-        const unsigned char tag[kIccHeader] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0,
-                                               (unsigned char)(i + 1), (unsigned char)chunkCount};
+        const unsigned char tag[kIccHeader] = { 'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0,
+            (unsigned char)(i + 1), (unsigned char)chunkCount };
         writeMarker(cinfo, JPEG_APP0 + 2, tag, kIccHeader, image.iccProfile.data() + offset, length);
     }
     // A comment longer than one segment goes on in the next.
@@ -362,7 +367,7 @@ bool encodeJpeg(JpegWriter& writer)
         const auto* bytes = reinterpret_cast<const uint8_t*>(comment.data());
         for (size_t offset = 0; offset < comment.size(); offset += kMaxMarkerData)
             writeMarker(cinfo, JPEG_COM, nullptr, 0, bytes + offset,
-                        unsigned(std::min<size_t>(kMaxMarkerData, comment.size() - offset)));
+                unsigned(std::min<size_t>(kMaxMarkerData, comment.size() - offset)));
     }
     for (int y = 0; y < image.height; ++y) {
         // libjpeg's interface is not const-correct; it only reads the row.
@@ -387,8 +392,8 @@ bool readJpeg(Bytes file, const ReadLimits& limits, ImageFile& image, std::strin
     return false;
 }
 
-bool canWriteJpeg(const ImageFile& image, const std::vector<uint8_t>& exif, const WriteOptions& options,
-                  std::string& error)
+bool canWriteJpeg(
+    const ImageFile& image, const std::vector<uint8_t>& exif, const WriteOptions& options, std::string& error)
 {
     if (image.channels != 3) {
         error = "JPEG cannot hold transparency";
@@ -407,9 +412,8 @@ bool canWriteJpeg(const ImageFile& image, const std::vector<uint8_t>& exif, cons
         return false;
     }
     if (exif.size() > kMaxExif) {
-        error = "the EXIF block (" + std::to_string(exif.size()) +
-                " bytes) is too large for a JPEG file, which holds at most " +
-                std::to_string(kMaxExif);
+        error = "the EXIF block (" + std::to_string(exif.size())
+            + " bytes) is too large for a JPEG file, which holds at most " + std::to_string(kMaxExif);
         return false;
     }
     if (image.iccProfile.size() > size_t(255) * kIccChunk) {
@@ -419,8 +423,8 @@ bool canWriteJpeg(const ImageFile& image, const std::vector<uint8_t>& exif, cons
     return true;
 }
 
-bool writeJpeg(FileWriter& out, const ImageFile& image, const OutputMetadata& metadata, const WriteOptions& options,
-               std::string& error)
+bool writeJpeg(FileWriter& out, const ImageFile& image, const OutputMetadata& metadata,
+    const WriteOptions& options, std::string& error)
 {
     JpegWriter writer;
     writer.destination.out = &out;

@@ -39,13 +39,12 @@ const char* const kOrientationKey = "Exif.Image.Orientation";
 // none of them belongs in a block that travels to another file.
 bool describesStorage(uint16_t tag)
 {
-    static const uint16_t tags[] = {
-        0x00FE, 0x00FF, 0x0100, 0x0101, 0x0102, 0x0103, 0x0106, 0x0107, 0x0108, 0x0109, 0x010A, 0x0111,
-        0x0115, 0x0116, 0x0117, 0x0118, 0x0119, 0x011C, 0x0120, 0x0121, 0x0122, 0x0123, 0x0124, 0x0125,
-        0x0129, 0x013D, 0x0140, 0x0141, 0x0142, 0x0143, 0x0144, 0x0145, 0x0146, 0x0147, 0x014A, 0x014C,
-        0x014D, 0x014E, 0x0150, 0x0151, 0x0152, 0x0153, 0x0154, 0x0155, 0x0156, 0x015B, 0x0200, 0x0201,
-        0x0202, 0x0203, 0x0205, 0x0206, 0x0207, 0x0208, 0x0209, 0x0211, 0x0212, 0x0213, 0x0214, 0x02BC,
-        0x83BB, 0x8649, 0x8773, 0x935C};
+    static const uint16_t tags[] = { 0x00FE, 0x00FF, 0x0100, 0x0101, 0x0102, 0x0103, 0x0106, 0x0107, 0x0108,
+        0x0109, 0x010A, 0x0111, 0x0115, 0x0116, 0x0117, 0x0118, 0x0119, 0x011C, 0x0120, 0x0121, 0x0122,
+        0x0123, 0x0124, 0x0125, 0x0129, 0x013D, 0x0140, 0x0141, 0x0142, 0x0143, 0x0144, 0x0145, 0x0146,
+        0x0147, 0x014A, 0x014C, 0x014D, 0x014E, 0x0150, 0x0151, 0x0152, 0x0153, 0x0154, 0x0155, 0x0156,
+        0x015B, 0x0200, 0x0201, 0x0202, 0x0203, 0x0205, 0x0206, 0x0207, 0x0208, 0x0209, 0x0211, 0x0212,
+        0x0213, 0x0214, 0x02BC, 0x83BB, 0x8649, 0x8773, 0x935C };
     return std::find(std::begin(tags), std::end(tags), tag) != std::end(tags);
 }
 
@@ -62,8 +61,8 @@ bool travels(const Exiv2::Exifdatum& datum)
     const std::string group = datum.groupName();
     if (group == "Image")
         return !describesStorage(datum.tag());
-    return group == "Photo" || group == "GPSInfo" || group == "Iop" || group == "MakerNote" ||
-           Exiv2::ExifTags::isMakerGroup(group);
+    return group == "Photo" || group == "GPSInfo" || group == "Iop" || group == "MakerNote"
+        || Exiv2::ExifTags::isMakerGroup(group);
 }
 
 Exiv2::ByteOrder decodeBlock(const std::vector<uint8_t>& exif, Exiv2::ExifData& data)
@@ -82,7 +81,10 @@ int orientationOf(const Exiv2::ExifData& data)
     return value >= 1 && value <= 8 ? int(value) : 0;
 }
 
-std::vector<uint8_t> toBytes(const Exiv2::Blob& blob) { return std::vector<uint8_t>(blob.begin(), blob.end()); }
+std::vector<uint8_t> toBytes(const Exiv2::Blob& blob)
+{
+    return std::vector<uint8_t>(blob.begin(), blob.end());
+}
 
 // A private writable mapping of the finished file: exiv2 edits in place where it can, and those
 // edits must not reach the file before the whole new content is known.
@@ -90,11 +92,12 @@ class MappedOutput {
 public:
     explicit MappedOutput(int descriptor)
     {
-        struct stat status {};
-        if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0 ||
-            uint64_t(status.st_size) > uint64_t(LONG_MAX))
+        struct stat status { };
+        if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0
+            || uint64_t(status.st_size) > uint64_t(LONG_MAX))
             return;
-        void* mapped = ::mmap(nullptr, size_t(status.st_size), PROT_READ | PROT_WRITE, MAP_PRIVATE, descriptor, 0);
+        void* mapped
+            = ::mmap(nullptr, size_t(status.st_size), PROT_READ | PROT_WRITE, MAP_PRIVATE, descriptor, 0);
         if (mapped == MAP_FAILED)
             return;
         data_ = static_cast<uint8_t*>(mapped);
@@ -143,15 +146,16 @@ std::vector<uint8_t> exifForOutput(const ImageFile& image)
         if (!image.exif.empty()) {
             order = decodeBlock(image.exif, data);
             const int stored = orientationOf(data);
-            if (order == Exiv2::invalidByteOrder || stored == orientation || (stored == 0 && orientation == 1))
+            if (order == Exiv2::invalidByteOrder || stored == orientation
+                || (stored == 0 && orientation == 1))
                 return image.exif;
         }
         data[kOrientationKey] = uint16_t(orientation);
         // In place when the tag is already there, so the rest of the block stays byte for byte.
         std::vector<uint8_t> block = image.exif;
         Exiv2::Blob blob;
-        const Exiv2::WriteMethod method =
-            Exiv2::ExifParser::encode(blob, block.data(), uint32_t(block.size()), order, data);
+        const Exiv2::WriteMethod method
+            = Exiv2::ExifParser::encode(blob, block.data(), uint32_t(block.size()), order, data);
         return method == Exiv2::wmNonIntrusive ? block : toBytes(blob);
     } catch (...) {
         return image.exif;
@@ -186,8 +190,8 @@ std::vector<uint8_t> exifFromTiff(Bytes file)
     }
 }
 
-bool addExifToTiff(FileWriter& out, const std::vector<uint8_t>& exif, const OutputMetadata& metadata,
-                   std::string& error)
+bool addExifToTiff(
+    FileWriter& out, const std::vector<uint8_t>& exif, const OutputMetadata& metadata, std::string& error)
 {
     if (!out.flush())
         return false;

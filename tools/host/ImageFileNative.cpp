@@ -23,8 +23,8 @@ ReadLimits resolveLimits(const ReadLimits& limits)
     if (resolved.maxBytes == 0) {
         const long pages = ::sysconf(_SC_PHYS_PAGES);
         const long pageSize = ::sysconf(_SC_PAGE_SIZE);
-        resolved.maxBytes = pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) / 4
-                                                      : uint64_t(1) << 30;
+        resolved.maxBytes
+            = pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) / 4 : uint64_t(1) << 30;
     }
     return resolved;
 }
@@ -53,15 +53,15 @@ bool checkSides(uint64_t width, uint64_t height, const ReadLimits& limits, std::
     }
     const uint64_t maxSide = uint64_t(std::max(limits.maxSide, 1));
     if (width > maxSide || height > maxSide) {
-        error = "the image is too large " + pixelSize(width, height) + ": a filter plug-in takes at most " +
-                std::to_string(maxSide) + " pixels on a side";
+        error = "the image is too large " + pixelSize(width, height) + ": a filter plug-in takes at most "
+            + std::to_string(maxSide) + " pixels on a side";
         return false;
     }
     return true;
 }
 
 bool beginImage(ImageFile& image, uint64_t width, uint64_t height, int channels, int bits,
-                uint64_t workingBytes, const ReadLimits& limits, std::string& error)
+    uint64_t workingBytes, const ReadLimits& limits, std::string& error)
 {
     if (!checkSides(width, height, limits, error))
         return false;
@@ -74,9 +74,9 @@ bool beginImage(ImageFile& image, uint64_t width, uint64_t height, int channels,
     const uint64_t decoded = tooMany ? 0 : pixels * sampleBytes;
     if (tooMany || workingBytes > resolved.maxBytes - decoded) {
         const double need = double(pixels) * double(sampleBytes) + double(workingBytes);
-        error = "the image is too large " + size + ": decoding it would take " + gigabytes(uint64_t(need)) +
-                ", more than the " + gigabytes(resolved.maxBytes) +
-                (limits.maxBytes ? " allowed" : " this machine can spare for one image");
+        error = "the image is too large " + size + ": decoding it would take " + gigabytes(uint64_t(need))
+            + ", more than the " + gigabytes(resolved.maxBytes)
+            + (limits.maxBytes ? " allowed" : " this machine can spare for one image");
         return false;
     }
     image.width = int(width);
@@ -104,8 +104,8 @@ std::string modeRefused(const std::string& mode)
 
 std::string depthRefused(unsigned bits, const char* kind)
 {
-    return std::to_string(bits) + "-bit " + kind +
-           "images are not supported: the plug-in works on 8- and 16-bit RGB images";
+    return std::to_string(bits) + "-bit " + kind
+        + "images are not supported: the plug-in works on 8- and 16-bit RGB images";
 }
 
 void OutputMetadata::drop(const std::string& what) const
@@ -194,14 +194,15 @@ enum class Magic { Unknown, Png, Tiff, Jpeg };
 
 Magic sniff(const uint8_t* head, size_t length)
 {
-    static const uint8_t png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    static const uint8_t png[8] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' };
     if (length >= 8 && std::memcmp(head, png, 8) == 0)
         return Magic::Png;
     if (length >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF)
         return Magic::Jpeg;
     // Classic TIFF (42) or BigTIFF (43), either byte order.
-    if (length >= 4 && ((head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) && head[3] == 0) ||
-                        (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43))))
+    if (length >= 4
+        && ((head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) && head[3] == 0)
+            || (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43))))
         return Magic::Tiff;
     return Magic::Unknown;
 }
@@ -229,7 +230,7 @@ public:
     bool open(const std::string& path, uint64_t maxBytes, std::string& error)
     {
         descriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat status {};
+        struct stat status { };
         if (descriptor_ < 0 || ::fstat(descriptor_, &status) != 0) {
             error = cannot("open", errno);
             return false;
@@ -253,7 +254,8 @@ public:
 
     Bytes bytes() const
     {
-        return mapped_ ? Bytes{static_cast<const uint8_t*>(mapped_), size_} : Bytes{buffer_.data(), buffer_.size()};
+        return mapped_ ? Bytes { static_cast<const uint8_t*>(mapped_), size_ }
+                       : Bytes { buffer_.data(), buffer_.size() };
     }
 
 private:
@@ -264,8 +266,8 @@ private:
             if (buffer_.size() >= 8 && sniff(buffer_.data(), buffer_.size()) == Magic::Unknown)
                 return true; // the caller says what it is not
             if (buffer_.size() > maxBytes) {
-                error = "the input is larger than the " + std::to_string(maxBytes >> 20) +
-                        " MB that may be read from a pipe";
+                error = "the input is larger than the " + std::to_string(maxBytes >> 20)
+                    + " MB that may be read from a pipe";
                 return false;
             }
             const size_t used = buffer_.size();
@@ -301,7 +303,8 @@ bool checkShape(const ImageFile& image, std::string& error)
         return false;
     }
     if (image.channels != 3 && image.channels != 4) {
-        error = "only RGB and RGBA images can be written, not " + std::to_string(image.channels) + " channels";
+        error
+            = "only RGB and RGBA images can be written, not " + std::to_string(image.channels) + " channels";
         return false;
     }
     if (image.bitsPerSample != 8 && image.bitsPerSample != 16) {
@@ -322,10 +325,18 @@ bool readImageMemory(Bytes file, ImageFile& image, std::string& error, const Rea
         ImageFile decoded;
         bool done = false;
         switch (sniff(file.data, file.size)) {
-        case Magic::Png: done = readPng(file, limits, decoded, error); break;
-        case Magic::Jpeg: done = readJpeg(file, limits, decoded, error); break;
-        case Magic::Tiff: done = readTiff(file, limits, decoded, error); break;
-        case Magic::Unknown: error = kNotAnImage; return false;
+        case Magic::Png:
+            done = readPng(file, limits, decoded, error);
+            break;
+        case Magic::Jpeg:
+            done = readJpeg(file, limits, decoded, error);
+            break;
+        case Magic::Tiff:
+            done = readTiff(file, limits, decoded, error);
+            break;
+        case Magic::Unknown:
+            error = kNotAnImage;
+            return false;
         }
         if (!done)
             return false;
@@ -352,16 +363,21 @@ bool readImageFile(const std::string& path, ImageFile& image, std::string& error
     }
 }
 
-bool canWriteImageFile(const ImageFile& image, ImageFormat format, const WriteOptions& options, std::string& error)
+bool canWriteImageFile(
+    const ImageFile& image, ImageFormat format, const WriteOptions& options, std::string& error)
 {
     if (!checkShape(image, error))
         return false;
     try {
         switch (format) {
-        case ImageFormat::Png: return codec::canWritePng(image, options, error);
-        case ImageFormat::Jpeg: return codec::canWriteJpeg(image, codec::exifForOutput(image), options, error);
-        case ImageFormat::Tiff: return true;
-        case ImageFormat::Unknown: break;
+        case ImageFormat::Png:
+            return codec::canWritePng(image, options, error);
+        case ImageFormat::Jpeg:
+            return codec::canWriteJpeg(image, codec::exifForOutput(image), options, error);
+        case ImageFormat::Tiff:
+            return true;
+        case ImageFormat::Unknown:
+            break;
         }
     } catch (const std::bad_alloc&) {
         error = "not enough memory";
@@ -372,15 +388,15 @@ bool canWriteImageFile(const ImageFile& image, ImageFormat format, const WriteOp
 }
 
 bool writeImageFile(const std::string& path, ImageFormat format, const ImageFile& image, std::string& error,
-                    const WriteOptions& options, std::vector<std::string>* notCarried)
+    const WriteOptions& options, std::vector<std::string>* notCarried)
 {
     // Refused before the file is created, so a refusal leaves nothing behind at all.
     if (!canWriteImageFile(image, format, options, error))
         return false;
     const uint64_t expected = uint64_t(image.rowBytes()) * uint64_t(image.height);
     if (uint64_t(image.pixels.size()) != expected) {
-        error = "the image holds " + std::to_string(image.pixels.size()) + " bytes of samples, not the " +
-                std::to_string(expected) + " its size needs";
+        error = "the image holds " + std::to_string(image.pixels.size()) + " bytes of samples, not the "
+            + std::to_string(expected) + " its size needs";
         return false;
     }
     const int descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -389,7 +405,7 @@ bool writeImageFile(const std::string& path, ImageFormat format, const ImageFile
         return false;
     }
     // What is cleaned up after a failure is our own file, never a device or pipe named by the user.
-    struct stat status {};
+    struct stat status { };
     const bool regularFile = ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
     std::vector<std::string> dropped;
     std::string reason;
@@ -400,10 +416,17 @@ bool writeImageFile(const std::string& path, ImageFormat format, const ImageFile
         metadata.notCarried = &dropped;
         metadata.exif = codec::exifForOutput(image);
         switch (format) {
-        case ImageFormat::Png: done = codec::writePng(out, image, metadata, options, reason); break;
-        case ImageFormat::Jpeg: done = codec::writeJpeg(out, image, metadata, options, reason); break;
-        case ImageFormat::Tiff: done = codec::writeTiff(out, image, metadata, reason); break;
-        case ImageFormat::Unknown: break;
+        case ImageFormat::Png:
+            done = codec::writePng(out, image, metadata, options, reason);
+            break;
+        case ImageFormat::Jpeg:
+            done = codec::writeJpeg(out, image, metadata, options, reason);
+            break;
+        case ImageFormat::Tiff:
+            done = codec::writeTiff(out, image, metadata, reason);
+            break;
+        case ImageFormat::Unknown:
+            break;
         }
         done = out.flush() && done;
     } catch (const std::bad_alloc&) {

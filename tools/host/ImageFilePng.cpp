@@ -61,7 +61,7 @@ void allowBenignProblems(png_structp png)
 #endif
 }
 
-void pngWarning(png_structp, png_const_charp) {}
+void pngWarning(png_structp, png_const_charp) { }
 
 // ---- reading ---------------------------------------------------------------------------------
 
@@ -72,7 +72,7 @@ struct PngReader {
     ImageFile* image = nullptr;
     png_structp png = nullptr;
     png_infop info = nullptr;
-    std::string refusal;   // set when the file is sound but cannot be taken
+    std::string refusal; // set when the file is sound but cannot be taken
     char message[256] = {}; // what libpng said before giving up
 
     ~PngReader()
@@ -183,8 +183,8 @@ void readPngMetadata(png_structp png, png_infop info, ImageFile& image)
     png_get_text(png, info, &texts, &textCount);
     for (int i = 0; i < textCount; ++i) {
         const png_text& t = texts[i];
-        const bool international = t.compression == PNG_ITXT_COMPRESSION_NONE ||
-                                   t.compression == PNG_ITXT_COMPRESSION_zTXt;
+        const bool international
+            = t.compression == PNG_ITXT_COMPRESSION_NONE || t.compression == PNG_ITXT_COMPRESSION_zTXt;
         std::string text(t.text ? t.text : "", international ? t.itxt_length : t.text_length);
         const std::string keyword = t.key ? t.key : "";
         if (keyword == kXmpKeyword && image.xmp.empty()) {
@@ -214,8 +214,8 @@ void readPngMetadata(png_structp png, png_infop info, ImageFile& image)
             for (int c = 0; c < 8; ++c)
                 image.chromaticities[c] = bigEndian32(chunk.data + 4 * c);
             image.hasChromaticities = true;
-        } else if (std::memcmp(type, "sRGB", 4) == 0 && chunk.size == 1 && chunk.data[0] <= 3 &&
-                   image.srgbIntent < 0) {
+        } else if (std::memcmp(type, "sRGB", 4) == 0 && chunk.size == 1 && chunk.data[0] <= 3
+            && image.srgbIntent < 0) {
             image.srgbIntent = chunk.data[0];
         }
     }
@@ -256,7 +256,7 @@ void writeToFile(png_structp png, png_bytep data, size_t length)
         png_error(png, "the file cannot take the data");
 }
 
-void flushNothing(png_structp) {}
+void flushNothing(png_structp) { }
 
 bool encodePng(PngWriter& writer)
 {
@@ -270,11 +270,11 @@ bool encodePng(PngWriter& writer)
     if (writer.compression >= 0)
         png_set_compression_level(png, writer.compression);
     png_set_IHDR(png, info, png_uint_32(image.width), png_uint_32(image.height), image.bitsPerSample,
-                 image.channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        image.channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+        PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (!image.iccProfile.empty())
         png_set_iCCP(png, info, "ICC Profile", PNG_COMPRESSION_TYPE_BASE, image.iccProfile.data(),
-                     png_uint_32(image.iccProfile.size()));
+            png_uint_32(image.iccProfile.size()));
     if (!exif.empty())
         png_set_eXIf_1(png, info, png_uint_32(exif.size()), const_cast<png_bytep>(exif.data()));
     if (std::isfinite(image.dpiX) && std::isfinite(image.dpiY) && image.dpiX > 0 && image.dpiY > 0) {
@@ -311,11 +311,11 @@ bool isUtf8(const std::string& text)
 {
     for (size_t i = 0; i < text.size();) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        const size_t length = lead < 0x80           ? 1
-                              : (lead >> 5) == 6  ? 2
-                              : (lead >> 4) == 14 ? 3
-                              : (lead >> 3) == 30 ? 4
-                                                  : 0;
+        const size_t length = lead < 0x80 ? 1
+            : (lead >> 5) == 6            ? 2
+            : (lead >> 4) == 14           ? 3
+            : (lead >> 3) == 30           ? 4
+                                          : 0;
         if (length == 0 || i + length > text.size())
             return false;
         for (size_t k = 1; k < length; ++k)
@@ -327,9 +327,9 @@ bool isUtf8(const std::string& text)
 }
 
 png_text textChunk(const std::string& keyword, const std::string& text, bool international,
-                   const std::string* language = nullptr, const std::string* translated = nullptr)
+    const std::string* language = nullptr, const std::string* translated = nullptr)
 {
-    png_text chunk{};
+    png_text chunk {};
     const bool compress = text.size() > kCompressTextAbove;
     chunk.key = const_cast<png_charp>(keyword.c_str());
     chunk.text = const_cast<png_charp>(text.c_str());
@@ -366,8 +366,8 @@ bool chunksFit(Bytes file)
 bool readPng(Bytes file, const ReadLimits& limits, ImageFile& image, std::string& error)
 {
     // IHDR comes first and at a fixed place: a forged size is refused before libpng sets up a thing.
-    if (file.size >= 24 && std::memcmp(file.data + 12, "IHDR", 4) == 0 &&
-        !checkSides(bigEndian32(file.data + 16), bigEndian32(file.data + 20), limits, error))
+    if (file.size >= 24 && std::memcmp(file.data + 12, "IHDR", 4) == 0
+        && !checkSides(bigEndian32(file.data + 16), bigEndian32(file.data + 20), limits, error))
         return false;
     if (!chunksFit(file)) {
         error = "damaged or incomplete PNG file: the file ends before the image does";
@@ -401,16 +401,16 @@ bool canWritePng(const ImageFile& image, const WriteOptions& options, std::strin
         error = "the PNG compression level must be 0 to 9";
         return false;
     }
-    if (image.iccProfile.size() > PNG_UINT_31_MAX || image.exif.size() > PNG_UINT_31_MAX ||
-        image.xmp.size() > PNG_UINT_31_MAX) {
+    if (image.iccProfile.size() > PNG_UINT_31_MAX || image.exif.size() > PNG_UINT_31_MAX
+        || image.xmp.size() > PNG_UINT_31_MAX) {
         error = "the metadata is too large for a PNG file";
         return false;
     }
     return true;
 }
 
-bool writePng(FileWriter& out, const ImageFile& image, const OutputMetadata& metadata, const WriteOptions& options,
-              std::string& error)
+bool writePng(FileWriter& out, const ImageFile& image, const OutputMetadata& metadata,
+    const WriteOptions& options, std::string& error)
 {
     PngWriter writer;
     writer.out = &out;
@@ -428,8 +428,8 @@ bool writePng(FileWriter& out, const ImageFile& image, const OutputMetadata& met
             metadata.drop("PNG text with an invalid keyword");
             continue;
         }
-        writer.texts.push_back(textChunk(text.keyword, text.text, text.international, &text.language,
-                                         &text.translatedKeyword));
+        writer.texts.push_back(
+            textChunk(text.keyword, text.text, text.international, &text.language, &text.translatedKeyword));
     }
     // A JPEG comment has no stated encoding; UTF-8 that is not plain ASCII goes international.
     for (const std::string& comment : image.comments)
@@ -437,7 +437,7 @@ bool writePng(FileWriter& out, const ImageFile& image, const OutputMetadata& met
 
     uint8_t colour[4 + 32 + 1] = {};
     auto addChunk = [&](const char* type, uint8_t* data, size_t size) {
-        png_unknown_chunk chunk{};
+        png_unknown_chunk chunk {};
         std::memcpy(chunk.name, type, 5);
         chunk.data = data;
         chunk.size = size;

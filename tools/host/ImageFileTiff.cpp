@@ -24,8 +24,8 @@ public:
     TiffFile& operator=(const TiffFile&) = delete;
     ~TiffFile() { close(); }
 
-    bool open(const char* mode, thandle_t handle, TIFFReadWriteProc read, TIFFReadWriteProc write, TIFFSeekProc seek,
-              TIFFSizeProc size, TIFFMapFileProc map, uint64_t maxAllocation)
+    bool open(const char* mode, thandle_t handle, TIFFReadWriteProc read, TIFFReadWriteProc write,
+        TIFFSeekProc seek, TIFFSizeProc size, TIFFMapFileProc map, uint64_t maxAllocation)
     {
         TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
         if (!options) {
@@ -36,9 +36,10 @@ public:
         TIFFOpenOptionsSetErrorHandlerExtR(options, onError, this);
         TIFFOpenOptionsSetWarningHandlerExtR(options, onWarning, this);
         if (maxAllocation)
-            TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(std::min<uint64_t>(maxAllocation, INT64_MAX)));
-        tif = TIFFClientOpenExt("TIFF", mode, handle, read, write, seek, closeNothing, size, map, unmapNothing,
-                                options);
+            TIFFOpenOptionsSetMaxSingleMemAlloc(
+                options, tmsize_t(std::min<uint64_t>(maxAllocation, INT64_MAX)));
+        tif = TIFFClientOpenExt(
+            "TIFF", mode, handle, read, write, seek, closeNothing, size, map, unmapNothing, options);
         TIFFOpenOptionsFree(options);
         return tif != nullptr;
     }
@@ -65,7 +66,7 @@ private:
     }
     static int onWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
     static int closeNothing(thandle_t) { return 0; }
-    static void unmapNothing(thandle_t, void*, toff_t) {}
+    static void unmapNothing(thandle_t, void*, toff_t) { }
 };
 
 // ---- the file as libtiff sees it -----------------------------------------------------------
@@ -93,7 +94,8 @@ struct MemoryFile {
         auto* self = static_cast<MemoryFile*>(handle);
         if (length <= 0 || self->cursor.position >= self->file.size)
             return 0;
-        const size_t count = std::min<size_t>(size_t(length), self->file.size - size_t(self->cursor.position));
+        const size_t count
+            = std::min<size_t>(size_t(length), self->file.size - size_t(self->cursor.position));
         std::memcpy(into, self->file.data + self->cursor.position, count);
         self->cursor.position += count;
         return tmsize_t(count);
@@ -123,7 +125,8 @@ struct OutputFile {
         auto* self = static_cast<OutputFile*>(handle);
         if (length <= 0 || !self->out->flush())
             return 0;
-        const ssize_t got = ::pread(self->out->descriptor(), into, size_t(length), off_t(self->cursor.position));
+        const ssize_t got
+            = ::pread(self->out->descriptor(), into, size_t(length), off_t(self->cursor.position));
         if (got > 0)
             self->cursor.position += uint64_t(got);
         return got < 0 ? -1 : tmsize_t(got);
@@ -151,18 +154,28 @@ std::string photometricName(uint16_t photometric)
 {
     switch (photometric) {
     case PHOTOMETRIC_MINISWHITE:
-    case PHOTOMETRIC_MINISBLACK: return "grey";
-    case PHOTOMETRIC_PALETTE: return "palette";
-    case PHOTOMETRIC_SEPARATED: return "CMYK";
-    case PHOTOMETRIC_MASK: return "transparency-mask";
-    case PHOTOMETRIC_YCBCR: return "YCbCr (other than JPEG-compressed)";
+    case PHOTOMETRIC_MINISBLACK:
+        return "grey";
+    case PHOTOMETRIC_PALETTE:
+        return "palette";
+    case PHOTOMETRIC_SEPARATED:
+        return "CMYK";
+    case PHOTOMETRIC_MASK:
+        return "transparency-mask";
+    case PHOTOMETRIC_YCBCR:
+        return "YCbCr (other than JPEG-compressed)";
     case PHOTOMETRIC_CIELAB:
     case PHOTOMETRIC_ICCLAB:
-    case PHOTOMETRIC_ITULAB: return "CIE L*a*b*";
-    case PHOTOMETRIC_LOGL: return "LogL";
-    case PHOTOMETRIC_LOGLUV: return "LogLuv";
-    case PHOTOMETRIC_CFA: return "colour filter array (raw)";
-    default: return "TIFF photometric interpretation " + std::to_string(photometric);
+    case PHOTOMETRIC_ITULAB:
+        return "CIE L*a*b*";
+    case PHOTOMETRIC_LOGL:
+        return "LogL";
+    case PHOTOMETRIC_LOGLUV:
+        return "LogLuv";
+    case PHOTOMETRIC_CFA:
+        return "colour filter array (raw)";
+    default:
+        return "TIFF photometric interpretation " + std::to_string(photometric);
     }
 }
 
@@ -175,7 +188,7 @@ std::string tiffDamage(const TiffFile& file, const char* fallback)
 struct TiffLayout {
     uint32_t width = 0, height = 0;
     unsigned samplesPerPixel = 0; // in the file, extra samples included
-    unsigned channels = 0;        // kept: 3, or 4 with the first extra sample as alpha
+    unsigned channels = 0; // kept: 3, or 4 with the first extra sample as alpha
     unsigned bytesPerSample = 0;
     bool planar = false;
 
@@ -187,8 +200,8 @@ struct TiffLayout {
 
 // Copies a decoded strip, row or tile whose top left pixel is (x0, y0), clipped to the image. For
 // planar data the block holds one sample per pixel and `plane` says which.
-void placeBlock(const TiffLayout& layout, const uint8_t* block, size_t blockRowBytes, uint32_t x0, uint32_t y0,
-                uint32_t blockWidth, uint32_t blockHeight, unsigned plane, ImageFile& image)
+void placeBlock(const TiffLayout& layout, const uint8_t* block, size_t blockRowBytes, uint32_t x0,
+    uint32_t y0, uint32_t blockWidth, uint32_t blockHeight, unsigned plane, ImageFile& image)
 {
     const uint32_t width = std::min(blockWidth, layout.width - x0);
     const uint32_t height = std::min(blockHeight, layout.height - y0);
@@ -198,8 +211,8 @@ void placeBlock(const TiffLayout& layout, const uint8_t* block, size_t blockRowB
     const size_t copied = layout.planar ? sample : destStep;
     for (uint32_t y = 0; y < height; ++y) {
         const uint8_t* from = block + size_t(y) * blockRowBytes;
-        uint8_t* to = image.pixels.data() + size_t(y0 + y) * image.rowBytes() + size_t(x0) * destStep +
-                      (layout.planar ? plane * sample : 0);
+        uint8_t* to = image.pixels.data() + size_t(y0 + y) * image.rowBytes() + size_t(x0) * destStep
+            + (layout.planar ? plane * sample : 0);
         if (sourceStep == destStep && copied == destStep) {
             std::memcpy(to, from, size_t(width) * destStep);
             continue;
@@ -221,7 +234,8 @@ uint32_t rowsPerStrip(TIFF* tif, uint32_t height)
     return std::clamp<uint32_t>(rows, 1, height);
 }
 
-bool readTiffStrips(TiffFile& file, const TiffLayout& layout, uint64_t rowBytes, ImageFile& image, std::string& error)
+bool readTiffStrips(
+    TiffFile& file, const TiffLayout& layout, uint64_t rowBytes, ImageFile& image, std::string& error)
 {
     TIFF* tif = file.tif;
     const uint32_t stripRows = rowsPerStrip(tif, layout.height);
@@ -233,7 +247,8 @@ bool readTiffStrips(TiffFile& file, const TiffLayout& layout, uint64_t rowBytes,
             if (strip)
                 into = strip.get();
             const tmsize_t wanted = tmsize_t(rowBytes * rows);
-            if (TIFFReadEncodedStrip(tif, TIFFComputeStrip(tif, row, uint16_t(plane)), into, wanted) != wanted) {
+            if (TIFFReadEncodedStrip(tif, TIFFComputeStrip(tif, row, uint16_t(plane)), into, wanted)
+                != wanted) {
                 error = tiffDamage(file, "a strip of image data is missing or short");
                 return false;
             }
@@ -244,7 +259,8 @@ bool readTiffStrips(TiffFile& file, const TiffLayout& layout, uint64_t rowBytes,
     return true;
 }
 
-bool readTiffRows(TiffFile& file, const TiffLayout& layout, uint64_t rowBytes, ImageFile& image, std::string& error)
+bool readTiffRows(
+    TiffFile& file, const TiffLayout& layout, uint64_t rowBytes, ImageFile& image, std::string& error)
 {
     TIFF* tif = file.tif;
     std::unique_ptr<uint8_t[]> row(layout.direct() ? nullptr : new uint8_t[size_t(rowBytes)]);
@@ -265,7 +281,7 @@ bool readTiffRows(TiffFile& file, const TiffLayout& layout, uint64_t rowBytes, I
 }
 
 bool readTiffTiles(TiffFile& file, const TiffLayout& layout, uint32_t tileWidth, uint32_t tileHeight,
-                   ImageFile& image, std::string& error)
+    ImageFile& image, std::string& error)
 {
     TIFF* tif = file.tif;
     const uint64_t rowBytes = uint64_t(tileWidth) * layout.blockSamples() * layout.bytesPerSample;
@@ -288,8 +304,7 @@ bool readTiffTiles(TiffFile& file, const TiffLayout& layout, uint32_t tileWidth,
 }
 
 // Straight alpha is what the plug-in sees, so associated colour is divided back out.
-template <typename Sample>
-void unpremultiply(Sample* samples, size_t pixelCount, uint32_t maxValue)
+template <typename Sample> void unpremultiply(Sample* samples, size_t pixelCount, uint32_t maxValue)
 {
     for (size_t i = 0; i < pixelCount; ++i, samples += 4) {
         const uint32_t alpha = samples[3];
@@ -323,8 +338,8 @@ bool choosePage(TiffFile& file, std::string& error)
         return false;
     }
     if (pages > 1) {
-        error = "the TIFF file holds " + std::to_string(pages) +
-                " pages: only single-page files can be run, so that no page is lost";
+        error = "the TIFF file holds " + std::to_string(pages)
+            + " pages: only single-page files can be run, so that no page is lost";
         return false;
     }
     if (!TIFFSetDirectory(tif, chosen)) {
@@ -354,8 +369,8 @@ void readTiffMetadata(TIFF* tif, Bytes bytes, ImageFile& image)
     float resX = 0, resY = 0;
     uint16_t unit = RESUNIT_INCH;
     TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
-    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &resX) && TIFFGetField(tif, TIFFTAG_YRESOLUTION, &resY) &&
-        std::isfinite(resX) && std::isfinite(resY) && resX > 0 && resY > 0) {
+    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &resX) && TIFFGetField(tif, TIFFTAG_YRESOLUTION, &resY)
+        && std::isfinite(resX) && std::isfinite(resY) && resX > 0 && resY > 0) {
         const double perInch = unit == RESUNIT_INCH ? 1.0 : unit == RESUNIT_CENTIMETER ? 2.54 : 0.0;
         image.dpiX = resX * perInch;
         image.dpiY = resY * perInch;
@@ -372,7 +387,7 @@ bool readTiff(Bytes bytes, const ReadLimits& limits, ImageFile& image, std::stri
     memory.cursor.size = bytes.size;
     TiffFile file;
     if (!file.open("r", &memory, MemoryFile::read, MemoryFile::write, MemoryFile::seek, MemoryFile::size,
-                   MemoryFile::map, resolveLimits(limits).maxBytes)) {
+            MemoryFile::map, resolveLimits(limits).maxBytes)) {
         error = tiffDamage(file, "libtiff cannot read it");
         return false;
     }
@@ -411,7 +426,8 @@ bool readTiff(Bytes bytes, const ReadLimits& limits, ImageFile& image, std::stri
         return false;
     }
     if (samplesPerPixel < 3) {
-        error = "the TIFF file says it is RGB but has " + std::to_string(samplesPerPixel) + " samples per pixel";
+        error = "the TIFF file says it is RGB but has " + std::to_string(samplesPerPixel)
+            + " samples per pixel";
         return false;
     }
     if (planar != PLANARCONFIG_CONTIG && planar != PLANARCONFIG_SEPARATE) {
@@ -419,8 +435,8 @@ bool readTiff(Bytes bytes, const ReadLimits& limits, ImageFile& image, std::stri
         return false;
     }
     if (!TIFFIsCODECConfigured(compression)) {
-        error = "TIFF files compressed with scheme " + std::to_string(compression) +
-                " are not supported: this build of libtiff cannot decode it";
+        error = "TIFF files compressed with scheme " + std::to_string(compression)
+            + " are not supported: this build of libtiff cannot decode it";
         return false;
     }
 
@@ -435,8 +451,9 @@ bool readTiff(Bytes bytes, const ReadLimits& limits, ImageFile& image, std::stri
     layout.planar = planar == PLANARCONFIG_SEPARATE;
     uint16_t extraCount = 0;
     uint16_t* extraTypes = nullptr;
-    const bool associated = layout.channels == 4 && TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes) &&
-                            extraCount > 0 && extraTypes && extraTypes[0] == EXTRASAMPLE_ASSOCALPHA;
+    const bool associated = layout.channels == 4
+        && TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes) && extraCount > 0 && extraTypes
+        && extraTypes[0] == EXTRASAMPLE_ASSOCALPHA;
 
     const bool tiled = TIFFIsTiled(tif);
     uint32_t tileWidth = 0, tileHeight = 0;
@@ -453,8 +470,8 @@ bool readTiff(Bytes bytes, const ReadLimits& limits, ImageFile& image, std::stri
         TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileHeight);
         const uint64_t tileRowBytes = uint64_t(tileWidth) * layout.blockSamples() * layout.bytesPerSample;
         working = tileRowBytes * tileHeight;
-        if (tileWidth == 0 || tileHeight == 0 || uint64_t(TIFFTileRowSize64(tif)) != tileRowBytes ||
-            uint64_t(TIFFTileSize64(tif)) != working) {
+        if (tileWidth == 0 || tileHeight == 0 || uint64_t(TIFFTileRowSize64(tif)) != tileRowBytes
+            || uint64_t(TIFFTileSize64(tif)) != working) {
             error = "the TIFF file's tiles do not have the expected layout";
             return false;
         }
@@ -466,9 +483,9 @@ bool readTiff(Bytes bytes, const ReadLimits& limits, ImageFile& image, std::stri
     }
     if (!beginImage(image, width, height, int(layout.channels), bits, working, limits, error))
         return false;
-    const bool read = tiled         ? readTiffTiles(file, layout, tileWidth, tileHeight, image, error)
-                      : wholeStrips ? readTiffStrips(file, layout, rowBytes, image, error)
-                                    : readTiffRows(file, layout, rowBytes, image, error);
+    const bool read = tiled ? readTiffTiles(file, layout, tileWidth, tileHeight, image, error)
+        : wholeStrips       ? readTiffStrips(file, layout, rowBytes, image, error)
+                            : readTiffRows(file, layout, rowBytes, image, error);
     if (!read)
         return false;
     if (associated) {
@@ -490,16 +507,18 @@ bool writeTiff(FileWriter& out, const ImageFile& image, const OutputMetadata& me
     output.out = &out;
     TiffFile file;
     if (!file.open(big ? "w8" : "w", &output, OutputFile::read, OutputFile::write, OutputFile::seek,
-                   OutputFile::size, OutputFile::map, 0)) {
+            OutputFile::size, OutputFile::map, 0)) {
         error = file.failed ? file.message : "libtiff refused the file";
         return false;
     }
     TIFF* tif = file.tif;
     const size_t rowBytes = image.rowBytes();
-    const uint32_t rowsPerStrip = uint32_t(std::clamp<size_t>((size_t(256) << 10) / rowBytes, 1, size_t(image.height)));
-    const uint16_t compression =
-        TIFFIsCODECConfigured(COMPRESSION_ADOBE_DEFLATE) ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_LZW;
-    const int orientation = image.orientation >= 1 && image.orientation <= 8 ? image.orientation : ORIENTATION_TOPLEFT;
+    const uint32_t rowsPerStrip
+        = uint32_t(std::clamp<size_t>((size_t(256) << 10) / rowBytes, 1, size_t(image.height)));
+    const uint16_t compression
+        = TIFFIsCODECConfigured(COMPRESSION_ADOBE_DEFLATE) ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_LZW;
+    const int orientation
+        = image.orientation >= 1 && image.orientation <= 8 ? image.orientation : ORIENTATION_TOPLEFT;
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(image.width));
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(image.height));
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(image.channels));
@@ -531,7 +550,8 @@ bool writeTiff(FileWriter& out, const ImageFile& image, const OutputMetadata& me
         const uint32_t rows = std::min(rowsPerStrip, uint32_t(image.height) - row);
         const size_t bytes = rowBytes * rows;
         std::memcpy(strip.data(), image.pixels.data() + size_t(row) * rowBytes, bytes);
-        written = TIFFWriteEncodedStrip(tif, TIFFComputeStrip(tif, row, 0), strip.data(), tmsize_t(bytes)) >= 0;
+        written
+            = TIFFWriteEncodedStrip(tif, TIFFComputeStrip(tif, row, 0), strip.data(), tmsize_t(bytes)) >= 0;
     }
     written = written && TIFFWriteDirectory(tif);
     file.close();

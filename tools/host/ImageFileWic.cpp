@@ -6,9 +6,9 @@
 // TIFF tags, which only a TIFF writer may edit, go through WIC's metadata readers and writers.
 #include "tools/host/ImageFile.h"
 
-#include <windows.h>
 #include <objbase.h>
 #include <wincodec.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cctype>
@@ -100,9 +100,9 @@ std::string systemReason(HRESULT hr)
     if (const char* reason = codecReason(hr))
         return reason;
     wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, DWORD(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        DWORD(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::string reason;
     if (length > 0 && text) {
         const int size = WideCharToMultiByte(CP_UTF8, 0, text, int(length), nullptr, 0, nullptr, nullptr);
@@ -112,12 +112,12 @@ std::string systemReason(HRESULT hr)
         }
     }
     LocalFree(text);
-    while (!reason.empty() &&
-           (reason.back() == '.' || std::isspace(static_cast<unsigned char>(reason.back()))))
+    while (
+        !reason.empty() && (reason.back() == '.' || std::isspace(static_cast<unsigned char>(reason.back()))))
         reason.pop_back();
     // It continues a sentence of ours: "cannot create the file: access is denied".
-    if (reason.size() > 1 && std::isupper(static_cast<unsigned char>(reason[0])) &&
-        std::islower(static_cast<unsigned char>(reason[1])))
+    if (reason.size() > 1 && std::isupper(static_cast<unsigned char>(reason[0]))
+        && std::islower(static_cast<unsigned char>(reason[1])))
         reason[0] = char(std::tolower(static_cast<unsigned char>(reason[0])));
     return reason;
 }
@@ -196,11 +196,11 @@ bool createFactory(const ComScope& com, Ref<IWICImagingFactory>& factory, std::s
     }
     // SDKs for Windows 8 and later name the newer class CLSID_WICImagingFactory; Windows 7
     // registers only the first one.
-    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_IWICImagingFactory, factory.putVoid());
+    HRESULT hr = CoCreateInstance(
+        CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory, factory.putVoid());
     if (FAILED(hr) && !IsEqualCLSID(CLSID_WICImagingFactory, CLSID_WICImagingFactory1))
-        hr = CoCreateInstance(CLSID_WICImagingFactory1, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_IWICImagingFactory, factory.putVoid());
+        hr = CoCreateInstance(CLSID_WICImagingFactory1, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+            factory.putVoid());
     if (FAILED(hr)) {
         error = because("the Windows Imaging Component is not available", hr);
         return false;
@@ -215,7 +215,7 @@ bool widen(const std::string& path, std::wstring& wide, std::string& error)
         error = "invalid file name";
         return false;
     }
-    for (const UINT codePage : {UINT(CP_UTF8), UINT(CP_ACP)}) {
+    for (const UINT codePage : { UINT(CP_UTF8), UINT(CP_ACP) }) {
         const DWORD flags = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
         const int length = MultiByteToWideChar(codePage, flags, path.data(), int(path.size()), nullptr, 0);
         if (length <= 0)
@@ -241,8 +241,8 @@ bool streamBytes(IStream* stream, std::vector<uint8_t>& bytes)
         return false;
     bytes.resize(size_t(stat.cbSize.QuadPart));
     ULONG got = 0;
-    return bytes.empty() ||
-           (SUCCEEDED(stream->Read(bytes.data(), ULONG(bytes.size()), &got)) && got == bytes.size());
+    return bytes.empty()
+        || (SUCCEEDED(stream->Read(bytes.data(), ULONG(bytes.size()), &got)) && got == bytes.size());
 }
 
 // ---- Pixel layouts --------------------------------------------------------------------------
@@ -253,27 +253,27 @@ struct Layout {
     const GUID* format;
     int bits;
     int channels; // ImageFile channels it carries
-    int slots;    // samples per pixel in memory
+    int slots; // samples per pixel in memory
     int slot[4];
     bool premultiplied;
 };
 
 const Layout kLayouts[] = {
-    {&GUID_WICPixelFormat24bppRGB, 8, 3, 3, {0, 1, 2, -1}, false},
-    {&GUID_WICPixelFormat24bppBGR, 8, 3, 3, {2, 1, 0, -1}, false},
-    {&GUID_WICPixelFormat32bppRGB, 8, 3, 4, {0, 1, 2, -1}, false},
-    {&GUID_WICPixelFormat32bppBGR, 8, 3, 4, {2, 1, 0, -1}, false},
-    {&GUID_WICPixelFormat32bppRGBA, 8, 4, 4, {0, 1, 2, 3}, false},
-    {&GUID_WICPixelFormat32bppBGRA, 8, 4, 4, {2, 1, 0, 3}, false},
-    {&GUID_WICPixelFormat32bppPRGBA, 8, 4, 4, {0, 1, 2, 3}, true},
-    {&GUID_WICPixelFormat32bppPBGRA, 8, 4, 4, {2, 1, 0, 3}, true},
-    {&GUID_WICPixelFormat48bppRGB, 16, 3, 3, {0, 1, 2, -1}, false},
-    {&GUID_WICPixelFormat48bppBGR, 16, 3, 3, {2, 1, 0, -1}, false},
-    {&GUID_WICPixelFormat64bppRGB, 16, 3, 4, {0, 1, 2, -1}, false},
-    {&GUID_WICPixelFormat64bppRGBA, 16, 4, 4, {0, 1, 2, 3}, false},
-    {&GUID_WICPixelFormat64bppBGRA, 16, 4, 4, {2, 1, 0, 3}, false},
-    {&GUID_WICPixelFormat64bppPRGBA, 16, 4, 4, {0, 1, 2, 3}, true},
-    {&GUID_WICPixelFormat64bppPBGRA, 16, 4, 4, {2, 1, 0, 3}, true},
+    { &GUID_WICPixelFormat24bppRGB, 8, 3, 3, { 0, 1, 2, -1 }, false },
+    { &GUID_WICPixelFormat24bppBGR, 8, 3, 3, { 2, 1, 0, -1 }, false },
+    { &GUID_WICPixelFormat32bppRGB, 8, 3, 4, { 0, 1, 2, -1 }, false },
+    { &GUID_WICPixelFormat32bppBGR, 8, 3, 4, { 2, 1, 0, -1 }, false },
+    { &GUID_WICPixelFormat32bppRGBA, 8, 4, 4, { 0, 1, 2, 3 }, false },
+    { &GUID_WICPixelFormat32bppBGRA, 8, 4, 4, { 2, 1, 0, 3 }, false },
+    { &GUID_WICPixelFormat32bppPRGBA, 8, 4, 4, { 0, 1, 2, 3 }, true },
+    { &GUID_WICPixelFormat32bppPBGRA, 8, 4, 4, { 2, 1, 0, 3 }, true },
+    { &GUID_WICPixelFormat48bppRGB, 16, 3, 3, { 0, 1, 2, -1 }, false },
+    { &GUID_WICPixelFormat48bppBGR, 16, 3, 3, { 2, 1, 0, -1 }, false },
+    { &GUID_WICPixelFormat64bppRGB, 16, 3, 4, { 0, 1, 2, -1 }, false },
+    { &GUID_WICPixelFormat64bppRGBA, 16, 4, 4, { 0, 1, 2, 3 }, false },
+    { &GUID_WICPixelFormat64bppBGRA, 16, 4, 4, { 2, 1, 0, 3 }, false },
+    { &GUID_WICPixelFormat64bppPRGBA, 16, 4, 4, { 0, 1, 2, 3 }, true },
+    { &GUID_WICPixelFormat64bppPBGRA, 16, 4, 4, { 2, 1, 0, 3 }, true },
 };
 
 const Layout* findLayout(const GUID& format)
@@ -295,7 +295,7 @@ const GUID& canonicalFormat(int channels, int bits)
 bool isOneOf(const GUID& format, std::initializer_list<const GUID*> formats)
 {
     return std::any_of(formats.begin(), formats.end(),
-                       [&](const GUID* candidate) { return IsEqualGUID(*candidate, format) != 0; });
+        [&](const GUID* candidate) { return IsEqualGUID(*candidate, format) != 0; });
 }
 
 const char* const kGrey = "grey images are not supported: the plug-in works on RGB images";
@@ -304,46 +304,48 @@ const char* const kCmyk = "CMYK images are not supported: the plug-in works on R
 
 std::string unsupportedDepth(unsigned bits, const char* kind)
 {
-    return std::to_string(bits) + "-bit" + kind +
-           " images are not supported: the plug-in works on 8- and 16-bit RGB images";
+    return std::to_string(bits) + "-bit" + kind
+        + " images are not supported: the plug-in works on 8- and 16-bit RGB images";
 }
 
 std::string describeUnsupported(IWICImagingFactory* factory, const GUID& format)
 {
-    if (isOneOf(format, {&GUID_WICPixelFormatBlackWhite, &GUID_WICPixelFormat2bppGray,
-                         &GUID_WICPixelFormat4bppGray, &GUID_WICPixelFormat8bppGray,
-                         &GUID_WICPixelFormat16bppGray, &GUID_WICPixelFormat16bppGrayFixedPoint,
-                         &GUID_WICPixelFormat16bppGrayHalf, &GUID_WICPixelFormat32bppGrayFloat,
-                         &GUID_WICPixelFormat32bppGrayFixedPoint}))
+    if (isOneOf(format,
+            { &GUID_WICPixelFormatBlackWhite, &GUID_WICPixelFormat2bppGray, &GUID_WICPixelFormat4bppGray,
+                &GUID_WICPixelFormat8bppGray, &GUID_WICPixelFormat16bppGray,
+                &GUID_WICPixelFormat16bppGrayFixedPoint, &GUID_WICPixelFormat16bppGrayHalf,
+                &GUID_WICPixelFormat32bppGrayFloat, &GUID_WICPixelFormat32bppGrayFixedPoint }))
         return kGrey;
-    if (isOneOf(format, {&GUID_WICPixelFormat1bppIndexed, &GUID_WICPixelFormat2bppIndexed,
-                         &GUID_WICPixelFormat4bppIndexed, &GUID_WICPixelFormat8bppIndexed}))
+    if (isOneOf(format,
+            { &GUID_WICPixelFormat1bppIndexed, &GUID_WICPixelFormat2bppIndexed,
+                &GUID_WICPixelFormat4bppIndexed, &GUID_WICPixelFormat8bppIndexed }))
         return kPalette;
-    if (isOneOf(format, {&GUID_WICPixelFormat32bppCMYK, &GUID_WICPixelFormat64bppCMYK,
-                         &GUID_WICPixelFormat40bppCMYKAlpha, &GUID_WICPixelFormat80bppCMYKAlpha}))
+    if (isOneOf(format,
+            { &GUID_WICPixelFormat32bppCMYK, &GUID_WICPixelFormat64bppCMYK,
+                &GUID_WICPixelFormat40bppCMYKAlpha, &GUID_WICPixelFormat80bppCMYKAlpha }))
         return kCmyk;
 
     Ref<IWICComponentInfo> info;
     Ref<IWICPixelFormatInfo> pixelInfo;
     UINT bitsPerPixel = 0, channels = 0;
-    if (FAILED(factory->CreateComponentInfo(format, info.put())) ||
-        FAILED(info->QueryInterface(IID_IWICPixelFormatInfo, pixelInfo.putVoid())) ||
-        FAILED(pixelInfo->GetBitsPerPixel(&bitsPerPixel)) || FAILED(pixelInfo->GetChannelCount(&channels)) ||
-        channels == 0)
+    if (FAILED(factory->CreateComponentInfo(format, info.put()))
+        || FAILED(info->QueryInterface(IID_IWICPixelFormatInfo, pixelInfo.putVoid()))
+        || FAILED(pixelInfo->GetBitsPerPixel(&bitsPerPixel)) || FAILED(pixelInfo->GetChannelCount(&channels))
+        || channels == 0)
         return "this pixel format is not supported: the plug-in works on 8- and 16-bit RGB images";
 
     WICPixelFormatNumericRepresentation numbers = WICPixelFormatNumericRepresentationUnspecified;
     Ref<IWICPixelFormatInfo2> pixelInfo2;
     if (SUCCEEDED(pixelInfo->QueryInterface(IID_IWICPixelFormatInfo2, pixelInfo2.putVoid())))
         pixelInfo2->GetNumericRepresentation(&numbers);
-    const char* kind = numbers == WICPixelFormatNumericRepresentationFloat        ? " floating-point"
-                       : numbers == WICPixelFormatNumericRepresentationFixed      ? " fixed-point"
-                                                                                  : "";
+    const char* kind = numbers == WICPixelFormatNumericRepresentationFloat ? " floating-point"
+        : numbers == WICPixelFormatNumericRepresentationFixed              ? " fixed-point"
+                                                                           : "";
     const unsigned perSample = bitsPerPixel % channels == 0 ? bitsPerPixel / channels : 0;
     if (perSample != 0 && (*kind != '\0' || (perSample != 8 && perSample != 16)))
         return unsupportedDepth(perSample, kind);
-    return "images with " + std::to_string(channels) + " channels in " + std::to_string(bitsPerPixel) +
-           " bits per pixel are not supported: the plug-in works on 8- and 16-bit RGB images";
+    return "images with " + std::to_string(channels) + " channels in " + std::to_string(bitsPerPixel)
+        + " bits per pixel are not supported: the plug-in works on 8- and 16-bit RGB images";
 }
 
 // ---- Limits ---------------------------------------------------------------------------------
@@ -369,13 +371,13 @@ std::string sizeRefusal(uint64_t width, uint64_t height, int channels, int bits,
 {
     const std::string pixels = std::to_string(width) + " x " + std::to_string(height) + " pixels";
     if (width > uint64_t(std::max(limits.maxSide, 0)) || height > uint64_t(std::max(limits.maxSide, 0)))
-        return "the image is " + pixels + ": images larger than " + std::to_string(limits.maxSide) +
-               " pixels on a side cannot be handed to a filter plug-in";
+        return "the image is " + pixels + ": images larger than " + std::to_string(limits.maxSide)
+            + " pixels on a side cannot be handed to a filter plug-in";
     const double bytes = double(width) * double(height) * channels * (bits / 8);
     const uint64_t budget = memoryBudget(limits);
     if (bytes > double(budget))
-        return "the image is " + pixels + " and would take " + megabytes(bytes) + ", more than the " +
-               megabytes(double(budget)) + (limits.maxBytes ? " allowed" : " this machine can spare");
+        return "the image is " + pixels + " and would take " + megabytes(bytes) + ", more than the "
+            + megabytes(double(budget)) + (limits.maxBytes ? " allowed" : " this machine can spare");
     return {};
 }
 
@@ -384,7 +386,10 @@ std::string sizeRefusal(uint64_t width, uint64_t height, int channels, int bits,
 // Buffered reading of a file's header and block structure; what is skipped is never read.
 class StreamReader {
 public:
-    explicit StreamReader(IStream* stream) : stream_(stream) {}
+    explicit StreamReader(IStream* stream)
+        : stream_(stream)
+    {
+    }
 
     int byte()
     {
@@ -436,7 +441,7 @@ private:
 
 enum class Container { Unknown, Png, Jpeg, Tiff };
 
-const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
+const uint8_t kPngSignature[8] = { 0x89, 'P', 'N', 'G', 13, 10, 26, 10 };
 
 Container sniff(const uint8_t* magic, size_t size)
 {
@@ -444,9 +449,9 @@ Container sniff(const uint8_t* magic, size_t size)
         return Container::Png;
     if (size >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF)
         return Container::Jpeg;
-    if (size >= 4 &&
-        ((magic[0] == 'I' && magic[1] == 'I' && magic[3] == 0 && (magic[2] == 42 || magic[2] == 43)) ||
-         (magic[0] == 'M' && magic[1] == 'M' && magic[2] == 0 && (magic[3] == 42 || magic[3] == 43))))
+    if (size >= 4
+        && ((magic[0] == 'I' && magic[1] == 'I' && magic[3] == 0 && (magic[2] == 42 || magic[2] == 43))
+            || (magic[0] == 'M' && magic[1] == 'M' && magic[2] == 0 && (magic[3] == 42 || magic[3] == 43))))
         return Container::Tiff;
     return Container::Unknown;
 }
@@ -472,7 +477,8 @@ uint32_t bigEndian32(const uint8_t* p)
 
 void putBigEndian32(std::vector<uint8_t>& out, uint32_t value)
 {
-    out.insert(out.end(), {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)});
+    out.insert(
+        out.end(), { uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value) });
 }
 
 bool startsWith(const std::vector<uint8_t>& data, const void* tag, size_t size)
@@ -481,21 +487,21 @@ bool startsWith(const std::vector<uint8_t>& data, const void* tag, size_t size)
 }
 
 void appendSegment(std::vector<uint8_t>& out, uint8_t marker, const void* tag, size_t tagSize,
-                   const uint8_t* data, size_t size)
+    const uint8_t* data, size_t size)
 {
     const size_t length = 2 + tagSize + size;
-    out.insert(out.end(), {0xFF, marker, uint8_t(length >> 8), uint8_t(length)});
+    out.insert(out.end(), { 0xFF, marker, uint8_t(length >> 8), uint8_t(length) });
     out.insert(out.end(), static_cast<const uint8_t*>(tag), static_cast<const uint8_t*>(tag) + tagSize);
     out.insert(out.end(), data, data + size);
 }
 
 // JPEG: the segments in front of the first scan.
 
-const uint8_t kExifTag[6] = {'E', 'x', 'i', 'f', 0, 0};
+const uint8_t kExifTag[6] = { 'E', 'x', 'i', 'f', 0, 0 };
 const char kXmpTag[] = "http://ns.adobe.com/xap/1.0/"; // with its NUL, as stored
-const uint8_t kIccTag[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
-constexpr size_t kIccHeader = sizeof kIccTag + 2;  // tag, sequence number, chunk count
-constexpr size_t kMaxSegmentData = 65533;          // a segment's 16-bit length counts itself
+const uint8_t kIccTag[12] = { 'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0 };
+constexpr size_t kIccHeader = sizeof kIccTag + 2; // tag, sequence number, chunk count
+constexpr size_t kMaxSegmentData = 65533; // a segment's 16-bit length counts itself
 constexpr size_t kIccChunk = kMaxSegmentData - kIccHeader;
 
 bool isFrameHeader(int marker)
@@ -514,30 +520,29 @@ void readFrameHeader(int marker, const std::vector<uint8_t>& data, Declared& dec
     declared.channels = 3;
     declared.bits = 8;
     declared.arithmetic = (marker & 8) != 0;
-    const char* const readable =
-        " JPEG files are not supported: only baseline and progressive JPEG can be read";
+    const char* const readable
+        = " JPEG files are not supported: only baseline and progressive JPEG can be read";
     if (marker & 4)
         declared.refusal = std::string("hierarchical") + readable;
     else if ((marker & 3) == 3)
         declared.refusal = std::string("lossless") + readable;
     else if (precision != 8)
-        declared.refusal =
-            std::to_string(precision) + "-bit JPEG files are not supported: only 8-bit JPEG can be read";
+        declared.refusal
+            = std::to_string(precision) + "-bit JPEG files are not supported: only 8-bit JPEG can be read";
     else if (components == 1)
         declared.refusal = kGrey;
     else if (components == 4)
         declared.refusal = kCmyk;
     else if (components != 3)
-        declared.refusal = std::to_string(components) +
-                           "-component JPEG images are not supported: the plug-in works on RGB images";
+        declared.refusal = std::to_string(components)
+            + "-component JPEG images are not supported: the plug-in works on RGB images";
 }
 
 // A profile split over APP2 segments numbered from 1; anything inconsistent means no profile.
-std::vector<uint8_t> joinIccChunks(std::vector<std::pair<unsigned, std::vector<uint8_t>>> chunks,
-                                   unsigned total)
+std::vector<uint8_t> joinIccChunks(
+    std::vector<std::pair<unsigned, std::vector<uint8_t>>> chunks, unsigned total)
 {
-    std::sort(chunks.begin(), chunks.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(chunks.begin(), chunks.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<uint8_t> profile;
     if (chunks.size() != total)
         return profile;
@@ -574,8 +579,8 @@ void scanJpeg(StreamReader& in, Declared& declared, ImageFile& image, std::vecto
         if (marker == 0 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
             continue;
         if (marker == 0xDE) { // the hierarchical process's first segment
-            declared.refusal =
-                "hierarchical JPEG files are not supported: only baseline and progressive JPEG can be read";
+            declared.refusal
+                = "hierarchical JPEG files are not supported: only baseline and progressive JPEG can be read";
             return;
         }
         uint8_t length[2];
@@ -684,8 +689,8 @@ void keepPngChunk(const uint8_t* type, const std::vector<uint8_t>& data, ImageFi
         if (data.end() - keywordEnd < 3 || keywordEnd[1] != 0)
             return;
         const auto languageEnd = std::find(keywordEnd + 3, data.end(), uint8_t(0));
-        const auto translatedEnd =
-            std::find(languageEnd + (languageEnd != data.end()), data.end(), uint8_t(0));
+        const auto translatedEnd
+            = std::find(languageEnd + (languageEnd != data.end()), data.end(), uint8_t(0));
         if (translatedEnd == data.end())
             return;
         ImageFile::Text text;
@@ -718,9 +723,9 @@ void scanPng(StreamReader& in, Declared& declared, ImageFile& image)
         const uint8_t* type = head + 4;
         if (size > 0x7FFFFFFFu || first != isPngType(type, "IHDR") || isPngType(type, "IEND"))
             return;
-        const bool wanted = first || isPngType(type, "eXIf") || isPngType(type, "gAMA") ||
-                            isPngType(type, "cHRM") || isPngType(type, "sRGB") || isPngType(type, "tEXt") ||
-                            isPngType(type, "iTXt");
+        const bool wanted = first || isPngType(type, "eXIf") || isPngType(type, "gAMA")
+            || isPngType(type, "cHRM") || isPngType(type, "sRGB") || isPngType(type, "tEXt")
+            || isPngType(type, "iTXt");
         if (!wanted || size > kMaxMetadataChunk) {
             if (!in.skip(uint64_t(size) + 4))
                 return;
@@ -771,8 +776,8 @@ int exifOrientation(const std::vector<uint8_t>& exif)
     const size_t at = orientationOffset(exif);
     if (at == 0)
         return 0;
-    const unsigned orientation =
-        exif[0] == 'I' ? exif[at] | unsigned(exif[at + 1]) << 8 : exif[at + 1] | unsigned(exif[at]) << 8;
+    const unsigned orientation
+        = exif[0] == 'I' ? exif[at] | unsigned(exif[at + 1]) << 8 : exif[at + 1] | unsigned(exif[at]) << 8;
     return orientation >= 1 && orientation <= 8 ? int(orientation) : 0;
 }
 
@@ -861,8 +866,8 @@ bool isFullResolution(IWICBitmapFrameDecode* frame)
     Ref<IWICMetadataQueryReader> query;
     if (FAILED(frame->GetMetadataQueryReader(query.put())))
         return true;
-    return (tiffNumber(query.get(), L"/ifd/{ushort=254}", 0) & 5) == 0 &&
-           tiffNumber(query.get(), L"/ifd/{ushort=255}", 1) != 2;
+    return (tiffNumber(query.get(), L"/ifd/{ushort=254}", 0) & 5) == 0
+        && tiffNumber(query.get(), L"/ifd/{ushort=255}", 1) != 2;
 }
 
 // The one full-resolution image, or a refusal: cutting a multi-page file to one page, and then
@@ -900,7 +905,7 @@ bool chooseTiffFrame(IWICBitmapDecoder* decoder, Ref<IWICBitmapFrameDecode>& cho
 }
 
 // IFD0 tags that describe the picture rather than its storage: they travel with the EXIF block.
-const USHORT kDescriptiveTags[] = {270, 271, 272, 305, 306, 315, 33432};
+const USHORT kDescriptiveTags[] = { 270, 271, 272, 305, 306, 315, 33432 };
 
 std::wstring tagPath(const wchar_t* directory, USHORT tag)
 {
@@ -909,7 +914,7 @@ std::wstring tagPath(const wchar_t* directory, USHORT tag)
 
 // Copies one value or nested block; one the reader does not have is no failure, a refusal is.
 bool copyMetadata(IWICImagingFactory* factory, IWICMetadataQueryReader* from, const std::wstring& fromPath,
-                  IWICMetadataQueryWriter* to, const std::wstring& toPath, bool& copied)
+    IWICMetadataQueryWriter* to, const std::wstring& toPath, bool& copied)
 {
     PROPVARIANT value;
     PropVariantInit(&value);
@@ -942,7 +947,7 @@ bool copyMetadata(IWICImagingFactory* factory, IWICMetadataQueryReader* from, co
 // memory carries them between the blocks the host keeps and a TIFF's own tags. `fill` gets the
 // carrier's metadata writer and answers whether it put anything there.
 bool encodeCarrier(IWICImagingFactory* factory, const std::function<bool(IWICMetadataQueryWriter*)>& fill,
-                   std::vector<uint8_t>& jpeg)
+    std::vector<uint8_t>& jpeg)
 {
     Ref<IStream> memory;
     Ref<IWICBitmapEncoder> encoder;
@@ -950,16 +955,16 @@ bool encodeCarrier(IWICImagingFactory* factory, const std::function<bool(IWICMet
     Ref<IWICMetadataQueryWriter> query;
     GUID format = GUID_WICPixelFormat24bppBGR;
     BYTE pixels[8 * 8 * 3] = {};
-    bool made = SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, memory.put())) &&
-                SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, encoder.put())) &&
-                SUCCEEDED(encoder->Initialize(memory.get(), WICBitmapEncoderNoCache)) &&
-                SUCCEEDED(encoder->CreateNewFrame(frame.put(), nullptr)) &&
-                SUCCEEDED(frame->Initialize(nullptr)) && SUCCEEDED(frame->SetSize(8, 8)) &&
-                SUCCEEDED(frame->SetPixelFormat(&format)) && IsEqualGUID(format, GUID_WICPixelFormat24bppBGR);
+    bool made = SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, memory.put()))
+        && SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, encoder.put()))
+        && SUCCEEDED(encoder->Initialize(memory.get(), WICBitmapEncoderNoCache))
+        && SUCCEEDED(encoder->CreateNewFrame(frame.put(), nullptr)) && SUCCEEDED(frame->Initialize(nullptr))
+        && SUCCEEDED(frame->SetSize(8, 8)) && SUCCEEDED(frame->SetPixelFormat(&format))
+        && IsEqualGUID(format, GUID_WICPixelFormat24bppBGR);
     if (made && fill)
         made = SUCCEEDED(frame->GetMetadataQueryWriter(query.put())) && fill(query.get());
-    made = made && SUCCEEDED(frame->WritePixels(8, 8 * 3, sizeof pixels, pixels)) &&
-           SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
+    made = made && SUCCEEDED(frame->WritePixels(8, 8 * 3, sizeof pixels, pixels))
+        && SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
     return made && streamBytes(memory.get(), jpeg);
 }
 
@@ -977,13 +982,12 @@ bool openCarrier(IWICImagingFactory* factory, const std::vector<uint8_t>& segmen
     if (!encodeCarrier(factory, nullptr, carrier.bytes) || carrier.bytes.size() < 2)
         return false;
     carrier.bytes.insert(carrier.bytes.begin() + 2, segments.begin(), segments.end());
-    return SUCCEEDED(factory->CreateStream(carrier.stream.put())) &&
-           SUCCEEDED(
-               carrier.stream->InitializeFromMemory(carrier.bytes.data(), DWORD(carrier.bytes.size()))) &&
-           SUCCEEDED(factory->CreateDecoderFromStream(carrier.stream.get(), nullptr,
-                                                      WICDecodeMetadataCacheOnLoad, carrier.decoder.put())) &&
-           SUCCEEDED(carrier.decoder->GetFrame(0, carrier.frame.put())) &&
-           SUCCEEDED(carrier.frame->GetMetadataQueryReader(carrier.query.put()));
+    return SUCCEEDED(factory->CreateStream(carrier.stream.put()))
+        && SUCCEEDED(carrier.stream->InitializeFromMemory(carrier.bytes.data(), DWORD(carrier.bytes.size())))
+        && SUCCEEDED(factory->CreateDecoderFromStream(
+            carrier.stream.get(), nullptr, WICDecodeMetadataCacheOnLoad, carrier.decoder.put()))
+        && SUCCEEDED(carrier.decoder->GetFrame(0, carrier.frame.put()))
+        && SUCCEEDED(carrier.frame->GetMetadataQueryReader(carrier.query.put()));
 }
 
 // The EXIF and XMP blocks of a carrier WIC has written, as stored.
@@ -991,8 +995,8 @@ ImageFile metadataInJpeg(IWICImagingFactory* factory, const std::vector<uint8_t>
 {
     ImageFile found;
     Ref<IWICStream> memory;
-    if (FAILED(factory->CreateStream(memory.put())) ||
-        FAILED(memory->InitializeFromMemory(const_cast<uint8_t*>(jpeg.data()), DWORD(jpeg.size()))))
+    if (FAILED(factory->CreateStream(memory.put()))
+        || FAILED(memory->InitializeFromMemory(const_cast<uint8_t*>(jpeg.data()), DWORD(jpeg.size()))))
         return found;
     Declared declared;
     std::vector<uint8_t> profile;
@@ -1013,14 +1017,14 @@ bool hasMetadata(IWICMetadataQueryReader* query, const wchar_t* name)
 // EXIF's own directories and IFD0's descriptive tags, between a TIFF's IFD0 ("/ifd") and a
 // JPEG's EXIF block ("/app1/ifd").
 bool copyExif(IWICImagingFactory* factory, IWICMetadataQueryReader* from, const std::wstring& fromRoot,
-              IWICMetadataQueryWriter* to, const std::wstring& toRoot, bool& copied)
+    IWICMetadataQueryWriter* to, const std::wstring& toRoot, bool& copied)
 {
-    for (const wchar_t* block : {L"/exif", L"/gps"})
+    for (const wchar_t* block : { L"/exif", L"/gps" })
         if (!copyMetadata(factory, from, fromRoot + block, to, toRoot + block, copied))
             return false;
     for (const USHORT tag : kDescriptiveTags)
-        if (!copyMetadata(factory, from, tagPath(fromRoot.c_str(), tag), to, tagPath(toRoot.c_str(), tag),
-                          copied))
+        if (!copyMetadata(
+                factory, from, tagPath(fromRoot.c_str(), tag), to, tagPath(toRoot.c_str(), tag), copied))
             return false;
     return true;
 }
@@ -1088,9 +1092,9 @@ HRESULT copyRows(IWICBitmapSource* source, ImageFile& image)
     const int band = int(std::max<size_t>(1, std::min<size_t>(kBandBytes / stride, size_t(image.height))));
     for (int y = 0; y < image.height; y += band) {
         const int rows = std::min(band, image.height - y);
-        const WICRect rect = {0, y, image.width, rows};
-        const HRESULT hr = source->CopyPixels(&rect, UINT(stride), UINT(stride * size_t(rows)),
-                                              image.pixels.data() + stride * size_t(y));
+        const WICRect rect = { 0, y, image.width, rows };
+        const HRESULT hr = source->CopyPixels(
+            &rect, UINT(stride), UINT(stride * size_t(rows)), image.pixels.data() + stride * size_t(y));
         if (FAILED(hr))
             return hr;
     }
@@ -1106,8 +1110,8 @@ template <class Sample> void unpremultiplyInPlace(Sample* samples, size_t pixels
         const unsigned long long alpha = stored[3];
         for (int s = 0; s < 3; ++s) {
             const unsigned long long c = stored[s];
-            samples[slot[s]] = alpha == 0 ? Sample(0)
-                                          : Sample(std::min(maximum, (c * maximum + alpha / 2) / alpha));
+            samples[slot[s]]
+                = alpha == 0 ? Sample(0) : Sample(std::min(maximum, (c * maximum + alpha / 2) / alpha));
         }
         samples[3] = stored[3];
     }
@@ -1128,8 +1132,8 @@ void readColourProfile(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame
         for (UINT i = 0; i < std::min(actual, count) && image.iccProfile.empty(); ++i) {
             WICColorContextType type = WICColorContextUninitialized;
             UINT size = 0;
-            if (FAILED(contexts[i]->GetType(&type)) || type != WICColorContextProfile ||
-                FAILED(contexts[i]->GetProfileBytes(0, nullptr, &size)) || size == 0)
+            if (FAILED(contexts[i]->GetType(&type)) || type != WICColorContextProfile
+                || FAILED(contexts[i]->GetProfileBytes(0, nullptr, &size)) || size == 0)
                 continue;
             image.iccProfile.resize(size);
             if (FAILED(contexts[i]->GetProfileBytes(size, image.iccProfile.data(), &size)))
@@ -1158,8 +1162,8 @@ bool readWhole(HANDLE input, uint64_t maxBytes, std::vector<uint8_t>& whole, std
         if (whole.size() >= 8 && sniff(whole.data(), whole.size()) == Container::Unknown)
             return true; // the caller says what it is not
         if (whole.size() > maxBytes) {
-            error = "the input is larger than the " + std::to_string(maxBytes >> 20) +
-                    " MB that may be read from a pipe";
+            error = "the input is larger than the " + std::to_string(maxBytes >> 20)
+                + " MB that may be read from a pipe";
             return false;
         }
         const size_t used = whole.size();
@@ -1180,18 +1184,18 @@ bool readWhole(HANDLE input, uint64_t maxBytes, std::vector<uint8_t>& whole, std
 
 // A file on disk is read by WIC as the decoder goes; anything else is read into `whole` first.
 bool openInput(IWICImagingFactory* factory, const std::wstring& path, const ReadLimits& limits,
-               std::vector<uint8_t>& whole, Ref<IWICStream>& stream, std::string& error)
+    std::vector<uint8_t>& whole, Ref<IWICStream>& stream, std::string& error)
 {
-    const HANDLE input =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE input
+        = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (input == INVALID_HANDLE_VALUE) {
         error = openFailure("open", HRESULT_FROM_WIN32(GetLastError()));
         return false;
     }
     const bool onDisk = GetFileType(input) == FILE_TYPE_DISK;
-    const bool read =
-        onDisk || readWhole(input, std::min<uint64_t>(memoryBudget(limits), MAXDWORD), whole, error);
+    const bool read
+        = onDisk || readWhole(input, std::min<uint64_t>(memoryBudget(limits), MAXDWORD), whole, error);
     CloseHandle(input);
     if (!read)
         return false;
@@ -1209,7 +1213,7 @@ bool openInput(IWICImagingFactory* factory, const std::wstring& path, const Read
 }
 
 bool readWith(IWICImagingFactory* factory, const std::wstring& path, const ReadLimits& limits,
-              ImageFile& image, std::string& error)
+    ImageFile& image, std::string& error)
 {
     std::vector<uint8_t> whole;
     Ref<IWICStream> stream;
@@ -1239,8 +1243,8 @@ bool readWith(IWICImagingFactory* factory, const std::wstring& path, const ReadL
         else
             scanJpeg(in, declared, image, jpegProfile);
         if (declared.refusal.empty() && declared.channels != 0)
-            declared.refusal =
-                sizeRefusal(declared.width, declared.height, declared.channels, declared.bits, limits);
+            declared.refusal
+                = sizeRefusal(declared.width, declared.height, declared.channels, declared.bits, limits);
         if (!declared.refusal.empty()) {
             error = declared.refusal;
             return false;
@@ -1252,15 +1256,16 @@ bool readWith(IWICImagingFactory* factory, const std::wstring& path, const ReadL
     }
 
     Ref<IWICBitmapDecoder> decoder;
-    hr = factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand,
-                                          decoder.put());
+    hr = factory->CreateDecoderFromStream(
+        stream.get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.put());
     if (FAILED(hr)) {
         error = decodeFailure(container, declared, hr);
         return false;
     }
     GUID format = {};
-    if (FAILED(decoder->GetContainerFormat(&format)) ||
-        !isOneOf(format, {&GUID_ContainerFormatPng, &GUID_ContainerFormatTiff, &GUID_ContainerFormatJpeg})) {
+    if (FAILED(decoder->GetContainerFormat(&format))
+        || !isOneOf(
+            format, { &GUID_ContainerFormatPng, &GUID_ContainerFormatTiff, &GUID_ContainerFormatJpeg })) {
         error = "not a PNG, TIFF or JPEG file";
         return false;
     }
@@ -1314,7 +1319,7 @@ bool readWith(IWICImagingFactory* factory, const std::wstring& path, const ReadL
         hr = factory->CreateFormatConverter(converter.put());
         if (SUCCEEDED(hr))
             hr = converter->Initialize(frame.get(), canonicalFormat(layout->channels, layout->bits),
-                                       WICBitmapDitherTypeNone, nullptr, 0.0, WICBitmapPaletteTypeCustom);
+                WICBitmapDitherTypeNone, nullptr, 0.0, WICBitmapPaletteTypeCustom);
         if (SUCCEEDED(hr))
             hr = copyRows(converter.get(), image);
     }
@@ -1344,8 +1349,8 @@ bool readWith(IWICImagingFactory* factory, const std::wstring& path, const ReadL
 // The EXIF block to write into a JPEG or PNG file: the image's own, with its Orientation tag
 // saying what image.orientation says. The tag is set in place when the block has it, so every
 // other byte stays; otherwise WIC's writer makes the block.
-std::vector<uint8_t> exifForOutput(IWICImagingFactory* factory, const ImageFile& image,
-                                   std::vector<std::string>& lost)
+std::vector<uint8_t> exifForOutput(
+    IWICImagingFactory* factory, const ImageFile& image, std::vector<std::string>& lost)
 {
     const int orientation = image.orientation;
     const int stored = exifOrientation(image.exif);
@@ -1361,12 +1366,13 @@ std::vector<uint8_t> exifForOutput(IWICImagingFactory* factory, const ImageFile&
     std::vector<uint8_t> segment;
     if (!exif.empty() && exif.size() <= kMaxSegmentData - sizeof kExifTag)
         appendSegment(segment, 0xE1, kExifTag, sizeof kExifTag, exif.data(), exif.size());
-    const bool readable = exif.empty() || (!segment.empty() && openCarrier(factory, segment, source) &&
-                                           hasMetadata(source.query.get(), L"/app1/ifd"));
+    const bool readable = exif.empty()
+        || (!segment.empty() && openCarrier(factory, segment, source)
+            && hasMetadata(source.query.get(), L"/app1/ifd"));
     const auto fill = [&](IWICMetadataQueryWriter* carrier) {
         bool copied = false;
-        if (!exif.empty() &&
-            !copyMetadata(factory, source.query.get(), L"/app1/ifd", carrier, L"/app1/ifd", copied))
+        if (!exif.empty()
+            && !copyMetadata(factory, source.query.get(), L"/app1/ifd", carrier, L"/app1/ifd", copied))
             return false;
         PROPVARIANT value;
         PropVariantInit(&value);
@@ -1387,8 +1393,8 @@ std::vector<uint8_t> exifForOutput(IWICImagingFactory* factory, const ImageFile&
 const char kCommentKeyword[] = "Comment";
 
 // The segments after the start-of-image marker.
-std::vector<uint8_t> jpegSegments(const ImageFile& image, const std::vector<uint8_t>& exif,
-                                  std::vector<std::string>& lost)
+std::vector<uint8_t> jpegSegments(
+    const ImageFile& image, const std::vector<uint8_t>& exif, std::vector<std::string>& lost)
 {
     std::vector<uint8_t> out;
     if (exif.size() > kMaxSegmentData - sizeof kExifTag)
@@ -1410,8 +1416,8 @@ std::vector<uint8_t> jpegSegments(const ImageFile& image, const std::vector<uint
         if (comment->size() > kMaxSegmentData)
             note(lost, kLostComments);
         else
-            appendSegment(out, 0xFE, "", 0, reinterpret_cast<const uint8_t*>(comment->data()),
-                          comment->size());
+            appendSegment(
+                out, 0xFE, "", 0, reinterpret_cast<const uint8_t*>(comment->data()), comment->size());
     }
     return out;
 }
@@ -1427,7 +1433,7 @@ std::vector<uint8_t> jpegProfileSegments(const std::vector<uint8_t>& profile)
         tag[12] = uint8_t(i + 1);
         tag[13] = uint8_t(count);
         appendSegment(out, 0xE2, tag, sizeof tag, profile.data() + offset,
-                      std::min(kIccChunk, profile.size() - offset));
+            std::min(kIccChunk, profile.size() - offset));
     }
     return out;
 }
@@ -1438,10 +1444,10 @@ bool isPngKeyword(const std::string& keyword)
 }
 
 std::vector<uint8_t> iTXtData(const std::string& keyword, const std::string& language,
-                              const std::string& translated, const std::string& text)
+    const std::string& translated, const std::string& text)
 {
     std::vector<uint8_t> data(keyword.begin(), keyword.end());
-    data.insert(data.end(), {0, 0, 0}); // not compressed
+    data.insert(data.end(), { 0, 0, 0 }); // not compressed
     data.insert(data.end(), language.begin(), language.end());
     data.push_back(0);
     data.insert(data.end(), translated.begin(), translated.end());
@@ -1457,13 +1463,13 @@ bool isAscii(const std::string& text)
 
 bool isUtf8(const std::string& text)
 {
-    return text.size() <= size_t(INT_MAX) &&
-           MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0) > 0;
+    return text.size() <= size_t(INT_MAX)
+        && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0) > 0;
 }
 
 // The chunks after IHDR, where the colour chunks must be and every other one may be.
-std::vector<uint8_t> pngChunks(const ImageFile& image, const std::vector<uint8_t>& exif,
-                               std::vector<std::string>& lost)
+std::vector<uint8_t> pngChunks(
+    const ImageFile& image, const std::vector<uint8_t>& exif, std::vector<std::string>& lost)
 {
     std::vector<uint8_t> out, data;
     if (image.hasGamma) {
@@ -1478,20 +1484,21 @@ std::vector<uint8_t> pngChunks(const ImageFile& image, const std::vector<uint8_t
         appendChunk(out, "cHRM", data);
     }
     if (image.srgbIntent >= 0 && image.srgbIntent <= 3)
-        appendChunk(out, "sRGB", {uint8_t(image.srgbIntent)});
+        appendChunk(out, "sRGB", { uint8_t(image.srgbIntent) });
     if (!exif.empty())
         appendChunk(out, "eXIf", exif);
     if (!image.xmp.empty())
-        appendChunk(out, "iTXt",
-                    iTXtData(kXmpKeyword, "", "", std::string(image.xmp.begin(), image.xmp.end())));
+        appendChunk(
+            out, "iTXt", iTXtData(kXmpKeyword, "", "", std::string(image.xmp.begin(), image.xmp.end())));
     for (const ImageFile::Text& text : image.texts) {
         if (text.keyword == kXmpKeyword && !image.xmp.empty()) {
             continue; // the packet itself is written
-        } else if (!isPngKeyword(text.keyword) || (!text.international && text.text.find('\0') != std::string::npos)) {
+        } else if (!isPngKeyword(text.keyword)
+            || (!text.international && text.text.find('\0') != std::string::npos)) {
             note(lost, kLostKeyword);
         } else if (text.international) {
-            appendChunk(out, "iTXt",
-                        iTXtData(text.keyword, text.language, text.translatedKeyword, text.text));
+            appendChunk(
+                out, "iTXt", iTXtData(text.keyword, text.language, text.translatedKeyword, text.text));
         } else {
             data.assign(text.keyword.begin(), text.keyword.end());
             data.push_back(0);
@@ -1519,13 +1526,14 @@ std::vector<uint8_t> pngProfileChunk(const std::vector<uint8_t>& profile)
 {
     const char name[] = "ICC profile";
     std::vector<uint8_t> data(name, name + sizeof name); // with its NUL
-    data.insert(data.end(), {0, 0x78, 0x01});             // deflate; zlib header
+    data.insert(data.end(), { 0, 0x78, 0x01 }); // deflate; zlib header
     uint32_t a = 1, b = 0;
     size_t at = 0;
     do {
         const size_t n = std::min<size_t>(65535, profile.size() - at);
-        data.insert(data.end(), {uint8_t(at + n == profile.size()), uint8_t(n), uint8_t(n >> 8), uint8_t(~n),
-                                 uint8_t(~n >> 8)});
+        data.insert(data.end(),
+            { uint8_t(at + n == profile.size()), uint8_t(n), uint8_t(n >> 8), uint8_t(~n),
+                uint8_t(~n >> 8) });
         data.insert(data.end(), profile.begin() + at, profile.begin() + at + n);
         for (size_t i = at; i < at + n; ++i) {
             a = (a + profile[i]) % 65521;
@@ -1545,7 +1553,9 @@ std::vector<uint8_t> pngProfileChunk(const std::vector<uint8_t>& profile)
 class SplicingStream final : public IStream {
 public:
     SplicingStream(IStream* target, uint64_t at, std::vector<uint8_t> blocks)
-        : target_(target), at_(at), blocks_(std::move(blocks))
+        : target_(target)
+        , at_(at)
+        , blocks_(std::move(blocks))
     {
         target_->AddRef();
     }
@@ -1567,8 +1577,8 @@ public:
     {
         if (!object)
             return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISequentialStream) ||
-            IsEqualIID(iid, IID_IStream)) {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISequentialStream)
+            || IsEqualIID(iid, IID_IStream)) {
             *object = static_cast<IStream*>(this);
             AddRef();
             return S_OK;
@@ -1714,7 +1724,7 @@ private:
 
 // TIFF tags only a TIFF writer may place; WIC's is the one at hand.
 void writeTiffMetadata(IWICImagingFactory* factory, IWICBitmapFrameEncode* frame, const ImageFile& image,
-                       std::vector<std::string>& lost)
+    std::vector<std::string>& lost)
 {
     Ref<IWICMetadataQueryWriter> query;
     const bool writable = SUCCEEDED(frame->GetMetadataQueryWriter(query.put()));
@@ -1724,8 +1734,8 @@ void writeTiffMetadata(IWICImagingFactory* factory, IWICBitmapFrameEncode* frame
         value.vt = VT_UI2;
         value.uiVal = USHORT(image.orientation);
         // Orientation 1 is what a reader assumes anyway.
-        if ((!writable || FAILED(query->SetMetadataByName(L"/ifd/{ushort=274}", &value))) &&
-            image.orientation > 1)
+        if ((!writable || FAILED(query->SetMetadataByName(L"/ifd/{ushort=274}", &value)))
+            && image.orientation > 1)
             note(lost, kLostOrientation);
     }
     bool xmpKept = image.xmp.empty();
@@ -1748,13 +1758,13 @@ void writeTiffMetadata(IWICImagingFactory* factory, IWICBitmapFrameEncode* frame
     if (writable && !segments.empty() && openCarrier(factory, segments, carrier)) {
         bool copied = false;
         // A system whose JPEG decoder shows no EXIF cannot carry it.
-        exifKept =
-            exifKept || (hasMetadata(carrier.query.get(), L"/app1/ifd") &&
-                         copyExif(factory, carrier.query.get(), L"/app1/ifd", query.get(), L"/ifd", copied));
+        exifKept = exifKept
+            || (hasMetadata(carrier.query.get(), L"/app1/ifd")
+                && copyExif(factory, carrier.query.get(), L"/app1/ifd", query.get(), L"/ifd", copied));
         copied = false;
-        xmpKept =
-            xmpKept ||
-            (copyMetadata(factory, carrier.query.get(), L"/xmp", query.get(), L"/ifd/xmp", copied) && copied);
+        xmpKept = xmpKept
+            || (copyMetadata(factory, carrier.query.get(), L"/xmp", query.get(), L"/ifd/xmp", copied)
+                && copied);
     }
     if (!exifKept)
         note(lost, kLostExif);
@@ -1843,7 +1853,7 @@ void packRows(const Sample* from, size_t pixels, int channels, const Layout& lay
 // Wine by name, a one-pixel image made in memory shows whether this encoder is one of those.
 bool encoderTakesFileByteOrder(IWICImagingFactory* factory, const GUID& container, const GUID& format)
 {
-    uint16_t pixel[4] = {0x0102, 0x0304, 0x0506, 0x0708};
+    uint16_t pixel[4] = { 0x0102, 0x0304, 0x0506, 0x0708 };
     uint16_t back[4] = {};
     const UINT bytes = IsEqualGUID(format, GUID_WICPixelFormat48bppRGB) ? 6 : 8;
     Ref<IStream> memory;
@@ -1852,20 +1862,19 @@ bool encoderTakesFileByteOrder(IWICImagingFactory* factory, const GUID& containe
     Ref<IWICBitmapDecoder> decoder;
     Ref<IWICBitmapFrameDecode> decoded;
     GUID offered = format, read = {};
-    const bool made =
-        SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, memory.put())) &&
-        SUCCEEDED(factory->CreateEncoder(container, nullptr, encoder.put())) &&
-        SUCCEEDED(encoder->Initialize(memory.get(), WICBitmapEncoderNoCache)) &&
-        SUCCEEDED(encoder->CreateNewFrame(frame.put(), nullptr)) && SUCCEEDED(frame->Initialize(nullptr)) &&
-        SUCCEEDED(frame->SetSize(1, 1)) && SUCCEEDED(frame->SetPixelFormat(&offered)) &&
-        IsEqualGUID(offered, format) &&
-        SUCCEEDED(frame->WritePixels(1, bytes, bytes, reinterpret_cast<BYTE*>(pixel))) &&
-        SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit()) && rewind(memory.get()) &&
-        SUCCEEDED(factory->CreateDecoderFromStream(memory.get(), nullptr, WICDecodeMetadataCacheOnDemand,
-                                                   decoder.put())) &&
-        SUCCEEDED(decoder->GetFrame(0, decoded.put())) && SUCCEEDED(decoded->GetPixelFormat(&read)) &&
-        IsEqualGUID(read, format) &&
-        SUCCEEDED(decoded->CopyPixels(nullptr, bytes, bytes, reinterpret_cast<BYTE*>(back)));
+    const bool made = SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, memory.put()))
+        && SUCCEEDED(factory->CreateEncoder(container, nullptr, encoder.put()))
+        && SUCCEEDED(encoder->Initialize(memory.get(), WICBitmapEncoderNoCache))
+        && SUCCEEDED(encoder->CreateNewFrame(frame.put(), nullptr)) && SUCCEEDED(frame->Initialize(nullptr))
+        && SUCCEEDED(frame->SetSize(1, 1)) && SUCCEEDED(frame->SetPixelFormat(&offered))
+        && IsEqualGUID(offered, format)
+        && SUCCEEDED(frame->WritePixels(1, bytes, bytes, reinterpret_cast<BYTE*>(pixel)))
+        && SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit()) && rewind(memory.get())
+        && SUCCEEDED(factory->CreateDecoderFromStream(
+            memory.get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.put()))
+        && SUCCEEDED(decoder->GetFrame(0, decoded.put())) && SUCCEEDED(decoded->GetPixelFormat(&read))
+        && IsEqualGUID(read, format)
+        && SUCCEEDED(decoded->CopyPixels(nullptr, bytes, bytes, reinterpret_cast<BYTE*>(back)));
     return made && back[0] == 0x0201 && back[1] == 0x0403;
 }
 
@@ -1874,26 +1883,26 @@ const char* formatName(ImageFormat format)
     return format == ImageFormat::Png ? "PNG" : format == ImageFormat::Tiff ? "TIFF" : "JPEG";
 }
 
-bool setColourProfile(IWICImagingFactory* factory, IWICBitmapFrameEncode* frame,
-                      const std::vector<uint8_t>& profile)
+bool setColourProfile(
+    IWICImagingFactory* factory, IWICBitmapFrameEncode* frame, const std::vector<uint8_t>& profile)
 {
     Ref<IWICColorContext> context;
-    if (profile.size() > UINT_MAX || FAILED(factory->CreateColorContext(context.put())) ||
-        FAILED(context->InitializeFromMemory(profile.data(), UINT(profile.size()))))
+    if (profile.size() > UINT_MAX || FAILED(factory->CreateColorContext(context.put()))
+        || FAILED(context->InitializeFromMemory(profile.data(), UINT(profile.size()))))
         return false;
-    IWICColorContext* contexts[] = {context.get()};
+    IWICColorContext* contexts[] = { context.get() };
     return SUCCEEDED(frame->SetColorContexts(1, contexts));
 }
 
 // `withMetadata` false writes the pixels alone, for an encoder that leaves no room for blocks
 // (`inTheWay` then says so).
 bool encode(IWICImagingFactory* factory, IWICStream* file, ImageFormat format, const ImageFile& image,
-            const WriteOptions& options, bool withMetadata, std::vector<std::string>& lost,
-            std::string& error, bool& inTheWay)
+    const WriteOptions& options, bool withMetadata, std::vector<std::string>& lost, std::string& error,
+    bool& inTheWay)
 {
-    const GUID& container = format == ImageFormat::Png    ? GUID_ContainerFormatPng
-                            : format == ImageFormat::Tiff ? GUID_ContainerFormatTiff
-                                                          : GUID_ContainerFormatJpeg;
+    const GUID& container = format == ImageFormat::Png ? GUID_ContainerFormatPng
+        : format == ImageFormat::Tiff                  ? GUID_ContainerFormatTiff
+                                                       : GUID_ContainerFormatJpeg;
     Ref<SplicingStream> splicing;
     IStream* target = file;
     if (withMetadata && format != ImageFormat::Tiff) {
@@ -1926,19 +1935,18 @@ bool encode(IWICImagingFactory* factory, IWICStream* file, ImageFormat format, c
 
     // BGR orders first for 8 bits: they are what every encoder, Wine's included, takes as is
     // (Wine's PNG encoder would turn 24bppRGB into BGRA, its TIFF one 32bppRGBA into BGR).
-    const GUID* wanted =
-        image.bitsPerSample == 16
-            ? (image.channels == 3 ? &GUID_WICPixelFormat48bppRGB : &GUID_WICPixelFormat64bppRGBA)
-            : (image.channels == 3 ? &GUID_WICPixelFormat24bppBGR : &GUID_WICPixelFormat32bppBGRA);
+    const GUID* wanted = image.bitsPerSample == 16
+        ? (image.channels == 3 ? &GUID_WICPixelFormat48bppRGB : &GUID_WICPixelFormat64bppRGBA)
+        : (image.channels == 3 ? &GUID_WICPixelFormat24bppBGR : &GUID_WICPixelFormat32bppBGRA);
     GUID offered = *wanted;
     hr = frame->SetPixelFormat(&offered);
     const Layout* layout = SUCCEEDED(hr) ? findLayout(offered) : nullptr;
     // Only a layout that carries every sample unchanged will do; anything else would lose data.
-    if (!layout || layout->premultiplied || layout->bits != image.bitsPerSample ||
-        layout->channels != image.channels) {
-        error = "the " + std::string(formatName(format)) + " encoder of this system cannot store " +
-                std::to_string(image.bitsPerSample) + "-bit " + (image.channels == 3 ? "RGB" : "RGBA") +
-                " images";
+    if (!layout || layout->premultiplied || layout->bits != image.bitsPerSample
+        || layout->channels != image.channels) {
+        error = "the " + std::string(formatName(format)) + " encoder of this system cannot store "
+            + std::to_string(image.bitsPerSample) + "-bit " + (image.channels == 3 ? "RGB" : "RGBA")
+            + " images";
         if (FAILED(hr))
             error = because(error, hr);
         return false;
@@ -1950,10 +1958,10 @@ bool encode(IWICImagingFactory* factory, IWICStream* file, ImageFormat format, c
             note(lost, kLostProfile);
     } else {
         // Wine's encoders take no colour contexts; JPEG and PNG then get the profile as a block.
-        if (!image.iccProfile.empty() && !setColourProfile(factory, frame.get(), image.iccProfile) &&
-            !(splicing.get() &&
-              splicing->append(format == ImageFormat::Jpeg ? jpegProfileSegments(image.iccProfile)
-                                                           : pngProfileChunk(image.iccProfile))))
+        if (!image.iccProfile.empty() && !setColourProfile(factory, frame.get(), image.iccProfile)
+            && !(splicing.get()
+                && splicing->append(format == ImageFormat::Jpeg ? jpegProfileSegments(image.iccProfile)
+                                                                : pngProfileChunk(image.iccProfile))))
             note(lost, kLostProfile);
         if (format == ImageFormat::Tiff)
             writeTiffMetadata(factory, frame.get(), image, lost);
@@ -1977,7 +1985,7 @@ bool encode(IWICImagingFactory* factory, IWICStream* file, ImageFormat format, c
             packRows(from, pixels, image.channels, *layout, packed.data());
         else
             packRows(reinterpret_cast<const uint16_t*>(from), pixels, image.channels, *layout,
-                     reinterpret_cast<uint16_t*>(packed.data()));
+                reinterpret_cast<uint16_t*>(packed.data()));
         if (swapBytes)
             for (size_t i = 0; i + 1 < stride * size_t(rows); i += 2)
                 std::swap(packed[i], packed[i + 1]);
@@ -2001,8 +2009,8 @@ bool checkWritable(ImageFormat format, const ImageFile& image, std::string& erro
 {
     if (!canWriteImageFile(image, format, WriteOptions(), error))
         return false;
-    if (image.pixels.size() / image.rowBytes() != size_t(image.height) ||
-        image.pixels.size() % image.rowBytes() != 0)
+    if (image.pixels.size() / image.rowBytes() != size_t(image.height)
+        || image.pixels.size() % image.rowBytes() != 0)
         error = "the image to write is malformed";
     return error.empty();
 }
@@ -2014,18 +2022,18 @@ bool canWriteImageFile(const ImageFile& image, ImageFormat format, const WriteOp
     error.clear();
     if (format != ImageFormat::Png && format != ImageFormat::Tiff && format != ImageFormat::Jpeg)
         error = "unknown output format: use .png, .tif, .tiff, .jpg or .jpeg";
-    else if (image.width <= 0 || image.height <= 0 || size_t(image.width) > SIZE_MAX / 8 ||
-             (image.channels != 3 && image.channels != 4) ||
-             (image.bitsPerSample != 8 && image.bitsPerSample != 16))
+    else if (image.width <= 0 || image.height <= 0 || size_t(image.width) > SIZE_MAX / 8
+        || (image.channels != 3 && image.channels != 4)
+        || (image.bitsPerSample != 8 && image.bitsPerSample != 16))
         error = "the image to write is malformed";
     else if (format == ImageFormat::Jpeg && image.channels == 4)
         error = "JPEG cannot hold transparency";
     else if (format == ImageFormat::Jpeg && image.bitsPerSample != 8)
         error = "JPEG holds 8 bits per sample only";
     else if (format == ImageFormat::Jpeg && image.exif.size() > kMaxSegmentData - sizeof kExifTag)
-        error = "the EXIF block (" + std::to_string(image.exif.size()) +
-                " bytes) is too large for a JPEG file, which holds at most " +
-                std::to_string(kMaxSegmentData - sizeof kExifTag);
+        error = "the EXIF block (" + std::to_string(image.exif.size())
+            + " bytes) is too large for a JPEG file, which holds at most "
+            + std::to_string(kMaxSegmentData - sizeof kExifTag);
     return error.empty();
 }
 
@@ -2049,7 +2057,7 @@ bool readImageFile(const std::string& path, ImageFile& image, std::string& error
 }
 
 bool writeImageFile(const std::string& path, ImageFormat format, const ImageFile& image, std::string& error,
-                    const WriteOptions& options, std::vector<std::string>* notCarried)
+    const WriteOptions& options, std::vector<std::string>* notCarried)
 {
     error.clear();
     std::wstring wide;
@@ -2063,7 +2071,7 @@ bool writeImageFile(const std::string& path, ImageFormat format, const ImageFile
         const ComScope com;
         Ref<IWICImagingFactory> factory;
         if (createFactory(com, factory, error)) {
-            for (const bool withMetadata : {true, false}) {
+            for (const bool withMetadata : { true, false }) {
                 lost.clear();
                 bool inTheWay = false;
                 Ref<IWICStream> stream;
@@ -2075,8 +2083,8 @@ bool writeImageFile(const std::string& path, ImageFormat format, const ImageFile
                     break;
                 }
                 created = true;
-                written = encode(factory.get(), stream.get(), format, image, options, withMetadata, lost,
-                                 error, inTheWay);
+                written = encode(
+                    factory.get(), stream.get(), format, image, options, withMetadata, lost, error, inTheWay);
                 // The pixels matter more than the blocks: an encoder that leaves them no room
                 // writes the image again without them.
                 if (written || !inTheWay)

@@ -49,10 +49,10 @@ bool readPascal(const uint8_t* p, size_t length, uint32_t key, std::string& out,
 
 } // namespace
 
-bool readPiplFilterInfo(const uint8_t* data, size_t size, uint32_t codeProperty,
-                        PiplFilterInfo& info, std::string& error)
+bool readPiplFilterInfo(
+    const uint8_t* data, size_t size, uint32_t codeProperty, PiplFilterInfo& info, std::string& error)
 {
-    info = PiplFilterInfo{};
+    info = PiplFilterInfo {};
     if (!data)
         size = 0;
     if (size < 10) {
@@ -92,8 +92,8 @@ bool readPiplFilterInfo(const uint8_t* data, size_t size, uint32_t codeProperty,
         const auto length = int32_t(le32(data + offset + 12));
         offset += 16;
         if (length < 0 || size_t(length) > size - offset) {
-            error = keyName(key) + " claims " + std::to_string(length) + " bytes, " +
-                    std::to_string(size - offset) + " are left" + where();
+            error = keyName(key) + " claims " + std::to_string(length) + " bytes, "
+                + std::to_string(size - offset) + " are left" + where();
             return false;
         }
         const uint8_t* body = data + offset;
@@ -133,9 +133,9 @@ bool readPiplFilterInfo(const uint8_t* data, size_t size, uint32_t codeProperty,
             const auto hostMajor = uint32_t(pluginapi::latestFilterVersion);
             const auto hostMinor = uint32_t(pluginapi::latestFilterSubVersion);
             if (major > hostMajor || (major == hostMajor && minor > hostMinor)) {
-                error = "the module needs filter interface " + std::to_string(major) + "." +
-                        std::to_string(minor) + ", this host offers " +
-                        std::to_string(hostMajor) + "." + std::to_string(hostMinor);
+                error = "the module needs filter interface " + std::to_string(major) + "."
+                    + std::to_string(minor) + ", this host offers " + std::to_string(hostMajor) + "."
+                    + std::to_string(hostMinor);
                 return false;
             }
         } else if (key == codeProperty) {

@@ -1,7 +1,7 @@
 // Loads a filter module as a Windows host does: the PiPL resource must describe a filter, and
 // the entry point is the export it names for this process's architecture.
-#include "tools/host/PluginModule.h"
 #include "tools/host/PiplReader.h"
+#include "tools/host/PluginModule.h"
 
 #include <windows.h>
 
@@ -43,8 +43,8 @@ BOOL CALLBACK collectPipl(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR para
     const DWORD size = SizeofResource(module, info);
     const void* bytes = loaded ? LockResource(loaded) : nullptr;
     if (bytes && size)
-        search->blocks.emplace_back(static_cast<const uint8_t*>(bytes),
-                                    static_cast<const uint8_t*>(bytes) + size);
+        search->blocks.emplace_back(
+            static_cast<const uint8_t*>(bytes), static_cast<const uint8_t*>(bytes) + size);
     return TRUE;
 }
 
