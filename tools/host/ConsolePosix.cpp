@@ -1,4 +1,5 @@
 #include "tools/host/Console.h"
+#include "tools/host/WatchedFiles.h"
 
 #include <atomic>
 #include <csignal>
@@ -11,18 +12,9 @@ namespace {
 
 volatile std::sig_atomic_t gInterrupted = 0;
 
-// Fixed storage, so that the handler reads no memory that the program may be reallocating.
-struct WatchedFile {
-    std::atomic<bool> taken { false };
-    std::atomic<bool> armed { false };
-    char path[4096] = {};
-};
-WatchedFile gWatched[4];
-static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler reads these flags");
-
 void removeWatchedFiles()
 {
-    for (WatchedFile& file : gWatched)
+    for (WatchedFile& file : gWatchedFiles)
         if (file.armed.load())
             ::unlink(file.path);
 }
@@ -79,29 +71,6 @@ void installSignalHandlers()
 }
 
 bool interruptRequested() { return gInterrupted != 0; }
-
-int watchTemporaryFile(const std::string& path)
-{
-    if (path.size() >= sizeof gWatched[0].path)
-        return -1;
-    for (int slot = 0; slot < int(std::size(gWatched)); ++slot) {
-        WatchedFile& file = gWatched[slot];
-        if (file.taken.exchange(true))
-            continue;
-        std::memcpy(file.path, path.c_str(), path.size() + 1);
-        file.armed.store(true);
-        return slot;
-    }
-    return -1;
-}
-
-void forgetTemporaryFile(int slot)
-{
-    if (slot < 0 || slot >= int(std::size(gWatched)))
-        return;
-    gWatched[slot].armed.store(false);
-    gWatched[slot].taken.store(false);
-}
 
 bool stderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 

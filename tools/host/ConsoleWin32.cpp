@@ -1,4 +1,5 @@
 #include "tools/host/Console.h"
+#include "tools/host/WatchedFiles.h"
 
 #include <windows.h>
 
@@ -13,16 +14,9 @@ namespace {
 
 volatile LONG gInterrupted = 0;
 
-struct WatchedFile {
-    std::atomic<bool> taken { false };
-    std::atomic<bool> armed { false };
-    char path[4096] = {};
-};
-WatchedFile gWatched[4];
-
 void removeWatchedFiles()
 {
-    for (WatchedFile& file : gWatched)
+    for (WatchedFile& file : gWatchedFiles)
         if (file.armed.load())
             DeleteFileA(file.path);
 }
@@ -45,29 +39,6 @@ BOOL WINAPI onControl(DWORD type)
 void installSignalHandlers() { SetConsoleCtrlHandler(onControl, TRUE); }
 
 bool interruptRequested() { return InterlockedCompareExchange(&gInterrupted, 0, 0) != 0; }
-
-int watchTemporaryFile(const std::string& path)
-{
-    if (path.size() >= sizeof gWatched[0].path)
-        return -1;
-    for (int slot = 0; slot < int(std::size(gWatched)); ++slot) {
-        WatchedFile& file = gWatched[slot];
-        if (file.taken.exchange(true))
-            continue;
-        std::memcpy(file.path, path.c_str(), path.size() + 1);
-        file.armed.store(true);
-        return slot;
-    }
-    return -1;
-}
-
-void forgetTemporaryFile(int slot)
-{
-    if (slot < 0 || slot >= int(std::size(gWatched)))
-        return;
-    gWatched[slot].armed.store(false);
-    gWatched[slot].taken.store(false);
-}
 
 bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
