@@ -106,28 +106,4 @@ void WorkerPool::work(int index)
     }
 }
 
-int configuredThreadCount()
-{
-    if (const char* text = std::getenv("QUARVEL_THREADS")) {
-        char* end = nullptr;
-        const long value = std::strtol(text, &end, 10);
-        if (end != text && *end == '\0' && value > 0)
-            return int(std::min<long>(value, 64));
-    }
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores == 0 ? 1 : int(std::min(cores, 64u));
-}
-
-bool referenceKernelsRequested()
-{
-    const char* text = std::getenv("QUARVEL_KERNELS");
-    return text != nullptr && std::strcmp(text, "reference") == 0;
-}
-
-bool baselineInstructionsRequested()
-{
-    const char* text = std::getenv("QUARVEL_KERNELS");
-    return text != nullptr && std::strcmp(text, "baseline") == 0;
-}
-
 } // namespace quarvel

@@ -48,12 +48,4 @@ private:
     std::exception_ptr error_;
 };
 
-// The number of threads to use: QUARVEL_THREADS when it holds a positive number, else every core.
-int configuredThreadCount();
-// True when QUARVEL_KERNELS=reference asks for the plain kernels.
-bool referenceKernelsRequested();
-// True when QUARVEL_KERNELS=baseline asks for the fast kernels without run-time instruction
-// choice (SSE2 only).
-bool baselineInstructionsRequested();
-
 } // namespace quarvel

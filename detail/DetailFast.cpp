@@ -214,6 +214,7 @@ void DetailFilter::blurFast(const ImageBuffer& image, double radius, const ToneC
     };
     const WindowDivision& full = headCut[0];
     const ConvolveFunction convolve = useBaselineInstructions ? convolveBaseline : convolveBest();
+    blurLoop = convolve;
 
     const int pieces = std::max(1, threads());
     const int64_t stripBytes = int64_t(std::min<int64_t>(progressStepSize, cols)) * channels;

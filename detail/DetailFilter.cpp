@@ -1,5 +1,6 @@
 #include "detail/DetailFilter.h"
 
+#include "core/KernelChoice.h"
 #include "core/WorkerPool.h"
 #include "settings/ParameterStore.h"
 
@@ -11,9 +12,11 @@
 namespace quarvel {
 
 DetailFilter::DetailFilter()
-    : useReferenceKernels(referenceKernelsRequested())
-    , threadCount(configuredThreadCount())
 {
+    const KernelChoice choice = kernelChoiceFromEnvironment();
+    useReferenceKernels = choice.kernels == Kernels::Reference;
+    useBaselineInstructions = choice.kernels == Kernels::Baseline;
+    threadCount = choice.threads;
     setLumaWeights(0.299, 0.587, 0.114);
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "control/ImageFilter.h"
+#include "detail/Convolve.h"
 
 #include <cstdint>
 #include <functional>
@@ -87,6 +88,9 @@ public:
     WorkerPool* pool = nullptr;
     // The fast loops without the instructions chosen at run time (SSE2 only), for comparisons.
     bool useBaselineInstructions = false;
+    // The blur loop the last run used (null: none ran), so that a test can tell the choice was
+    // honoured.
+    ConvolveFunction blurLoop = nullptr;
 
 private:
     // A pass over outer indices 0 .. count − 1 in blocks that end at the ticks: every tick falls

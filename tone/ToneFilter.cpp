@@ -1,5 +1,6 @@
 #include "tone/ToneFilter.h"
 
+#include "core/KernelChoice.h"
 #include "core/TickedBlocks.h"
 #include "core/WorkerPool.h"
 #include "detail/DetailFilter.h"
@@ -10,9 +11,11 @@
 namespace quarvel {
 
 ToneFilter::ToneFilter()
-    : useReferenceKernel(referenceKernelsRequested())
-    , threadCount(configuredThreadCount())
 {
+    const KernelChoice choice = kernelChoiceFromEnvironment();
+    useReferenceKernel = choice.kernels == Kernels::Reference;
+    useBaselineInstructions = choice.kernels == Kernels::Baseline;
+    threadCount = choice.threads;
     for (auto& table : toneTable)
         for (int i = 0; i < 256; ++i)
             table[i] = uint8_t(i);
@@ -178,9 +181,11 @@ int ToneFilter::runDetailStages(ImageBuffer& image, ParameterStore* parameters, 
         detail.setLumaWeights(0.299, 0.587, 0.114);
     detail.owner = owner;
     detail.useReferenceKernels = useReferenceKernel;
+    detail.useBaselineInstructions = useBaselineInstructions;
     detail.threadCount = threadCount;
     detail.pool = pool.get();
     const int stopped = detail.process(image, parameters);
+    blurLoop = detail.blurLoop;
     outOfMemory = outOfMemory || detail.outOfMemory;
     return stopped;
 }

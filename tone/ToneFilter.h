@@ -6,6 +6,7 @@
 #pragma once
 
 #include "control/ImageFilter.h"
+#include "detail/Convolve.h"
 #include "tone/ChannelHistogram.h"
 #include "tone/LinearToneCurve.h"
 
@@ -76,6 +77,11 @@ public:
     bool useReferenceKernel = false;
     // Threads for the fast loops (QUARVEL_THREADS, else every core), started per process call.
     int threadCount = 1;
+    // The fast loops without instructions chosen at run time (QUARVEL_KERNELS=baseline), handed
+    // to the detail stages like the two fields above.
+    bool useBaselineInstructions = false;
+    // The blur loop the detail stages of the last run used (null: none ran).
+    ConvolveFunction blurLoop = nullptr;
 
 private:
     // The detail stages after the tone pass; `progressBase` is where the progress bar stands.

@@ -1,5 +1,6 @@
 #include "core/WorkerPool.h"
 #include "detail/BlurBuilder.h"
+#include "detail/Convolve.h"
 #include "detail/DiffuseGrain.h"
 #include "detail/ExactDivider.h"
 #include "settings/ParameterDocument.h"
@@ -203,6 +204,30 @@ TEST(FastKernels, GiveTheReferenceBytesAndReports)
             }
         }
     }
+}
+
+// The variable is read when a filter is made, and the tone filter hands the choice on to the
+// detail stages it runs.
+TEST(FastKernels, TheLoopsTheEnvironmentChoosesAreTheOnesThatRun)
+{
+    std::vector<uint8_t> source(size_t(30) * 40 * 4);
+    std::mt19937 random(5);
+    for (uint8_t& b : source)
+        b = uint8_t(random());
+    const auto blurLoopOf = [&](const char* kernels) {
+        KernelsVariable variable(kernels);
+        std::vector<uint8_t> pixels = source;
+        ImageBuffer image { pixels.data(), 30, 40, kWorkChannels, kWorkBits, kOrderBGR };
+        ParameterDocument doc;
+        doc.setText("ShSharpAmount=150;\r\n");
+        ToneFilter filter;
+        filter.analyze(image);
+        filter.process(image, &doc);
+        return filter.blurLoop;
+    };
+    EXPECT_EQ(blurLoopOf("baseline"), &convolveBaseline);
+    EXPECT_EQ(blurLoopOf(""), convolveBest());
+    EXPECT_EQ(blurLoopOf("reference"), nullptr) << "the plain loops blur without it";
 }
 
 TEST(FastKernels, ACancelledRunLeavesTheSameRows)
