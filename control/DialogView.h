@@ -14,8 +14,8 @@ class ProcessingControllerBase;
 // States of DialogView::progress.
 enum DialogProgress : int {
     kDialogProgressBegin = 0, // show the bar over 0..total, disable OK
-    kDialogProgressStep = 1,  // position = done; pump pending window messages
-    kDialogProgressEnd = 2,   // hide the bar, enable OK
+    kDialogProgressStep = 1, // position = done; pump pending window messages
+    kDialogProgressEnd = 2, // hide the bar, enable OK
 };
 
 class DialogView {
@@ -29,7 +29,7 @@ public:
     virtual void progress(int state, int32_t done, int32_t total);
 
     ProcessingControllerBase* controller = nullptr; // not owned
-    intptr_t window = 0;                            // the dialog's window once it exists
+    intptr_t window = 0; // the dialog's window once it exists
 
 protected:
     DialogView() = default;

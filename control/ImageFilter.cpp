@@ -1,6 +1,5 @@
 #include "control/ImageFilter.h"
 
-#include "control/DialogView.h"
 #include "control/ProcessingController.h"
 
 namespace quarvel {
@@ -11,7 +10,5 @@ int ImageFilter::reportProgress(int stage, int32_t done, int32_t total)
 {
     return owner ? owner->onProgress(this, stage, done, total) : 0;
 }
-
-void DialogView::progress(int, int32_t, int32_t) {}
 
 } // namespace quarvel

@@ -22,6 +22,9 @@ std::string documentText(const ParameterStore& parameters)
     return text;
 }
 char* gModuleDirectory = nullptr;
+// Controllers alive: the string is shared by all of them and released with the last, so that one
+// controller ending does not take the folder from another still at work.
+int gModuleDirectoryUsers = 0;
 
 #if defined(_WIN32)
 constexpr char kSeparator = '\\';
@@ -45,6 +48,7 @@ const char* moduleDirectory() { return gModuleDirectory ? gModuleDirectory : "";
 ProcessingControllerBase::ProcessingControllerBase()
 {
     flags = InitialPreview;
+    ++gModuleDirectoryUsers;
     if (!gModuleDirectory) {
         gModuleDirectory = new (std::nothrow) char[kPathSize];
         if (gModuleDirectory) {
@@ -60,8 +64,10 @@ ProcessingControllerBase::~ProcessingControllerBase()
 {
     delete filter;
     delete dialog;
-    delete[] gModuleDirectory;
-    gModuleDirectory = nullptr;
+    if (--gModuleDirectoryUsers == 0) {
+        delete[] gModuleDirectory;
+        gModuleDirectory = nullptr;
+    }
 }
 
 void ProcessingControllerBase::attach(FilterContext* newContext)

@@ -69,7 +69,8 @@ protected:
     void SetUp() override
     {
         gPosted.clear();
-        platform::setPostSink([](intptr_t, unsigned message, uintptr_t, intptr_t) { gPosted.push_back(message); });
+        platform::setPostSink(
+            [](intptr_t, unsigned message, uintptr_t, intptr_t) { gPosted.push_back(message); });
         work.assign(16, 7);
         shown.assign(16, 0);
         context.workBuffer = buffer(work.data());
@@ -93,7 +94,7 @@ protected:
         return b;
     }
 
-    pluginapi::FilterRecord record{};
+    pluginapi::FilterRecord record {};
     FilterContext context;
     ParameterDocument parameters;
     TestController controller;
@@ -107,12 +108,12 @@ TEST(ProgressTotal, CountsTheStagesARunWillExecute)
         int32_t total;
     };
     const Case cases[] = {
-        {"DynamicEnable=1;ColorEnable=0;SharpEnable=1;SmoothEnable=0;", 100},
-        {"HiSharpAmount=50;SharpMethod=0;", 100},
-        {"HiSharpAmount=50;SharpMethod=1;", 200},
-        {"SharpEnable=0;SmoothEnable=1;SmoothAmount=10;", 200},
-        {"DynamicEnable=0;ColorEnable=0;GrainAmount=3;", 100},
-        {"DynamicEnable=0;ColorEnable=0;SharpEnable=0;SmoothEnable=0;GrainAmount=3;", 0},
+        { "DynamicEnable=1;ColorEnable=0;SharpEnable=1;SmoothEnable=0;", 100 },
+        { "HiSharpAmount=50;SharpMethod=0;", 100 },
+        { "HiSharpAmount=50;SharpMethod=1;", 200 },
+        { "SharpEnable=0;SmoothEnable=1;SmoothAmount=10;", 200 },
+        { "DynamicEnable=0;ColorEnable=0;GrainAmount=3;", 100 },
+        { "DynamicEnable=0;ColorEnable=0;SharpEnable=0;SmoothEnable=0;GrainAmount=3;", 0 },
     };
     for (const Case& c : cases) {
         ParameterDocument document;
@@ -134,6 +135,18 @@ TEST(ModuleDirectory, EndsWithTheSeparator)
     EXPECT_STREQ(bare, "x") << "the first character is never examined";
 }
 
+TEST(ModuleDirectory, LivesAsLongAsAnyController)
+{
+    ProcessingControllerBase* first = createController();
+    ProcessingControllerBase* second = createController();
+    const std::string folder = moduleDirectory();
+    ASSERT_FALSE(folder.empty());
+    destroyController(first);
+    EXPECT_EQ(moduleDirectory(), folder) << "the other controller still needs it";
+    destroyController(second);
+    EXPECT_STREQ(moduleDirectory(), "");
+}
+
 TEST_F(Controller, RenderDuringARunRestartsItOnceAfterItReturns)
 {
     StepFilter& filter = controller.stepFilter();
@@ -148,7 +161,7 @@ TEST_F(Controller, RenderDuringARunRestartsItOnceAfterItReturns)
     };
     controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
     EXPECT_EQ(filter.runs, 1) << "no second run inside the first";
-    EXPECT_EQ(gPosted, std::vector<unsigned>{WMU_PARAMS_CHANGED});
+    EXPECT_EQ(gPosted, std::vector<unsigned> { WMU_PARAMS_CHANGED });
     EXPECT_FALSE(controller.isRunning());
     // The stopped first run showed the unprocessed image once.
     ASSERT_EQ(controller.fakeDialog().processed.size(), 1u);
@@ -198,9 +211,10 @@ TEST_F(Controller, StopWhileIdleIsClearedByTheNextRender)
 TEST_F(Controller, PreviewProgressGoesToTheDialogWithTheCountedTotal)
 {
     controller.onDialogEvent(controller.dialog, kEventInitialised, 0, 0);
-    EXPECT_EQ(controller.fakeDialog().source, std::vector<const uint8_t*>{work.data()});
+    EXPECT_EQ(controller.fakeDialog().source, std::vector<const uint8_t*> { work.data() });
     controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
-    const std::vector<std::string> expected = {"0:0/100", "1:5/100", "1:10/100", "1:15/100", "1:20/100", "2:0/100"};
+    const std::vector<std::string> expected
+        = { "0:0/100", "1:5/100", "1:10/100", "1:15/100", "1:20/100", "2:0/100" };
     EXPECT_EQ(controller.fakeDialog().events, expected);
 }
 
