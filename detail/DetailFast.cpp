@@ -52,14 +52,16 @@ void convolveBaseline(
     for (; i + 16 <= n; i += 16) {
         __m128i acc0 = zero, acc1 = zero, acc2 = zero, acc3 = zero;
         // a and b: the low and high eight bytes of two taps (or of two tap-plus-mirror sums).
-        const auto add = [&](__m128i aLow, __m128i aHigh, __m128i bLow, __m128i bHigh, int32_t wa, int32_t wb) {
-            const __m128i w = _mm_set1_epi32(int32_t((uint32_t(wa) & 0xFFFFu) | (uint32_t(wb) << 16)));
-            acc0 = _mm_add_epi32(acc0, _mm_madd_epi16(_mm_unpacklo_epi16(aLow, bLow), w));
-            acc1 = _mm_add_epi32(acc1, _mm_madd_epi16(_mm_unpackhi_epi16(aLow, bLow), w));
-            acc2 = _mm_add_epi32(acc2, _mm_madd_epi16(_mm_unpacklo_epi16(aHigh, bHigh), w));
-            acc3 = _mm_add_epi32(acc3, _mm_madd_epi16(_mm_unpackhi_epi16(aHigh, bHigh), w));
-        };
-        const auto load = [&](int k) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(taps[k] + i)); };
+        const auto add
+            = [&](__m128i aLow, __m128i aHigh, __m128i bLow, __m128i bHigh, int32_t wa, int32_t wb) {
+                  const __m128i w = _mm_set1_epi32(int32_t((uint32_t(wa) & 0xFFFFu) | (uint32_t(wb) << 16)));
+                  acc0 = _mm_add_epi32(acc0, _mm_madd_epi16(_mm_unpacklo_epi16(aLow, bLow), w));
+                  acc1 = _mm_add_epi32(acc1, _mm_madd_epi16(_mm_unpackhi_epi16(aLow, bLow), w));
+                  acc2 = _mm_add_epi32(acc2, _mm_madd_epi16(_mm_unpacklo_epi16(aHigh, bHigh), w));
+                  acc3 = _mm_add_epi32(acc3, _mm_madd_epi16(_mm_unpackhi_epi16(aHigh, bHigh), w));
+              };
+        const auto load
+            = [&](int k) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(taps[k] + i)); };
         int k = 0;
         int j = count - 1;
         if (symmetric) {
@@ -391,7 +393,8 @@ inline void smoothEight(uint8_t* pixel, const uint8_t* blurred, const int32_t we
     const __m128i round = _mm_set1_epi32(512);
     const __m128i yb = _mm_packs_epi32(
         _mm_srai_epi32(_mm_add_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(blurSums)), round), 10),
-        _mm_srai_epi32(_mm_add_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(blurSums + 4)), round), 10));
+        _mm_srai_epi32(
+            _mm_add_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(blurSums + 4)), round), 10));
 
     const __m128i zero = _mm_setzero_si128();
     const __m128i w = _mm_set_epi16(0, int16_t(weight[2]), int16_t(weight[1]), int16_t(weight[0]), 0,
@@ -404,16 +407,17 @@ inline void smoothEight(uint8_t* pixel, const uint8_t* blurred, const int32_t we
     __m128i sums[4];
     for (int i = 0; i < 4; ++i) {
         const __m128i products = _mm_madd_epi16(words[i], w);
-        sums[i] = _mm_shuffle_epi32(_mm_add_epi32(products, _mm_srli_epi64(products, 32)), _MM_SHUFFLE(3, 1, 2, 0));
+        sums[i] = _mm_shuffle_epi32(
+            _mm_add_epi32(products, _mm_srli_epi64(products, 32)), _MM_SHUFFLE(3, 1, 2, 0));
     }
-    const __m128i yo = _mm_packs_epi32(
-        _mm_srai_epi32(_mm_add_epi32(_mm_unpacklo_epi64(sums[0], sums[1]), round), 10),
-        _mm_srai_epi32(_mm_add_epi32(_mm_unpacklo_epi64(sums[2], sums[3]), round), 10));
+    const __m128i yo
+        = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(_mm_unpacklo_epi64(sums[0], sums[1]), round), 10),
+            _mm_srai_epi32(_mm_add_epi32(_mm_unpacklo_epi64(sums[2], sums[3]), round), 10));
 
     const __m128i step = _mm_srai_epi16(_mm_add_epi16(yb, _mm_set1_epi16(16)), 5);
     const __m128i target = _mm_min_epi16(_mm_max_epi16(yo, _mm_sub_epi16(yb, step)), _mm_add_epi16(yb, step));
-    const __m128i index = _mm_min_epi16(
-        _mm_max_epi16(_mm_sub_epi16(yb, target), _mm_set1_epi16(-8)), _mm_set1_epi16(8));
+    const __m128i index
+        = _mm_min_epi16(_mm_max_epi16(_mm_sub_epi16(yb, target), _mm_set1_epi16(-8)), _mm_set1_epi16(8));
     __m128i delta = zero;
     delta = _mm_insert_epi16(delta, change[int16_t(_mm_extract_epi16(index, 0))], 0);
     delta = _mm_insert_epi16(delta, change[int16_t(_mm_extract_epi16(index, 1))], 1);
@@ -434,10 +438,10 @@ inline void smoothEight(uint8_t* pixel, const uint8_t* blurred, const int32_t we
         _mm_and_si128(_mm_unpacklo_epi32(pairsHigh, pairsHigh), bytes012),
         _mm_and_si128(_mm_unpackhi_epi32(pairsHigh, pairsHigh), bytes012),
     };
-    _mm_storeu_si128(v,
-        _mm_packus_epi16(_mm_add_epi16(words[0], spread[0]), _mm_add_epi16(words[1], spread[1])));
-    _mm_storeu_si128(v + 1,
-        _mm_packus_epi16(_mm_add_epi16(words[2], spread[2]), _mm_add_epi16(words[3], spread[3])));
+    _mm_storeu_si128(
+        v, _mm_packus_epi16(_mm_add_epi16(words[0], spread[0]), _mm_add_epi16(words[1], spread[1])));
+    _mm_storeu_si128(
+        v + 1, _mm_packus_epi16(_mm_add_epi16(words[2], spread[2]), _mm_add_epi16(words[3], spread[3])));
 }
 #endif
 

@@ -11,8 +11,8 @@
 
 // C linkage and the C calling convention keep the exported name exactly "ENTRYPOINT", which is
 // what the module's property list tells the host to look up.
-extern "C" QUARVEL_EXPORT void ENTRYPOINT(int16_t selector, void* filterRecord, intptr_t* data,
-                                          int16_t* result);
+extern "C" QUARVEL_EXPORT void ENTRYPOINT(
+    int16_t selector, void* filterRecord, intptr_t* data, int16_t* result);
 
 namespace quarvel {
 

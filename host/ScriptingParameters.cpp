@@ -26,7 +26,7 @@ struct KeyList {
 
 KeyList makeKeyList()
 {
-    KeyList list{};
+    KeyList list {};
     size_t n = 0;
     for (SettingId id : kDescriptorOrder)
         list.settings[n++] = &settingInfo(id);
@@ -42,15 +42,24 @@ KeyList makeKeyList()
 bool readProcsComplete(const ReadDescriptorProcs& p)
 {
     const void* procs[] = {
-        reinterpret_cast<const void*>(p.openReadDescriptorProc), reinterpret_cast<const void*>(p.closeReadDescriptorProc),
-        reinterpret_cast<const void*>(p.getKeyProc),             reinterpret_cast<const void*>(p.getIntegerProc),
-        reinterpret_cast<const void*>(p.getFloatProc),           reinterpret_cast<const void*>(p.getUnitFloatProc),
-        reinterpret_cast<const void*>(p.getBooleanProc),         reinterpret_cast<const void*>(p.getTextProc),
-        reinterpret_cast<const void*>(p.getAliasProc),           reinterpret_cast<const void*>(p.getEnumeratedProc),
-        reinterpret_cast<const void*>(p.getClassProc),           reinterpret_cast<const void*>(p.getSimpleReferenceProc),
-        reinterpret_cast<const void*>(p.getObjectProc),          reinterpret_cast<const void*>(p.getCountProc),
-        reinterpret_cast<const void*>(p.getStringProc),          reinterpret_cast<const void*>(p.getPinnedIntegerProc),
-        reinterpret_cast<const void*>(p.getPinnedFloatProc),     reinterpret_cast<const void*>(p.getPinnedUnitFloatProc),
+        reinterpret_cast<const void*>(p.openReadDescriptorProc),
+        reinterpret_cast<const void*>(p.closeReadDescriptorProc),
+        reinterpret_cast<const void*>(p.getKeyProc),
+        reinterpret_cast<const void*>(p.getIntegerProc),
+        reinterpret_cast<const void*>(p.getFloatProc),
+        reinterpret_cast<const void*>(p.getUnitFloatProc),
+        reinterpret_cast<const void*>(p.getBooleanProc),
+        reinterpret_cast<const void*>(p.getTextProc),
+        reinterpret_cast<const void*>(p.getAliasProc),
+        reinterpret_cast<const void*>(p.getEnumeratedProc),
+        reinterpret_cast<const void*>(p.getClassProc),
+        reinterpret_cast<const void*>(p.getSimpleReferenceProc),
+        reinterpret_cast<const void*>(p.getObjectProc),
+        reinterpret_cast<const void*>(p.getCountProc),
+        reinterpret_cast<const void*>(p.getStringProc),
+        reinterpret_cast<const void*>(p.getPinnedIntegerProc),
+        reinterpret_cast<const void*>(p.getPinnedFloatProc),
+        reinterpret_cast<const void*>(p.getPinnedUnitFloatProc),
     };
     for (const void* proc : procs)
         if (!proc)
@@ -80,18 +89,18 @@ bool descriptorSupportAvailable(const FilterRecord& record)
     const WriteDescriptorProcs* w = d->writeDescriptorProcs;
     if (!r || !w)
         return false;
-    if (r->readDescriptorProcsVersion != kCurrentReadDescriptorProcsVersion ||
-        r->numReadDescriptorProcs < kCurrentReadDescriptorProcsCount || !readProcsComplete(*r))
+    if (r->readDescriptorProcsVersion != kCurrentReadDescriptorProcsVersion
+        || r->numReadDescriptorProcs < kCurrentReadDescriptorProcsCount || !readProcsComplete(*r))
         return false;
-    return w->writeDescriptorProcsVersion == kCurrentWriteDescriptorProcsVersion &&
-           w->numWriteDescriptorProcs >= kCurrentWriteDescriptorProcsCount;
+    return w->writeDescriptorProcsVersion == kCurrentWriteDescriptorProcsVersion
+        && w->numWriteDescriptorProcs >= kCurrentWriteDescriptorProcsCount;
 }
 
 bool handleProcsUsable(const FilterRecord& record)
 {
     const HandleProcs* h = record.handleProcs;
-    return h && h->handleProcsVersion == 1 && h->numHandleProcs >= 7 && h->newProc && h->disposeProc &&
-           h->getSizeProc && h->setSizeProc;
+    return h && h->handleProcsVersion == 1 && h->numHandleProcs >= 7 && h->newProc && h->disposeProc
+        && h->getSizeProc && h->setSizeProc;
 }
 
 void disposeHostHandle(const FilterRecord& record, Handle handle)
@@ -172,8 +181,8 @@ int WriteScriptParameters(FilterContext& context)
         uint8_t buffer[256] = {};
         int found = 0;
         if (context.parameters)
-            found = context.parameters->getString(setting.name, reinterpret_cast<char*>(buffer + 1), 254,
-                                                  nullptr);
+            found = context.parameters->getString(
+                setting.name, reinterpret_cast<char*>(buffer + 1), 254, nullptr);
         // Extra settings travel only when the document holds them, so older actions stay as
         // they were.
         if (setting.scope == SettingScope::Extra && !found)

@@ -32,14 +32,14 @@ void showMessage(intptr_t ownerWindow, const char* text, const char* caption, un
     MessageBoxA(reinterpret_cast<HWND>(ownerWindow), text, caption, style);
 }
 
-void setMessageSink(MessageSink) {}
+void setMessageSink(MessageSink) { }
 
 void postMessage(intptr_t window, unsigned message, uintptr_t first, intptr_t second)
 {
     PostMessageA(reinterpret_cast<HWND>(window), message, WPARAM(first), LPARAM(second));
 }
 
-void setPostSink(PostSink) {}
+void setPostSink(PostSink) { }
 
 void setModuleInstance(void* instance) { gInstance = static_cast<HINSTANCE>(instance); }
 void* moduleInstance() { return gInstance; }

@@ -26,8 +26,8 @@ using real64 = double;
 // A four-character code: first character in the most significant byte.
 constexpr uint32_t fourCC(const char (&c)[5])
 {
-    return (uint32_t(uint8_t(c[0])) << 24) | (uint32_t(uint8_t(c[1])) << 16) |
-           (uint32_t(uint8_t(c[2])) << 8) | uint32_t(uint8_t(c[3]));
+    return (uint32_t(uint8_t(c[0])) << 24) | (uint32_t(uint8_t(c[1])) << 16) | (uint32_t(uint8_t(c[2])) << 8)
+        | uint32_t(uint8_t(c[3]));
 }
 
 struct Point {
@@ -197,11 +197,11 @@ using ProgressProc = void (*)(int32_t done, int32_t total);
 using HostProc = void (*)(int16_t selector, intptr_t* data);
 using ProcessEventProc = void (*)(void* event);
 struct PSPixelMap;
-using DisplayPixelsProc = OSErr (*)(const PSPixelMap* source, const VRect* srcRect, int32_t dstRow,
-                                    int32_t dstCol, void* platformContext);
+using DisplayPixelsProc = OSErr (*)(
+    const PSPixelMap* source, const VRect* srcRect, int32_t dstRow, int32_t dstCol, void* platformContext);
 using AdvanceStateProc = OSErr (*)();
-using GetPropertyProc = OSErr (*)(OSType signature, OSType key, int32_t index,
-                                  intptr_t* simpleProperty, Handle* complexProperty);
+using GetPropertyProc = OSErr (*)(
+    OSType signature, OSType key, int32_t index, intptr_t* simpleProperty, Handle* complexProperty);
 struct ColorServicesInfo;
 using ColorServicesProc = OSErr (*)(ColorServicesInfo* info);
 
@@ -248,8 +248,8 @@ struct PropertyProcs {
     int16_t propertyProcsVersion;
     int16_t numPropertyProcs;
     GetPropertyProc getPropertyProc;
-    OSErr (*setPropertyProc)(OSType signature, OSType key, int32_t index, intptr_t simpleProperty,
-                             Handle complexProperty);
+    OSErr (*setPropertyProc)(
+        OSType signature, OSType key, int32_t index, intptr_t simpleProperty, Handle complexProperty);
 };
 
 struct ImageServicesProcs;
@@ -290,11 +290,10 @@ constexpr int16_t kCurrentDescriptorParametersVersion = 0;
 struct ReadDescriptorProcs {
     int16_t readDescriptorProcsVersion;
     int16_t numReadDescriptorProcs;
-    PIReadDescriptor (*openReadDescriptorProc)(PIDescriptorHandle descriptor,
-                                               DescriptorKeyIDArray keys);
+    PIReadDescriptor (*openReadDescriptorProc)(PIDescriptorHandle descriptor, DescriptorKeyIDArray keys);
     OSErr (*closeReadDescriptorProc)(PIReadDescriptor token);
-    Boolean (*getKeyProc)(PIReadDescriptor token, DescriptorKeyID* key, DescriptorTypeID* type,
-                          int32_t* flags);
+    Boolean (*getKeyProc)(
+        PIReadDescriptor token, DescriptorKeyID* key, DescriptorTypeID* type, int32_t* flags);
     OSErr (*getIntegerProc)(PIReadDescriptor token, int32_t* value);
     OSErr (*getFloatProc)(PIReadDescriptor token, real64* value);
     OSErr (*getUnitFloatProc)(PIReadDescriptor token, DescriptorUnitID* unit, real64* value);
@@ -304,16 +303,13 @@ struct ReadDescriptorProcs {
     OSErr (*getEnumeratedProc)(PIReadDescriptor token, DescriptorEnumID* value);
     OSErr (*getClassProc)(PIReadDescriptor token, DescriptorTypeID* value);
     OSErr (*getSimpleReferenceProc)(PIReadDescriptor token, PIDescriptorSimpleReference* ref);
-    OSErr (*getObjectProc)(PIReadDescriptor token, DescriptorTypeID* type,
-                           PIDescriptorHandle* object);
+    OSErr (*getObjectProc)(PIReadDescriptor token, DescriptorTypeID* type, PIDescriptorHandle* object);
     OSErr (*getCountProc)(PIReadDescriptor token, uint32_t* count);
     OSErr (*getStringProc)(PIReadDescriptor token, Str255* value);
-    OSErr (*getPinnedIntegerProc)(PIReadDescriptor token, int32_t min, int32_t max,
-                                  int32_t* value);
-    OSErr (*getPinnedFloatProc)(PIReadDescriptor token, const real64* min, const real64* max,
-                                real64* value);
-    OSErr (*getPinnedUnitFloatProc)(PIReadDescriptor token, const real64* min, const real64* max,
-                                    DescriptorUnitID* unit, real64* value);
+    OSErr (*getPinnedIntegerProc)(PIReadDescriptor token, int32_t min, int32_t max, int32_t* value);
+    OSErr (*getPinnedFloatProc)(PIReadDescriptor token, const real64* min, const real64* max, real64* value);
+    OSErr (*getPinnedUnitFloatProc)(
+        PIReadDescriptor token, const real64* min, const real64* max, DescriptorUnitID* unit, real64* value);
 };
 
 struct WriteDescriptorProcs {
@@ -323,24 +319,23 @@ struct WriteDescriptorProcs {
     OSErr (*closeWriteDescriptorProc)(PIWriteDescriptor token, PIDescriptorHandle* newDescriptor);
     OSErr (*putIntegerProc)(PIWriteDescriptor token, DescriptorKeyID key, int32_t value);
     OSErr (*putFloatProc)(PIWriteDescriptor token, DescriptorKeyID key, const real64* value);
-    OSErr (*putUnitFloatProc)(PIWriteDescriptor token, DescriptorKeyID key, DescriptorUnitID unit,
-                              const real64* value);
+    OSErr (*putUnitFloatProc)(
+        PIWriteDescriptor token, DescriptorKeyID key, DescriptorUnitID unit, const real64* value);
     OSErr (*putBooleanProc)(PIWriteDescriptor token, DescriptorKeyID key, Boolean value);
     OSErr (*putTextProc)(PIWriteDescriptor token, DescriptorKeyID key, Handle text);
     OSErr (*putAliasProc)(PIWriteDescriptor token, DescriptorKeyID key, Handle alias);
-    OSErr (*putEnumeratedProc)(PIWriteDescriptor token, DescriptorKeyID key, DescriptorTypeID type,
-                               DescriptorEnumID value);
+    OSErr (*putEnumeratedProc)(
+        PIWriteDescriptor token, DescriptorKeyID key, DescriptorTypeID type, DescriptorEnumID value);
     OSErr (*putClassProc)(PIWriteDescriptor token, DescriptorKeyID key, DescriptorTypeID classID);
-    OSErr (*putSimpleReferenceProc)(PIWriteDescriptor token, DescriptorKeyID key,
-                                    const PIDescriptorSimpleReference* ref);
-    OSErr (*putObjectProc)(PIWriteDescriptor token, DescriptorKeyID key, DescriptorTypeID type,
-                           PIDescriptorHandle object);
+    OSErr (*putSimpleReferenceProc)(
+        PIWriteDescriptor token, DescriptorKeyID key, const PIDescriptorSimpleReference* ref);
+    OSErr (*putObjectProc)(
+        PIWriteDescriptor token, DescriptorKeyID key, DescriptorTypeID type, PIDescriptorHandle object);
     OSErr (*putCountProc)(PIWriteDescriptor token, DescriptorKeyID key, uint32_t count);
     OSErr (*putStringProc)(PIWriteDescriptor token, DescriptorKeyID key, ConstStr255Param value);
-    OSErr (*putScopedClassProc)(PIWriteDescriptor token, DescriptorKeyID key,
-                                DescriptorTypeID type);
-    OSErr (*putScopedObjectProc)(PIWriteDescriptor token, DescriptorKeyID key,
-                                 DescriptorTypeID type, PIDescriptorHandle object);
+    OSErr (*putScopedClassProc)(PIWriteDescriptor token, DescriptorKeyID key, DescriptorTypeID type);
+    OSErr (*putScopedObjectProc)(
+        PIWriteDescriptor token, DescriptorKeyID key, DescriptorTypeID type, PIDescriptorHandle object);
 };
 
 struct PIDescriptorParameters {
@@ -510,12 +505,12 @@ using PluginEntryProc = void (*)(int16_t selector, void* record, intptr_t* data,
 
 // ---- Layout checks --------------------------------------------------------------------------
 
-#define QV_CHECK_OFFSET(type, field, off32, off64)                                                 \
-    static_assert(offsetof(type, field) == (sizeof(void*) == 4 ? (off32) : (off64)),             \
-                  #type "::" #field " is not where hosts put it")
-#define QV_CHECK_SIZE(type, size32, size64)                                                        \
-    static_assert(sizeof(type) == (sizeof(void*) == 4 ? (size32) : (size64)),                    \
-                  "sizeof(" #type ") differs from the hosts' layout")
+#define QV_CHECK_OFFSET(type, field, off32, off64)                                                           \
+    static_assert(offsetof(type, field) == (sizeof(void*) == 4 ? (off32) : (off64)),                         \
+        #type "::" #field " is not where hosts put it")
+#define QV_CHECK_SIZE(type, size32, size64)                                                                  \
+    static_assert(sizeof(type) == (sizeof(void*) == 4 ? (size32) : (size64)),                                \
+        "sizeof(" #type ") differs from the hosts' layout")
 
 static_assert(sizeof(void*) == 4 || sizeof(void*) == 8, "only 32-bit and 64-bit targets");
 static_assert(sizeof(Point) == 4 && sizeof(Rect) == 8 && sizeof(RGBColor) == 6, "basic types");

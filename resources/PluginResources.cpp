@@ -79,18 +79,41 @@ struct TextParameter {
 
 // Scripting order; recorded actions refer to the settings by these keys, so they never change.
 const TextParameter kParameters[] = {
-    {"DynamicEnable", "EnDr"},    {"ColorEnable", "EnCr"},     {"SharpEnable", "EnSh"},
-    {"SmoothEnable", "EnDf"},     {"ShadowLevel", "ShLv"},     {"ShadowAmount", "ShDt"},
-    {"ShadowClip", "ShCl"},       {"ShadowContrast", "ShCt"},  {"HilightLevel", "HiLv"},
-    {"HilightAmount", "HiDt"},    {"HilightClip", "HiCl"},     {"HilightContrast", "HiCt"},
-    {"AutoColor", "AtCr"},        {"AutoExposure", "AtEx"},    {"Density", "Dens"},
-    {"Saturation", "Satu"},       {"Gamma", "Gmma"},           {"Monochromatic", "Mono"},
-    {"ShSharpAmount", "SSAm"},    {"ShSharpRadius", "SSRd"},   {"ShSharpEdge", "SSEd"},
-    {"ShSharpThreshold", "SSTs"}, {"ShSharpTonal", "SSTn"},    {"HiSharpAmount", "HSAm"},
-    {"HiSharpRadius", "HSRd"},    {"HiSharpEdge", "HSEd"},     {"HiSharpThreshold", "HSTs"},
-    {"HiSharpTonal", "HSTn"},     {"SmoothAmount", "SmAm"},    {"SmoothRadius", "SmRd"},
-    {"SmoothThreshold", "SmTr"},  {"DiffuseAmount", "DfAm"},   {"DiffuseRadius", "DfRd"},
-    {"DiffuseTone", "DfTn"},      {"GrainAmount", "GnAm"},
+    { "DynamicEnable", "EnDr" },
+    { "ColorEnable", "EnCr" },
+    { "SharpEnable", "EnSh" },
+    { "SmoothEnable", "EnDf" },
+    { "ShadowLevel", "ShLv" },
+    { "ShadowAmount", "ShDt" },
+    { "ShadowClip", "ShCl" },
+    { "ShadowContrast", "ShCt" },
+    { "HilightLevel", "HiLv" },
+    { "HilightAmount", "HiDt" },
+    { "HilightClip", "HiCl" },
+    { "HilightContrast", "HiCt" },
+    { "AutoColor", "AtCr" },
+    { "AutoExposure", "AtEx" },
+    { "Density", "Dens" },
+    { "Saturation", "Satu" },
+    { "Gamma", "Gmma" },
+    { "Monochromatic", "Mono" },
+    { "ShSharpAmount", "SSAm" },
+    { "ShSharpRadius", "SSRd" },
+    { "ShSharpEdge", "SSEd" },
+    { "ShSharpThreshold", "SSTs" },
+    { "ShSharpTonal", "SSTn" },
+    { "HiSharpAmount", "HSAm" },
+    { "HiSharpRadius", "HSRd" },
+    { "HiSharpEdge", "HSEd" },
+    { "HiSharpThreshold", "HSTs" },
+    { "HiSharpTonal", "HSTn" },
+    { "SmoothAmount", "SmAm" },
+    { "SmoothRadius", "SmRd" },
+    { "SmoothThreshold", "SmTr" },
+    { "DiffuseAmount", "DfAm" },
+    { "DiffuseRadius", "DfRd" },
+    { "DiffuseTone", "DfTn" },
+    { "GrainAmount", "GnAm" },
 };
 
 } // namespace
@@ -115,8 +138,8 @@ std::vector<uint8_t> pipl(bool module64)
     putProperty(out, pluginapi::PICategoryProperty, category);
 
     ByteWriter version;
-    version.put32((uint32_t(pluginapi::latestFilterVersion) << 16) |
-                  uint32_t(pluginapi::latestFilterSubVersion));
+    version.put32(
+        (uint32_t(pluginapi::latestFilterVersion) << 16) | uint32_t(pluginapi::latestFilterSubVersion));
     putProperty(out, pluginapi::PIVersionProperty, version);
 
     putCodeProperty(out, pluginapi::PIWin32X86CodeProperty);

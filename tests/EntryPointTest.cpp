@@ -12,7 +12,7 @@ using namespace pluginapi;
 
 bool rectsCleared(const FilterRecord& r)
 {
-    const Rect zero{0, 0, 0, 0};
+    const Rect zero { 0, 0, 0, 0 };
     auto same = [](const Rect& a, const Rect& b) {
         return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
     };
@@ -32,8 +32,8 @@ protected:
 TEST_F(EntryPoint, ProtocolSelectorsDoNothingAndUnknownOnesAreBadParameters)
 {
     FakeHost host(8, 8, 3, 8);
-    for (int16_t selector : {filterSelectorAbout, filterSelectorParameters, filterSelectorContinue,
-                             filterSelectorFinish})
+    for (int16_t selector :
+        { filterSelectorAbout, filterSelectorParameters, filterSelectorContinue, filterSelectorFinish })
         EXPECT_EQ(host.call(selector), noErr) << "selector " << selector;
     EXPECT_EQ(host.call(6), filterBadParameters);
     EXPECT_EQ(host.call(-1), filterBadParameters);
@@ -48,7 +48,7 @@ TEST_F(EntryPoint, PrepareRefusesImagesOfFivePixelsOrLessOnASide)
     EXPECT_EQ(accepted.call(filterSelectorPrepare), noErr);
     EXPECT_TRUE(takeMessages().empty());
 
-    for (auto [w, h] : {std::pair{5, 100}, std::pair{100, 5}}) {
+    for (auto [w, h] : { std::pair { 5, 100 }, std::pair { 100, 5 } }) {
         FakeHost refused(w, h, 3, 8);
         refused.record.outRect = refused.record.filterRect;
         EXPECT_EQ(refused.call(filterSelectorPrepare), userCanceledErr) << w << "x" << h;
@@ -66,13 +66,13 @@ TEST_F(EntryPoint, PrepareAsksForEightBytesPerPixelOfTheCurrentOutputRect)
 {
     FakeHost host(100, 50, 3, 8);
     host.record.bufferSpace = 999;
-    host.record.outRect = Rect{0, 0, 10, 20}; // not the filter rectangle: the record as it is now
+    host.record.outRect = Rect { 0, 0, 10, 20 }; // not the filter rectangle: the record as it is now
     EXPECT_EQ(host.call(filterSelectorPrepare), noErr);
     EXPECT_EQ(host.record.maxSpace, 10 * 20 * 8);
     EXPECT_EQ(host.record.bufferSpace, 0);
 
     // The largest rectangle a record can hold needs more than 32 bits; it must not wrap.
-    host.record.outRect = Rect{0, 0, 32767, 32767};
+    host.record.outRect = Rect { 0, 0, 32767, 32767 };
     EXPECT_EQ(host.call(filterSelectorPrepare), noErr);
     EXPECT_EQ(host.record.maxSpace, INT32_MAX);
 }
@@ -82,10 +82,10 @@ TEST_F(EntryPoint, StartWritesEveryKindOfImageBackUnchanged)
     struct Case {
         int planes, bits, padding;
     };
-    for (const Case c : {Case{3, 8, 0}, Case{4, 8, 0}, Case{3, 16, 0}, Case{4, 16, 0}, Case{3, 8, 5},
-                         Case{3, 16, 6}}) {
-        SCOPED_TRACE(testing::Message() << c.planes << " planes, " << c.bits << " bits, padding "
-                                        << c.padding);
+    for (const Case c : { Case { 3, 8, 0 }, Case { 4, 8, 0 }, Case { 3, 16, 0 }, Case { 4, 16, 0 },
+             Case { 3, 8, 5 }, Case { 3, 16, 6 } }) {
+        SCOPED_TRACE(
+            testing::Message() << c.planes << " planes, " << c.bits << " bits, padding " << c.padding);
         FakeHost host(37, 45, c.planes, c.bits, c.padding);
         host.fillInput(uint32_t(c.planes * 100 + c.bits + c.padding));
         if (c.bits == 16) {
@@ -124,7 +124,7 @@ TEST_F(EntryPoint, AbortWhileReadingWritesNothingBack)
     FakeHost host(10, 45, 3, 8);
     host.fillInput(7);
     host.copyInputToOutput = false; // so that any write-back would show
-    host.abortAfterPolls = 1;        // the poll after row 20 says stop
+    host.abortAfterPolls = 1; // the poll after row 20 says stop
     EXPECT_EQ(host.run(), noErr) << "an abort while reading keeps the result";
     EXPECT_EQ(host.polls, 2);
     for (int y = 0; y < 45; ++y)

@@ -57,8 +57,33 @@ int runHost(const std::string& arguments, std::string* errors = nullptr, const c
 #if defined(_WIN32)
     if (abortAfter)
         SetEnvironmentVariableA("QUARVEL_HOST_ABORT_AFTER", abortAfter);
-    command = "\"\"" + hostBinary() + "\" " + arguments + " >\"" + outFile + "\" 2>\"" + errFile + "\"\"";
-    const int code = std::system(command.c_str());
+    // Started directly, not through the command interpreter, which under Wine now and then
+    // fails to start a program at all (exit 9009) when the machine is busy.
+    SECURITY_ATTRIBUTES inherit { sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE };
+    HANDLE out = CreateFileA(outFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+        CREATE_ALWAYS, 0, nullptr);
+    HANDLE err = CreateFileA(errFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+        CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOA startup {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    command = "\"" + hostBinary() + "\" " + arguments;
+    PROCESS_INFORMATION process {};
+    int code = -1;
+    if (CreateProcessA(
+            nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD exitCode = 0;
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        code = int(exitCode);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    CloseHandle(out);
+    CloseHandle(err);
     SetEnvironmentVariableA("QUARVEL_HOST_ABORT_AFTER", nullptr);
 #else
     if (abortAfter)

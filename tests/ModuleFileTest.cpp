@@ -33,7 +33,7 @@ public:
         directories_ = optional + (is64_ ? 112 : 96);
         for (uint16_t i = 0; i < sections; ++i) {
             const uint32_t s = optional + optionalSize + 40u * i;
-            sections_.push_back({u32(s + 12), u32(s + 8), u32(s + 20)});
+            sections_.push_back({ u32(s + 12), u32(s + 8), u32(s + 20) });
         }
         valid_ = true;
     }
@@ -82,7 +82,8 @@ public:
             return true;
         });
         const uint32_t idDir = typeDir ? child(root, typeDir, [&](uint32_t name) { return name == id; }) : 0;
-        const uint32_t entry = idDir ? child(root, idDir, [&](uint32_t name) { return name == language; }) : 0;
+        const uint32_t entry
+            = idDir ? child(root, idDir, [&](uint32_t name) { return name == language; }) : 0;
         if (!entry)
             return {};
         const uint32_t data = offset(u32(entry));
@@ -119,8 +120,7 @@ private:
     }
     // Finds the entry of a resource directory whose name matches; returns the file offset of
     // the subdirectory or data entry it points to.
-    template <typename Match>
-    uint32_t child(uint32_t root, uint32_t directory, Match match) const
+    template <typename Match> uint32_t child(uint32_t root, uint32_t directory, Match match) const
     {
         const uint32_t entries = uint32_t(u16(directory + 12)) + u16(directory + 14);
         for (uint32_t i = 0; i < entries; ++i) {
@@ -143,7 +143,7 @@ struct ModuleCase {
     bool is64;
 };
 
-class ModuleFile : public ::testing::TestWithParam<ModuleCase> {};
+class ModuleFile : public ::testing::TestWithParam<ModuleCase> { };
 
 TEST_P(ModuleFile, IsAFilterModuleAHostCanFindAndLoadAlone)
 {
@@ -151,7 +151,7 @@ TEST_P(ModuleFile, IsAFilterModuleAHostCanFindAndLoadAlone)
     if (!pe.valid())
         GTEST_SKIP() << GetParam().path << " is not built in this configuration";
     EXPECT_EQ(pe.is64(), GetParam().is64);
-    EXPECT_EQ(pe.exportNames(), std::vector<std::string>{"ENTRYPOINT"});
+    EXPECT_EQ(pe.exportNames(), std::vector<std::string> { "ENTRYPOINT" });
     EXPECT_EQ(pe.resource("PIPL", IDR_PIPL, 1033), resources::pipl(GetParam().is64));
     EXPECT_EQ(pe.resource("AETE", IDR_AETE, 1033), resources::aete());
     for (std::string dll : pe.importedDlls()) {
@@ -164,9 +164,9 @@ TEST_P(ModuleFile, IsAFilterModuleAHostCanFindAndLoadAlone)
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, ModuleFile,
-                         ::testing::Values(ModuleCase{QUARVEL_MODULE32_PATH, false},
-                                           ModuleCase{QUARVEL_MODULE64_PATH, true}),
-                         [](const auto& info) { return info.param.is64 ? "Win64" : "Win32"; });
+    ::testing::Values(
+        ModuleCase { QUARVEL_MODULE32_PATH, false }, ModuleCase { QUARVEL_MODULE64_PATH, true }),
+    [](const auto& info) { return info.param.is64 ? "Win64" : "Win32"; });
 
 } // namespace
 } // namespace quarvel::test

@@ -1,7 +1,7 @@
 // The module's PIPL and AETE bytes against layouts and sizes worked out by hand, and the PIPL
 // read back through the host's own reader.
-#include "pluginapi/PluginApi.h"
 #include "resources/PluginResources.h"
+#include "pluginapi/PluginApi.h"
 #include "resources/ResourceIds.h"
 #include "tools/host/PiplReader.h"
 
@@ -50,21 +50,15 @@ std::vector<std::pair<std::string, std::string>> properties(const Bytes& b)
 TEST(PiplBytes, LayoutOfBothModules)
 {
     const std::string entry = "ENTRYPOINT\0\0"s;
-    const std::string terminology =
-        "\0\0\0\0dwlTdwlT"s + char(IDR_AETE & 0xFF) + char(IDR_AETE >> 8) + std::string(6, '\0');
+    const std::string terminology
+        = "\0\0\0\0dwlTdwlT"s + char(IDR_AETE & 0xFF) + char(IDR_AETE >> 8) + std::string(6, '\0');
     std::string cases;
     for (int filterCase = 1; filterCase <= 7; ++filterCase)
         cases += "\4\1\6\0"s;
-    std::vector<std::pair<std::string, std::string>> expected = {
-        {"dnik", "MFB8"},
-        {"eman", "\x0aQuarvel...\0"s},
-        {"gtac", "\x09Tallowind\0\0"s},
-        {"srev", "\0\0\4\0"s},
-        {"68xw", entry},
-        {"mtsh", terminology},
-        {"edom", "\x10\0\0\0"s},
-        {"lbne", "in (PSHOP_ImageMode, RGBMode, RGB48Mode)\0\0\0\0"s},
-        {"icif", cases}};
+    std::vector<std::pair<std::string, std::string>> expected
+        = { { "dnik", "MFB8" }, { "eman", "\x0aQuarvel...\0"s }, { "gtac", "\x09Tallowind\0\0"s },
+              { "srev", "\0\0\4\0"s }, { "68xw", entry }, { "mtsh", terminology }, { "edom", "\x10\0\0\0"s },
+              { "lbne", "in (PSHOP_ImageMode, RGBMode, RGB48Mode)\0\0\0\0"s }, { "icif", cases } };
 
     const Bytes b32 = pipl(false);
     EXPECT_EQ(b32.size(), 10u + 9 * 16 + (4 + 12 + 12 + 4 + 12 + 20 + 4 + 44 + 28));
@@ -75,7 +69,7 @@ TEST(PiplBytes, LayoutOfBothModules)
     const Bytes b64 = pipl(true);
     EXPECT_EQ(b64.size(), 294u + 16 + 12);
     EXPECT_EQ(text(b64, 0, 10), "\1\0\0\0\0\0\x0a\0\0\0"s);
-    expected.insert(expected.begin() + 5, {"4668", entry});
+    expected.insert(expected.begin() + 5, { "4668", entry });
     EXPECT_EQ(properties(b64), expected);
 }
 
@@ -84,7 +78,7 @@ TEST(PiplBytes, HostReadsNameCategoryVersionAndEntry)
     using quarvel::host::readPiplFilterInfo;
     const uint32_t kWx86 = pluginapi::PIWin32X86CodeProperty;
     const uint32_t k8664 = pluginapi::PIWin64X86CodeProperty;
-    for (const bool module64 : {false, true}) {
+    for (const bool module64 : { false, true }) {
         SCOPED_TRACE(module64 ? "64-bit module" : "32-bit module");
         const Bytes b = pipl(module64);
         quarvel::host::PiplFilterInfo info;
@@ -109,9 +103,11 @@ TEST(AeteBytes, LayoutAndSize)
     EXPECT_EQ(b.size(), 10u + 41 + 65 + (35 * 12 + 418) + 6);
     EXPECT_EQ(b.size(), 960u);
     EXPECT_EQ(text(b, 0, 51),
-              "\1\0\1\0\0\0\0\0\1\0\x09Tallowind\x14" "Enhancement plug-insdwlT\1\0\1\0\1\0"s);
-    EXPECT_EQ(text(b, 51, 65), "\x11Tallowind Quarvel\x16Quarvel plug-in filter"
-                               "dwlTdwlTllun\0\0\0RmI#\0\x0d\0\x23\0"s);
+        "\1\0\1\0\0\0\0\0\1\0\x09Tallowind\x14"
+        "Enhancement plug-insdwlT\1\0\1\0\1\0"s);
+    EXPECT_EQ(text(b, 51, 65),
+        "\x11Tallowind Quarvel\x16Quarvel plug-in filter"
+        "dwlTdwlTllun\0\0\0RmI#\0\x0d\0\x23\0"s);
 
     std::vector<std::pair<std::string, std::string>> parameters;
     size_t at = 116;

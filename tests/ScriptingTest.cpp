@@ -19,10 +19,9 @@ constexpr bool kDialogBuild = true;
 constexpr bool kDialogBuild = false;
 #endif
 
-const char* const kKeys[] = {"EnDr", "EnCr", "EnSh", "EnDf", "ShLv", "ShDt", "ShCl", "ShCt", "HiLv",
-                             "HiDt", "HiCl", "HiCt", "AtEx", "Gmma", "Cont", "Mono", "AtCr", "Dens",
-                             "Satu", "HSAm", "HSRd", "HSEd", "HSTs", "HSTn", "SSAm", "SSRd", "SSEd",
-                             "SSTs", "SSTn", "SmAm", "SmRd", "SmTr", "DfAm", "DfRd", "DfTn", "GnAm"};
+const char* const kKeys[] = { "EnDr", "EnCr", "EnSh", "EnDf", "ShLv", "ShDt", "ShCl", "ShCt", "HiLv", "HiDt",
+    "HiCl", "HiCt", "AtEx", "Gmma", "Cont", "Mono", "AtCr", "Dens", "Satu", "HSAm", "HSRd", "HSEd", "HSTs",
+    "HSTn", "SSAm", "SSRd", "SSEd", "SSTs", "SSTn", "SmAm", "SmRd", "SmTr", "DfAm", "DfRd", "DfTn", "GnAm" };
 
 uint32_t key(const char* text) { return fourCC(*reinterpret_cast<const char(*)[5]>(text)); }
 
@@ -57,7 +56,7 @@ TEST_F(Scripting, APlayedBackStepRunsWithItsSettingsAndIsRecordedAgain)
     FakeHost host(8, 8, 3, 8);
     host.fillInput(3);
     host.playDescriptor = true;
-    host.playback = {{key("EnDr"), "0"}, {key("SSRd"), "2.50000000"}, {key("ShCl"), "1.5"}};
+    host.playback = { { key("EnDr"), "0" }, { key("SSRd"), "2.50000000" }, { key("ShCl"), "1.5" } };
     EXPECT_EQ(host.run(), noErr);
     EXPECT_TRUE(host.outputEqualsInput());
     EXPECT_TRUE(takeMessages().empty()) << "no dialog for a step played back without it";
@@ -81,7 +80,7 @@ TEST_F(Scripting, UnknownKeysAreReadAndIgnoredAndTheSharpeningMethodTravels)
 {
     FakeHost host(8, 8, 3, 8);
     host.playDescriptor = true;
-    host.playback = {{key("Xtra"), "junk"}, {key("SMth"), "1"}, {key("Satu"), "12"}};
+    host.playback = { { key("Xtra"), "junk" }, { key("SMth"), "1" }, { key("Satu"), "12" } };
     EXPECT_EQ(host.run(), noErr);
     EXPECT_EQ(host.getStringCalls, 3);
     EXPECT_EQ(host.recordedText("Satu"), "12");
@@ -94,7 +93,7 @@ TEST_F(Scripting, AValueThatIsNotTextKeepsTheDefault)
 {
     FakeHost host(8, 8, 3, 8);
     host.playDescriptor = true;
-    host.playback = {{key("ShLv"), "", false}, {key("ShDt"), "7"}};
+    host.playback = { { key("ShLv"), "", false }, { key("ShDt"), "7" } };
     EXPECT_EQ(host.run(), noErr);
     EXPECT_EQ(host.recordedText("ShLv"), "0");
     EXPECT_EQ(host.recordedText("ShDt"), "7");
@@ -104,7 +103,7 @@ TEST_F(Scripting, TheReadersClosingErrorBecomesTheResult)
 {
     FakeHost host(8, 8, 3, 8);
     host.playDescriptor = true;
-    host.playback = {{key("EnDr"), "1"}};
+    host.playback = { { key("EnDr"), "1" } };
     host.closeReadResult = -1234;
     EXPECT_EQ(host.run(), -1234);
     EXPECT_TRUE(host.recordedSomething) << "the run still went through";

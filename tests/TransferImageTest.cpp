@@ -69,7 +69,7 @@ protected:
         return aborted;
     }
 
-    FilterRecord record{};
+    FilterRecord record {};
     FilterContext context;
     std::vector<void*> blocks;
 };
@@ -129,7 +129,7 @@ TEST_F(Transfer, SixteenBitSamplesKeepTheirLowBitsWhenUnchanged)
 {
     std::vector<uint8_t> in, out;
     ImageBuffer input = host(in, 1, 3, 3, 16);
-    const uint16_t values[9] = {1000, 32768, 0, 127, 128, 32767, 16383, 12345, 1};
+    const uint16_t values[9] = { 1000, 32768, 0, 127, 128, 32767, 16383, 12345, 1 };
     for (size_t i = 0; i < 9; ++i)
         put16(in, i, values[i]);
     ImageBuffer w = work(1, 3);
@@ -151,9 +151,9 @@ TEST_F(Transfer, SixteenBitSamplesChangedInEightBitsTakeTheHostsLowBits)
 {
     std::vector<uint8_t> in, out;
     ImageBuffer input = host(in, 1, 1, 3, 16);
-    put16(in, 0, 1000);  // low bits 104
+    put16(in, 0, 1000); // low bits 104
     put16(in, 1, 32768); // full white, then darkened
-    put16(in, 2, 300);   // low bits 44, then brightened to 255
+    put16(in, 2, 300); // low bits 44, then brightened to 255
     ImageBuffer w = work(1, 1);
     transfer(w, input);
     w.data[2] = 200;
@@ -275,7 +275,7 @@ TEST(ReportToHost, ModesOneAndTwoPollAndOthersDoNothing)
 {
     static int progress = 0;
     static int polls = 0;
-    FilterRecord record{};
+    FilterRecord record {};
     record.progressProc = [](int32_t, int32_t) { ++progress; };
     record.abortProc = []() -> Boolean {
         ++polls;

@@ -25,6 +25,6 @@ struct Hundreds {
     int64_t q;
     int64_t r;
 };
-constexpr Hundreds splitHundreds(int64_t x) { return {x / 100, x - 100 * (x / 100)}; }
+constexpr Hundreds splitHundreds(int64_t x) { return { x / 100, x - 100 * (x / 100) }; }
 
 } // namespace quarvel

@@ -48,8 +48,8 @@ namespace {
 
 // The clip scan over one pooled set of 256 counters. The counts stay doubles, so that a NaN or a
 // huge percentage compares instead of overflowing a conversion.
-uint8_t clipCounters(const uint32_t* pooled, ToneCurve& curve, double lowPercent, double highPercent,
-                     double strength)
+uint8_t clipCounters(
+    const uint32_t* pooled, ToneCurve& curve, double lowPercent, double highPercent, double strength)
 {
     double total = 0.0;
     for (int i = 0; i < 256; ++i)
@@ -76,8 +76,8 @@ uint8_t clipCounters(const uint32_t* pooled, ToneCurve& curve, double lowPercent
 
 } // namespace
 
-uint8_t ChannelHistogram::clipPoints(uint8_t channel, ToneCurve& curve, double lowPercent,
-                                     double highPercent, double strength) const
+uint8_t ChannelHistogram::clipPoints(
+    uint8_t channel, ToneCurve& curve, double lowPercent, double highPercent, double strength) const
 {
     if (!hasChannel(channel))
         return 0;
@@ -85,7 +85,7 @@ uint8_t ChannelHistogram::clipPoints(uint8_t channel, ToneCurve& curve, double l
 }
 
 uint8_t ChannelHistogram::clipPointsMulti(const uint8_t* channelList, int32_t count, ToneCurve& curve,
-                                          double lowPercent, double highPercent, double strength) const
+    double lowPercent, double highPercent, double strength) const
 {
     uint32_t pooled[256] = {};
     for (int32_t n = 0; n < count; ++n) {

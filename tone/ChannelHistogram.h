@@ -31,11 +31,11 @@ public:
     // `highPercent` percent from the bright end; the two are pulled toward 0 and 255 by
     // `strength` and added to `curve`. Returns the middle of the two clip levels. Percentages
     // that are NaN or negative count nothing; huge ones count everything.
-    uint8_t clipPoints(uint8_t channel, ToneCurve& curve, double lowPercent, double highPercent,
-                       double strength) const;
+    uint8_t clipPoints(
+        uint8_t channel, ToneCurve& curve, double lowPercent, double highPercent, double strength) const;
     // The same over the listed channels pooled; empty channels count as zeros.
-    uint8_t clipPointsMulti(const uint8_t* channelList, int32_t count, ToneCurve& curve,
-                            double lowPercent, double highPercent, double strength) const;
+    uint8_t clipPointsMulti(const uint8_t* channelList, int32_t count, ToneCurve& curve, double lowPercent,
+        double highPercent, double strength) const;
 
 private:
     std::unique_ptr<uint32_t[]> slots_[kChannels];

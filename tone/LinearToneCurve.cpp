@@ -12,7 +12,7 @@ LinearToneCurve::LinearToneCurve()
 
 void LinearToneCurve::reset()
 {
-    points_.assign({{0, 0}, {255, 255}});
+    points_.assign({ { 0, 0 }, { 255, 255 } });
     for (int32_t i = 0; i < 256; ++i)
         table_[i] = i;
 }
@@ -25,7 +25,7 @@ void LinearToneCurve::addPoint(int32_t x, int32_t y)
     if (at != points_.end() && at->x == x)
         at->y = y;
     else
-        points_.insert(at, Point{x, y});
+        points_.insert(at, Point { x, y });
     rebuildTable();
 }
 

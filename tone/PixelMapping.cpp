@@ -224,7 +224,8 @@ void ToneFilter::prepareFastPath()
     fast_.kernel = kernel;
 
     const int stages = ((kernel & kDensity) != 0 ? kVectorDensity : 0)
-        | ((kernel & kSaturation) != 0 ? kVectorSaturation : 0) | ((kernel & kContrast) != 0 ? kVectorContrast : 0);
+        | ((kernel & kSaturation) != 0 ? kVectorSaturation : 0)
+        | ((kernel & kContrast) != 0 ? kVectorContrast : 0);
     fast_.vector = vectorMappingApplies(lumaWeight, stages, Density, contrastSpan);
     if (fast_.vector) {
         for (int c = 0; c < 3; ++c) {

@@ -14,8 +14,7 @@ namespace {
 // Applies a blend with a fixed second operand q times. The blends converge within a few hundred
 // steps, so a scripted count of billions stops as soon as a step changes nothing, which gives the
 // same level as repeating them all.
-template <typename Blend>
-int32_t repeatBlend(int32_t s, int64_t q, Blend blend)
+template <typename Blend> int32_t repeatBlend(int32_t s, int64_t q, Blend blend)
 {
     for (int64_t n = 0; n < q; ++n) {
         const int32_t next = blend(s);
@@ -75,7 +74,7 @@ void ToneFilter::buildTables()
             table[i] = uint8_t(highlightLevel(shadow, *this));
     }
 
-    static const uint8_t kAll[3] = {0, 1, 2};
+    static const uint8_t kAll[3] = { 0, 1, 2 };
     ChannelHistogram predicted;
     for (int32_t i = 0; i < 256; ++i)
         for (uint8_t c = 0; c < 3; ++c)

@@ -188,7 +188,10 @@ template <int S> void mapLoop(const VectorMapping& m, uint8_t* pixels, int32_t c
     // Settings of stages that are off may hold anything; only the used ones are in range.
     const Constants k {
         _mm_set1_epi16(int16_t(int64_t(m.density) + 32)),
-        _mm_set1_epi16(int16_t((m.saturation < -32 ? -32 : m.saturation > 32 ? 32 : m.saturation) + 32)),
+        _mm_set1_epi16(int16_t((m.saturation < -32         ? -32
+                                       : m.saturation > 32 ? 32
+                                                           : m.saturation)
+            + 32)),
         _mm_set1_epi16(int16_t(128 - int64_t(m.span))),
         _mm_set1_epi16(int16_t(128 + int64_t(m.span))),
     };

@@ -28,11 +28,7 @@ char gReadToken, gWriteToken, gPlayHandle, gRecordHandle;
 size_t gNextValue = 0;
 const FakeHost::Value* gCurrentValue = nullptr;
 
-template <typename R, typename... A>
-R unused(A...)
-{
-    return R(paramErr);
-}
+template <typename R, typename... A> R unused(A...) { return R(paramErr); }
 std::mutex gMessagesLock;
 std::vector<ShownMessage> gMessages;
 } // namespace
@@ -70,7 +66,7 @@ BOOL CALLBACK closeQuarvelBox(HWND window, LPARAM handledPointer)
     GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
     {
         std::lock_guard<std::mutex> lock(gMessagesLock);
-        gMessages.push_back({text, caption});
+        gMessages.push_back({ text, caption });
     }
     handled.insert(window);
     PostMessageA(window, WM_COMMAND, IDOK, 0);
@@ -108,11 +104,12 @@ BOOL CALLBACK cancelQuarvelDialog(HWND window, LPARAM)
 } // namespace
 
 struct DialogCanceller::State {
-    std::atomic<bool> stop{ false };
+    std::atomic<bool> stop { false };
     std::thread thread;
 };
 
-DialogCanceller::DialogCanceller() : state_(new State)
+DialogCanceller::DialogCanceller()
+    : state_(new State)
 {
     const DWORD owner = GetCurrentThreadId();
     State* state = state_;
@@ -144,15 +141,18 @@ std::vector<ShownMessage> takeMessages()
 
 PluginEntryProc pluginEntry() { return &ENTRYPOINT; }
 
-struct DialogCanceller::State {};
-DialogCanceller::DialogCanceller() : state_(nullptr) {}
+struct DialogCanceller::State { };
+DialogCanceller::DialogCanceller()
+    : state_(nullptr)
+{
+}
 DialogCanceller::~DialogCanceller() = default;
 
 void startMessageWatch()
 {
     platform::setMessageSink([](const char* text, const char* caption, unsigned) {
         std::lock_guard<std::mutex> lock(gMessagesLock);
-        gMessages.push_back({text, caption});
+        gMessages.push_back({ text, caption });
     });
 }
 
@@ -167,7 +167,10 @@ std::vector<ShownMessage> takeMessages()
 #endif
 
 FakeHost::FakeHost(int width, int height, int planes, int bits, int padding)
-    : width_(width), height_(height), planes_(planes), bits_(bits)
+    : width_(width)
+    , height_(height)
+    , planes_(planes)
+    , bits_(bits)
 {
     rowBytes_ = int64_t(width) * planes * (bits / 8) + padding;
     input_.assign(size_t(rowBytes_) * size_t(height), 0);
@@ -178,9 +181,9 @@ FakeHost::FakeHost(int width, int height, int planes, int bits, int padding)
     record.advanceState = &FakeHost::advanceStateProc;
     record.hostSig = fourCC("FAKE");
     record.platformData = &platform;
-    record.imageSize = Point{int16_t(height), int16_t(width)};
+    record.imageSize = Point { int16_t(height), int16_t(width) };
     record.wholeSize = record.imageSize;
-    record.filterRect = Rect{0, 0, int16_t(height), int16_t(width)};
+    record.filterRect = Rect { 0, 0, int16_t(height), int16_t(width) };
     record.planes = int16_t(planes);
     record.imageMode = bits == 16 ? plugInModeRGB48 : plugInModeRGBColor;
     record.depth = int16_t(bits);
@@ -191,14 +194,15 @@ FakeHost::FakeHost(int width, int height, int planes, int bits, int padding)
 
 void FakeHost::installDescriptorProcs()
 {
-    readProcs_ = {kCurrentReadDescriptorProcsVersion, kCurrentReadDescriptorProcsCount,
+    readProcs_ = { kCurrentReadDescriptorProcsVersion, kCurrentReadDescriptorProcsCount,
         [](PIDescriptorHandle handle, DescriptorKeyIDArray keys) -> PIReadDescriptor {
             gHost->requestedKeys.clear();
             for (size_t i = 0; keys && keys[i]; ++i)
                 gHost->requestedKeys.push_back(keys[i]);
             gNextValue = 0;
             return handle == reinterpret_cast<Handle>(&gPlayHandle)
-                       ? reinterpret_cast<PIReadDescriptor>(&gReadToken) : nullptr;
+                ? reinterpret_cast<PIReadDescriptor>(&gReadToken)
+                : nullptr;
         },
         [](PIReadDescriptor) -> OSErr { return gHost->closeReadResult; },
         [](PIReadDescriptor, DescriptorKeyID* key, DescriptorTypeID* type, int32_t* flags) -> Boolean {
@@ -211,9 +215,10 @@ void FakeHost::installDescriptorProcs()
             return 1;
         },
         unused<OSErr, PIReadDescriptor, int32_t*>, unused<OSErr, PIReadDescriptor, real64*>,
-        unused<OSErr, PIReadDescriptor, DescriptorUnitID*, real64*>, unused<OSErr, PIReadDescriptor, Boolean*>,
-        unused<OSErr, PIReadDescriptor, Handle*>, unused<OSErr, PIReadDescriptor, Handle*>,
-        unused<OSErr, PIReadDescriptor, DescriptorEnumID*>, unused<OSErr, PIReadDescriptor, DescriptorTypeID*>,
+        unused<OSErr, PIReadDescriptor, DescriptorUnitID*, real64*>,
+        unused<OSErr, PIReadDescriptor, Boolean*>, unused<OSErr, PIReadDescriptor, Handle*>,
+        unused<OSErr, PIReadDescriptor, Handle*>, unused<OSErr, PIReadDescriptor, DescriptorEnumID*>,
+        unused<OSErr, PIReadDescriptor, DescriptorTypeID*>,
         unused<OSErr, PIReadDescriptor, PIDescriptorSimpleReference*>,
         unused<OSErr, PIReadDescriptor, DescriptorTypeID*, PIDescriptorHandle*>,
         unused<OSErr, PIReadDescriptor, uint32_t*>,
@@ -228,8 +233,8 @@ void FakeHost::installDescriptorProcs()
         },
         unused<OSErr, PIReadDescriptor, int32_t, int32_t, int32_t*>,
         unused<OSErr, PIReadDescriptor, const real64*, const real64*, real64*>,
-        unused<OSErr, PIReadDescriptor, const real64*, const real64*, DescriptorUnitID*, real64*>};
-    writeProcs_ = {kCurrentWriteDescriptorProcsVersion, kCurrentWriteDescriptorProcsCount,
+        unused<OSErr, PIReadDescriptor, const real64*, const real64*, DescriptorUnitID*, real64*> };
+    writeProcs_ = { kCurrentWriteDescriptorProcsVersion, kCurrentWriteDescriptorProcsCount,
         []() -> PIWriteDescriptor {
             gHost->recorded.clear();
             return gHost->openWriteFails ? nullptr : reinterpret_cast<PIWriteDescriptor>(&gWriteToken);
@@ -251,16 +256,16 @@ void FakeHost::installDescriptorProcs()
         unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID, PIDescriptorHandle>,
         unused<OSErr, PIWriteDescriptor, DescriptorKeyID, uint32_t>,
         [](PIWriteDescriptor, DescriptorKeyID key, ConstStr255Param value) -> OSErr {
-            gHost->recorded.push_back({key, std::string(reinterpret_cast<const char*>(value + 1), value[0])});
+            gHost->recorded.push_back(
+                { key, std::string(reinterpret_cast<const char*>(value + 1), value[0]) });
             return noErr;
         },
         unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID, PIDescriptorHandle>};
-    handleProcs_ = {1, 8, [](int32_t) -> Handle { return nullptr; },
-                    [](Handle) { ++gHost->disposedHandles; }, [](Handle) -> int32_t { return 0; },
-                    [](Handle, int32_t) -> OSErr { return noErr; },
-                    [](Handle, Boolean) -> Ptr { return nullptr; }, [](Handle) {}, [](int32_t) {},
-                    [](Handle) {}};
+        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID, PIDescriptorHandle> };
+    handleProcs_
+        = { 1, 8, [](int32_t) -> Handle { return nullptr; }, [](Handle) { ++gHost->disposedHandles; },
+              [](Handle) -> int32_t { return 0; }, [](Handle, int32_t) -> OSErr { return noErr; },
+              [](Handle, Boolean) -> Ptr { return nullptr; }, [](Handle) {}, [](int32_t) {}, [](Handle) {} };
     descriptorParameters_.descriptorParametersVersion = 0;
     descriptorParameters_.readDescriptorProcs = &readProcs_;
     descriptorParameters_.writeDescriptorProcs = &writeProcs_;

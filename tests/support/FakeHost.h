@@ -33,14 +33,14 @@ public:
     void fillInput(uint32_t seed); // deterministic pseudo-random samples over the full range
     bool outputEqualsInput() const;
 
-    pluginapi::FilterRecord record{};
-    pluginapi::PlatformData platform{};
+    pluginapi::FilterRecord record {};
+    pluginapi::PlatformData platform {};
 
     // Behaviour switches.
-    int abortAfterPolls = -1;            // answer "stop" from this poll on (0: at the first)
-    pluginapi::OSErr advanceError = 0;   // advanceState fails with this code
-    bool deliverNullData = false;        // advanceState succeeds but hands out no buffers
-    bool copyInputToOutput = true;       // the host's filter-case copy before start
+    int abortAfterPolls = -1; // answer "stop" from this poll on (0: at the first)
+    pluginapi::OSErr advanceError = 0; // advanceState fails with this code
+    bool deliverNullData = false; // advanceState succeeds but hands out no buffers
+    bool copyInputToOutput = true; // the host's filter-case copy before start
 
     // Scripting: the step being played back and what the plug-in records.
     struct Value {
@@ -49,9 +49,9 @@ public:
         bool isString = true; // false: getString fails as for a value of another type
     };
     bool descriptorSupport = true;
-    bool playDescriptor = false;       // hand over a descriptor (else a null one: a menu call)
+    bool playDescriptor = false; // hand over a descriptor (else a null one: a menu call)
     std::vector<Value> playback;
-    int16_t playInfo = 0;              // plugInDialogDontDisplay
+    int16_t playInfo = 0; // plugInDialogDontDisplay
     pluginapi::OSErr closeReadResult = 0;
     bool openWriteFails = false;
 
@@ -76,10 +76,10 @@ private:
 
     void installDescriptorProcs();
 
-    pluginapi::PIDescriptorParameters descriptorParameters_{};
-    pluginapi::ReadDescriptorProcs readProcs_{};
-    pluginapi::WriteDescriptorProcs writeProcs_{};
-    pluginapi::HandleProcs handleProcs_{};
+    pluginapi::PIDescriptorParameters descriptorParameters_ {};
+    pluginapi::ReadDescriptorProcs readProcs_ {};
+    pluginapi::WriteDescriptorProcs writeProcs_ {};
+    pluginapi::HandleProcs handleProcs_ {};
     int width_, height_, planes_, bits_;
     int64_t rowBytes_;
     std::vector<uint8_t> input_, output_;

@@ -25,10 +25,10 @@ ToneFilter& neutral(ToneFilter& f)
 Pixel mapOne(ToneFilter& f, Pixel in)
 {
     f.contrastSpan = f.computeContrastSpan();
-    uint8_t p[4] = {uint8_t(in[0]), uint8_t(in[1]), uint8_t(in[2]), 77};
+    uint8_t p[4] = { uint8_t(in[0]), uint8_t(in[1]), uint8_t(in[2]), 77 };
     f.mapPixel(p);
     EXPECT_EQ(p[3], 77); // byte 3 is never touched
-    return {p[0], p[1], p[2]};
+    return { p[0], p[1], p[2] };
 }
 
 TEST(PixelMapping, LumaWeightsFollowTheByteOrder)
@@ -47,11 +47,11 @@ TEST(PixelMapping, SaturationScalesTheDistanceFromLuminance)
     ToneFilter f;
     neutral(f).ColorEnable = 1;
     f.Saturation = 16;
-    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{20, 95, 170}));
+    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 20, 95, 170 }));
     f.Saturation = -32;
-    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{109, 109, 109}));
+    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 109, 109, 109 }));
     f.Saturation = -1000; // held at -32
-    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{109, 109, 109}));
+    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 109, 109, 109 }));
 }
 
 TEST(PixelMapping, DensityScalesTheDistanceBelowThePeak)
@@ -59,15 +59,15 @@ TEST(PixelMapping, DensityScalesTheDistanceBelowThePeak)
     ToneFilter f;
     neutral(f).ColorEnable = 1;
     f.Density = 16;
-    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{0, 75, 150}));
-    EXPECT_EQ(mapOne(f, {10, 10, 10}), (Pixel{10, 10, 10}));
-    EXPECT_EQ(mapOne(f, {150, 100, 50}), (Pixel{150, 75, 0}));
+    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 0, 75, 150 }));
+    EXPECT_EQ(mapOne(f, { 10, 10, 10 }), (Pixel { 10, 10, 10 }));
+    EXPECT_EQ(mapOne(f, { 150, 100, 50 }), (Pixel { 150, 75, 0 }));
     f.Density = -32;
-    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{150, 150, 150}));
+    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 150, 150, 150 }));
     f.Density = std::numeric_limits<int32_t>::max(); // the clamp holds every channel in 0..peak
-    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{0, 0, 150}));
+    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 0, 0, 150 }));
     f.Density = std::numeric_limits<int32_t>::min();
-    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{150, 150, 150}));
+    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 150, 150, 150 }));
 }
 
 TEST(PixelMapping, DensityTiesKeepChannelTwoInTheMiddle)
@@ -76,9 +76,9 @@ TEST(PixelMapping, DensityTiesKeepChannelTwoInTheMiddle)
     neutral(f).ColorEnable = 1;
     f.Density = 32; // distances doubled
     // Channels 0 and 1 tie at the peak: channel 0 is taken as the larger.
-    EXPECT_EQ(mapOne(f, {100, 100, 80}), (Pixel{100, 100, 60}));
+    EXPECT_EQ(mapOne(f, { 100, 100, 80 }), (Pixel { 100, 100, 60 }));
     // Channel 2 ties the smallest: it stays the middle one, and both move alike.
-    EXPECT_EQ(mapOne(f, {100, 60, 60}), (Pixel{100, 20, 20}));
+    EXPECT_EQ(mapOne(f, { 100, 60, 60 }), (Pixel { 100, 20, 20 }));
 }
 
 TEST(PixelMapping, ContrastBand)
@@ -86,24 +86,24 @@ TEST(PixelMapping, ContrastBand)
     ToneFilter f;
     neutral(f).DynamicEnable = 1;
     f.Contrast = 40; // span 128
-    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{26, 82, 171}));
-    EXPECT_EQ(mapOne(f, {0, 128, 255}), (Pixel{0, 128, 255}));
+    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 26, 82, 171 }));
+    EXPECT_EQ(mapOne(f, { 0, 128, 255 }), (Pixel { 0, 128, 255 }));
     f.Contrast = 20; // span 6
-    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{48, 96, 156}));
-    EXPECT_EQ(mapOne(f, {0, 128, 255}), (Pixel{0, 128, 255}));
+    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 48, 96, 156 }));
+    EXPECT_EQ(mapOne(f, { 0, 128, 255 }), (Pixel { 0, 128, 255 }));
     f.Contrast = -7; // span 0 leaves every level
-    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{50, 100, 150}));
+    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 50, 100, 150 }));
     f.Contrast = 41; // no band of its own: that of 40
-    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{26, 82, 171}));
+    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 26, 82, 171 }));
     f.Contrast = 1000000;
-    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{26, 82, 171}));
+    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 26, 82, 171 }));
 }
 
 TEST(PixelMapping, ContrastSpanRoundsTheBandWidth)
 {
     ToneFilter f;
-    const std::pair<int32_t, int32_t> spans[] = {{1, 3},  {20, 6},   {30, 12},  {39, 64}, {40, 128},
-                                                 {41, 128}, {0, 0}, {-5, 0}, {std::numeric_limits<int32_t>::min(), 0}};
+    const std::pair<int32_t, int32_t> spans[] = { { 1, 3 }, { 20, 6 }, { 30, 12 }, { 39, 64 }, { 40, 128 },
+        { 41, 128 }, { 0, 0 }, { -5, 0 }, { std::numeric_limits<int32_t>::min(), 0 } };
     for (auto [contrast, span] : spans) {
         f.Contrast = contrast;
         EXPECT_EQ(f.computeContrastSpan(), span) << contrast;
@@ -118,9 +118,9 @@ TEST(PixelMapping, PreserveOriginalColourMovesOnlyTheLuminance)
         for (int i = 0; i < 256; ++i)
             table[i] = uint8_t(std::min(2 * i, 255));
     f.Monochromatic = 0;
-    EXPECT_EQ(mapOne(f, {40, 60, 80}), (Pixel{80, 120, 160}));
+    EXPECT_EQ(mapOne(f, { 40, 60, 80 }), (Pixel { 80, 120, 160 }));
     f.Monochromatic = 1;
-    EXPECT_EQ(mapOne(f, {40, 60, 80}), (Pixel{104, 124, 144}));
+    EXPECT_EQ(mapOne(f, { 40, 60, 80 }), (Pixel { 104, 124, 144 }));
 }
 
 TEST(PixelMapping, AutoColourActsOnlyThroughTheToneStage)
@@ -134,10 +134,10 @@ TEST(PixelMapping, AutoColourActsOnlyThroughTheToneStage)
     f.ColorEnable = 0;
     f.buildTables();
     f.Monochromatic = 0;
-    EXPECT_EQ(mapOne(f, {41, 41, 199}), (Pixel{21, 21, 227}));
+    EXPECT_EQ(mapOne(f, { 41, 41, 199 }), (Pixel { 21, 21, 227 }));
     f.DynamicEnable = 0;
     f.ColorEnable = 1;
-    EXPECT_EQ(mapOne(f, {41, 41, 199}), (Pixel{41, 41, 199}));
+    EXPECT_EQ(mapOne(f, { 41, 41, 199 }), (Pixel { 41, 41, 199 }));
 }
 
 TEST(PixelMapping, BothGroupsOffLeaveThePixel)
@@ -147,7 +147,7 @@ TEST(PixelMapping, BothGroupsOffLeaveThePixel)
     f.Saturation = 30;
     f.Contrast = 30;
     f.Density = 10;
-    EXPECT_EQ(mapOne(f, {50, 100, 150}), (Pixel{50, 100, 150}));
+    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 50, 100, 150 }));
 }
 
 // The specialised loops against the reference, over every combination of stages, with settings
@@ -156,8 +156,8 @@ TEST(PixelMapping, SpecialisedLoopsMatchTheReference)
 {
     std::mt19937 random(20261207);
     std::uniform_int_distribution<int> byte(0, 255);
-    const int32_t wild[] = {0, 1, -1, 5, 20, -20, 40, 41, 100, -100, 5000, std::numeric_limits<int32_t>::max(),
-                            std::numeric_limits<int32_t>::min()};
+    const int32_t wild[] = { 0, 1, -1, 5, 20, -20, 40, 41, 100, -100, 5000,
+        std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::min() };
     std::uniform_int_distribution<size_t> pick(0, std::size(wild) - 1);
     std::uniform_int_distribution<int32_t> inRange(-60, 60);
 
@@ -206,11 +206,11 @@ TEST(PixelMapping, EightLaneLoopMatchesTheReferenceAtItsBounds)
 {
     std::mt19937 random(8);
     auto any = [&](auto& list) { return list[random() % std::size(list)]; };
-    const int32_t densities[] = {-161, -160, -100, -30, 0, 30, 96, 97};
-    const int32_t saturations[] = {-33, -32, -1, 0, 1, 32, 33, 100000};
-    const int32_t contrasts[] = {0, 1, 20, 39, 40, 60, -3};
-    const std::array<int32_t, 3> weights[] = {{117, 601, 306}, {306, 601, 117}, {0, 0, 1026}, {342, 342, 342},
-                                              {1024, 0, 0}, {0, 1027, 0}, {-1, 600, 425}};
+    const int32_t densities[] = { -161, -160, -100, -30, 0, 30, 96, 97 };
+    const int32_t saturations[] = { -33, -32, -1, 0, 1, 32, 33, 100000 };
+    const int32_t contrasts[] = { 0, 1, 20, 39, 40, 60, -3 };
+    const std::array<int32_t, 3> weights[] = { { 117, 601, 306 }, { 306, 601, 117 }, { 0, 0, 1026 },
+        { 342, 342, 342 }, { 1024, 0, 0 }, { 0, 1027, 0 }, { -1, 600, 425 } };
 
     for (int trial = 0; trial < 240; ++trial) {
         ToneFilter f;
@@ -224,15 +224,23 @@ TEST(PixelMapping, EightLaneLoopMatchesTheReferenceAtItsBounds)
         for (int c = 0; c < 3; ++c) {
             const int kind = int(random() % 5);
             for (int a = 0; a < 256; ++a) {
-                const int tone[] = {a, 0, 255, 255 - a, int(random() % 256)};
+                const int tone[] = { a, 0, 255, 255 - a, int(random() % 256) };
                 f.toneTable[c][a] = uint8_t(tone[kind]);
             }
             f.colorCurve[c].reset();
             switch (random() % 4) {
-            case 1: f.colorCurve[c].addPoint(0, 255), f.colorCurve[c].addPoint(255, 0); break;
-            case 2: f.colorCurve[c].addPoint(0, 0), f.colorCurve[c].addPoint(255, 0); break;
-            case 3: f.colorCurve[c].addPoint(0, 0), f.colorCurve[c].addPoint(90, 250), f.colorCurve[c].addPoint(255, 255); break;
-            default: break;
+            case 1:
+                f.colorCurve[c].addPoint(0, 255), f.colorCurve[c].addPoint(255, 0);
+                break;
+            case 2:
+                f.colorCurve[c].addPoint(0, 0), f.colorCurve[c].addPoint(255, 0);
+                break;
+            case 3:
+                f.colorCurve[c].addPoint(0, 0), f.colorCurve[c].addPoint(90, 250),
+                    f.colorCurve[c].addPoint(255, 255);
+                break;
+            default:
+                break;
             }
         }
         const std::array<int32_t, 3> w = any(weights);
@@ -250,8 +258,8 @@ TEST(PixelMapping, EightLaneLoopMatchesTheReferenceAtItsBounds)
             f.mapPixel(&reference[size_t(n * channels)]);
         f.mapPixels(pixels.data(), count, channels);
         ASSERT_EQ(pixels, reference) << "trial " << trial << " density " << f.Density << " saturation "
-                                     << f.Saturation << " contrast " << f.Contrast << " weights " << w[0] << ","
-                                     << w[1] << "," << w[2];
+                                     << f.Saturation << " contrast " << f.Contrast << " weights " << w[0]
+                                     << "," << w[1] << "," << w[2];
     }
 }
 

@@ -83,8 +83,8 @@ TEST(ChannelHistogram, ChannelsAreAllocatedByAddAndFreedAgain)
     h.freeChannel(3);
     EXPECT_FALSE(h.hasChannel(3));
     EXPECT_EQ(h.bin(3, 7), 0u);
-    h.freeChannel(40);              // ignored
-    h.add(31, 1, 1);                // the last slot
+    h.freeChannel(40); // ignored
+    h.add(31, 1, 1); // the last slot
     EXPECT_EQ(h.bin(31, 1), 1u);
     EXPECT_EQ(h.mean(32), -1);
 }
@@ -145,7 +145,7 @@ TEST(ChannelHistogram, ZeroPercentagesAndEmptyChannelsLeaveTheCurve)
     EXPECT_EQ(h.clipPoints(5, curve, 10.0, 10.0, 0.5), 0); // empty: nothing added
     EXPECT_EQ(curve.points().size(), 2u);
 
-    const uint8_t emptyOnes[2] = {7, 9};
+    const uint8_t emptyOnes[2] = { 7, 9 };
     EXPECT_EQ(h.clipPointsMulti(emptyOnes, 2, curve, 30.0, 30.0, 0.5), 127);
     for (int i = 0; i < 256; ++i)
         ASSERT_EQ(curve.lookup(i), i);
@@ -157,7 +157,7 @@ TEST(ChannelHistogram, ClipPointsMultiPoolsChannels)
     h.add(0, 10, 50);
     h.add(1, 20, 50);
     h.add(2, 240, 100);
-    const uint8_t all[4] = {0, 1, 2, 6};
+    const uint8_t all[4] = { 0, 1, 2, 6 };
     LinearToneCurve curve;
     // 200 samples, 40 % from the dark end = 80: levels 10 and 20 are counted, lo ends at 21.
     // 10 % from the bright end = 20: level 240 is counted, hi ends at 239.
@@ -172,8 +172,8 @@ TEST(ChannelHistogram, AbsurdPercentagesStayDefined)
     h.add(0, 60, 100);
     LinearToneCurve a;
     EXPECT_EQ(h.clipPoints(0, a, std::numeric_limits<double>::quiet_NaN(),
-                           std::numeric_limits<double>::quiet_NaN(), 0.75),
-              127);
+                  std::numeric_limits<double>::quiet_NaN(), 0.75),
+        127);
     LinearToneCurve b;
     EXPECT_EQ(h.clipPoints(0, b, 1e300, std::numeric_limits<double>::infinity(), 0.75), 127);
     EXPECT_EQ(b.points()[0].x, 0);

@@ -37,7 +37,7 @@ struct TableRow {
     std::vector<int> expected;
 };
 
-class ToneTableRows : public ::testing::TestWithParam<TableRow> {};
+class ToneTableRows : public ::testing::TestWithParam<TableRow> { };
 
 TEST_P(ToneTableRows, MatchTheWorkedLevels)
 {
@@ -55,19 +55,21 @@ TEST_P(ToneTableRows, MatchTheWorkedLevels)
             EXPECT_EQ(f.toneTable[c][row.levels[n]], row.expected[n]) << "level " << row.levels[n];
 }
 
-const std::vector<int> kShadowLevels = {0, 16, 32, 64, 128, 192, 255};
-const std::vector<int> kHilightLevels = {0, 16, 64, 128, 192, 224, 255};
+const std::vector<int> kShadowLevels = { 0, 16, 32, 64, 128, 192, 255 };
+const std::vector<int> kHilightLevels = { 0, 16, 64, 128, 192, 224, 255 };
 
-INSTANTIATE_TEST_SUITE_P(
-    Worked, ToneTableRows,
+INSTANTIATE_TEST_SUITE_P(Worked, ToneTableRows,
     ::testing::Values(
-        TableRow{"Shadow50", 50, 0, 150, 0, 0, 150, kShadowLevels, {0, 30, 57, 100, 160, 204, 255}},
-        TableRow{"Shadow50Level100", 50, 100, 150, 0, 0, 150, kShadowLevels, {0, 44, 81, 136, 192, 216, 255}},
-        TableRow{"Shadow50Contrast0", 50, 0, 0, 0, 0, 150, kShadowLevels, {0, 47, 77, 112, 148, 195, 255}},
-        TableRow{"Shadow50Level400Contrast0", 50, 400, 0, 0, 0, 150, kShadowLevels,
-                 {0, 136, 144, 160, 192, 205, 255}},
-        TableRow{"Hilight50", 0, 0, 150, 50, 0, 150, kHilightLevels, {0, 15, 52, 96, 156, 200, 254}},
-        TableRow{"Hilight50Level100", 0, 0, 150, 50, 100, 150, kHilightLevels, {0, 14, 40, 64, 120, 175, 253}}),
+        TableRow { "Shadow50", 50, 0, 150, 0, 0, 150, kShadowLevels, { 0, 30, 57, 100, 160, 204, 255 } },
+        TableRow {
+            "Shadow50Level100", 50, 100, 150, 0, 0, 150, kShadowLevels, { 0, 44, 81, 136, 192, 216, 255 } },
+        TableRow {
+            "Shadow50Contrast0", 50, 0, 0, 0, 0, 150, kShadowLevels, { 0, 47, 77, 112, 148, 195, 255 } },
+        TableRow { "Shadow50Level400Contrast0", 50, 400, 0, 0, 0, 150, kShadowLevels,
+            { 0, 136, 144, 160, 192, 205, 255 } },
+        TableRow { "Hilight50", 0, 0, 150, 50, 0, 150, kHilightLevels, { 0, 15, 52, 96, 156, 200, 254 } },
+        TableRow {
+            "Hilight50Level100", 0, 0, 150, 50, 100, 150, kHilightLevels, { 0, 14, 40, 64, 120, 175, 253 } }),
     [](const ::testing::TestParamInfo<TableRow>& info) { return std::string(info.param.name); });
 
 bool isIdentity(const ToneFilter& f)
@@ -149,7 +151,7 @@ TEST(ToneTables, ScriptedExtremesFinishAndStayDefined)
 {
     const int32_t big = std::numeric_limits<int32_t>::max();
     const int32_t small = std::numeric_limits<int32_t>::min();
-    const int32_t values[] = {big, small, 2000000000, -5000, 100000, -100000, 151, 149, 0};
+    const int32_t values[] = { big, small, 2000000000, -5000, 100000, -100000, 151, 149, 0 };
     for (int32_t v : values) {
         ToneFilter f;
         f.imageHistogram.add(0, 10, 100);
