@@ -146,6 +146,30 @@ HWND waitForWindowOfThread(DWORD thread, const char* title, int milliseconds, bo
     return search.found;
 }
 
+bool driveDialog(const std::function<void()>& open, const std::function<void(HWND)>& drive,
+    const std::function<void(DWORD thread)>& tidy)
+{
+    const DWORD thread = GetCurrentThreadId();
+    bool opened = false;
+    std::thread driver([&] {
+        HWND dialog = waitForDialogOfThread(thread);
+        opened = dialog != nullptr;
+        if (dialog)
+            drive(dialog);
+        waitFor([&] {
+            if (tidy)
+                tidy(thread);
+            HWND still = waitForDialogOfThread(thread, 0);
+            if (still)
+                PostMessageA(still, WM_COMMAND, IDCANCEL, 0);
+            return still == nullptr;
+        });
+    });
+    open();
+    driver.join();
+    return opened;
+}
+
 HWND control(HWND dialog, int id)
 {
     Search search;

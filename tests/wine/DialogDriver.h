@@ -25,6 +25,13 @@ HWND waitForDialogOfProcess(DWORD process, int milliseconds = 20000);
 HWND waitForWindowOfThread(
     DWORD thread, const char* title, int milliseconds = 20000, bool visibleOnly = true);
 
+// Calls `open`, which shows the dialog on this thread and returns once it has closed, while
+// `drive` acts on the dialog from a second thread. Whatever is still open afterwards is
+// cancelled, after `tidy` has had the chance to dismiss windows of its own, so that no test waits
+// on a modal window. False if the dialog never appeared.
+bool driveDialog(const std::function<void()>& open, const std::function<void(HWND)>& drive,
+    const std::function<void(DWORD thread)>& tidy = {});
+
 // A control of the dialog or of one of its pages.
 HWND control(HWND dialog, int id);
 // The preview's image window.

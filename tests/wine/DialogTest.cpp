@@ -24,25 +24,11 @@ uint32_t key(const char (&code)[5])
         | uint32_t(uint8_t(code[2])) << 8 | uint32_t(uint8_t(code[3]));
 }
 
-// Opens the dialog on this thread with `host`, lets `drive` act on it from another thread, and
-// makes sure it is closed whatever `drive` did.
+// Opens the dialog on this thread with `host` and lets `drive` act on it from another thread.
 int16_t runDialog(FakeHost& host, const std::function<void(HWND)>& drive)
 {
-    const DWORD thread = GetCurrentThreadId();
-    std::thread driver([&] {
-        HWND dialog = waitForDialogOfThread(thread);
-        EXPECT_NE(dialog, nullptr) << "the dialog did not open";
-        if (dialog)
-            drive(dialog);
-        waitFor([&] {
-            HWND open = waitForDialogOfThread(thread, 0);
-            if (open)
-                PostMessageA(open, WM_COMMAND, IDCANCEL, 0);
-            return open == nullptr;
-        });
-    });
-    const int16_t result = host.run();
-    driver.join();
+    int16_t result = 0;
+    EXPECT_TRUE(driveDialog([&] { result = host.run(); }, drive)) << "the dialog did not open";
     return result;
 }
 

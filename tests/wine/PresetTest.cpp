@@ -298,26 +298,18 @@ protected:
     {
         host = std::make_unique<FakeHost>(kWidth, kHeight, 3, 8);
         host->fillInput(11);
-        std::thread driver([&] {
-            HWND dialog = waitForDialogOfThread(thread);
-            EXPECT_NE(dialog, nullptr) << "the dialog did not open";
-            if (dialog)
-                drive(dialog);
-            waitFor([&] {
-                if (HWND nameBox = waitForWindowOfThread(thread, "Add New Preset", 0))
-                    PostMessageA(nameBox, WM_COMMAND, IDCANCEL, 0);
-                HWND open = waitForDialogOfThread(thread, 0);
-                if (open)
-                    PostMessageA(open, WM_COMMAND, IDCANCEL, 0);
-                return open == nullptr;
-            });
-        });
         intptr_t data = 0;
         int16_t result = 0;
-        copiedModule().entry(filterSelectorPrepare, &host->record, &data, &result);
-        if (result == noErr)
-            copiedModule().entry(filterSelectorStart, &host->record, &data, &result);
-        driver.join();
+        const auto open = [&] {
+            copiedModule().entry(filterSelectorPrepare, &host->record, &data, &result);
+            if (result == noErr)
+                copiedModule().entry(filterSelectorStart, &host->record, &data, &result);
+        };
+        const auto dismissNameBox = [](DWORD owner) {
+            if (HWND nameBox = waitForWindowOfThread(owner, "Add New Preset", 0))
+                PostMessageA(nameBox, WM_COMMAND, IDCANCEL, 0);
+        };
+        EXPECT_TRUE(driveDialog(open, drive, dismissNameBox)) << "the dialog did not open";
         return result;
     }
 
