@@ -1,6 +1,5 @@
 #include "control/ProcessingController.h"
 
-#include "host/FilterContext.h"
 #include "platform/Platform.h"
 #include "settings/ParameterDocument.h"
 #include "tone/ToneFilter.h"
@@ -70,7 +69,7 @@ ProcessingControllerBase::~ProcessingControllerBase()
     }
 }
 
-void ProcessingControllerBase::attach(FilterContext* newContext)
+void ProcessingControllerBase::attach(RunContext* newContext)
 {
     context = newContext;
     if (!filter) {

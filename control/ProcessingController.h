@@ -4,14 +4,14 @@
 #pragma once
 
 #include "control/DialogView.h"
-#include "control/ImageFilter.h"
+#include "control/RunContext.h"
+#include "core/ImageFilter.h"
 
 #include <cstdint>
 #include <string>
 
 namespace quarvel {
 
-class FilterContext;
 class ParameterStore;
 
 enum ControllerFlags : uint32_t {
@@ -32,7 +32,7 @@ enum DialogEvent : int {
     kEventRender = 3, // run the preview, or restart the running one
 };
 
-class ProcessingControllerBase {
+class ProcessingControllerBase : public ProgressSink {
 public:
     virtual ImageFilter* createFilter() = 0;
     virtual DialogView* createDialog() = 0;
@@ -40,10 +40,10 @@ public:
     virtual ParameterStore* createParameters() = 0;
     virtual int runDialog(intptr_t parentWindow);
     virtual int onDialogEvent(DialogView* dialog, int code, intptr_t first, intptr_t second);
-    virtual int onProgress(ImageFilter* filter, int stage, int32_t done, int32_t total);
+    int onProgress(ImageFilter* filter, int stage, int32_t done, int32_t total) override;
 
     // Creates the filter and the dialog if they are not there yet.
-    void attach(FilterContext* context);
+    void attach(RunContext* context);
     // 1 if the run was stopped.
     int runDirect(ImageBuffer* image);
     bool isRunning() const { return (flags & Running) != 0; }
@@ -53,7 +53,7 @@ public:
     bool previewMatches(const ParameterStore& parameters) const;
     void setFlags(uint32_t set, uint32_t clear) { flags = (flags & ~clear) | set; }
 
-    FilterContext* context = nullptr;
+    RunContext* context = nullptr;
     ImageFilter* filter = nullptr; // owned
     DialogView* dialog = nullptr; // owned
     uint32_t flags = 0;

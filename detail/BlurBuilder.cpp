@@ -1,7 +1,7 @@
 #include "detail/BlurBuilder.h"
 
+#include "core/ToneCurve.h"
 #include "detail/DetailFilter.h"
-#include "tone/ToneCurve.h"
 
 #include <algorithm>
 #include <cmath>

@@ -6,17 +6,17 @@
 //   per-run tables, using (128·O + a·D + 64) >> 7 = O + ((a·D + 64) >> 7);
 // - the threads share the indices between two ticks; ticks, polls and the cancel test happen on
 //   the calling thread before and after each block, where the plain loops have them.
+#include "core/PixelMath.h"
 #include "core/TickedBlocks.h"
+#include "core/ToneCurve.h"
 #include "core/WorkerPool.h"
 #include "detail/BlurBuilder.h"
 #include "detail/Convolve.h"
 #include "detail/DetailFilter.h"
 #include "detail/DiffuseGrain.h"
 #include "detail/ExactDivider.h"
-#include "detail/PixelMath.h"
 #include "detail/Sharpen.h"
 #include "detail/Smooth.h"
-#include "tone/ToneCurve.h"
 
 #include <algorithm>
 #if defined(__SSE2__)

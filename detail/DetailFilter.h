@@ -4,7 +4,7 @@
 // one tick at every `step`-th outer index of every pass, so that its stages add about 100.
 #pragma once
 
-#include "control/ImageFilter.h"
+#include "core/ImageFilter.h"
 #include "detail/Convolve.h"
 
 #include <cstdint>

@@ -2,9 +2,9 @@
 // or darkened through a tone curve when a tone is set; grain then darkens about one pixel in
 // three by a fixed number of levels in every channel.
 #include "detail/DiffuseGrain.h"
+#include "core/LinearToneCurve.h"
+#include "core/PixelMath.h"
 #include "detail/DetailFilter.h"
-#include "detail/PixelMath.h"
-#include "tone/LinearToneCurve.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
 // Unsharp masking with an edge bound proportional to the blurred level, a threshold fade, and in
 // the highlight/shadow method two parameter sets crossfaded by the blurred pixel's channel sum.
 #include "detail/Sharpen.h"
+#include "core/PixelMath.h"
 #include "detail/DetailFilter.h"
-#include "detail/PixelMath.h"
 
 #include <algorithm>
 

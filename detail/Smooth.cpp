@@ -2,8 +2,8 @@
 // toward that of its surroundings and shifts all three channels by the same amount, so colour
 // differences between the channels survive.
 #include "detail/Smooth.h"
+#include "core/PixelMath.h"
 #include "detail/DetailFilter.h"
-#include "detail/PixelMath.h"
 
 namespace quarvel {
 

@@ -2,6 +2,7 @@
 // buffers, the result code for the host, and the host's progress and abort service.
 #pragma once
 
+#include "control/RunContext.h"
 #include "core/ImageBuffer.h"
 #include "pluginapi/PluginApi.h"
 
@@ -11,16 +12,11 @@ namespace quarvel {
 
 class ParameterStore;
 
-class FilterContext {
+class FilterContext : public RunContext {
 public:
     FilterContext() = default;
-    virtual ~FilterContext() = default;
-    FilterContext(const FilterContext&) = delete;
-    FilterContext& operator=(const FilterContext&) = delete;
 
-    // mode 1: progress then abort poll; mode 2: abort poll only; other modes do nothing.
-    // Returns the low byte of the host's abort answer (non-zero: stop).
-    int reportToHost(int mode, int32_t done, int32_t total);
+    int reportToHost(int mode, int32_t done, int32_t total) override;
 
     // Converts `source` into `destination`, allocating the destination's block (zero-filled) when
     // its data is null. Returns 1 if the host asked to abort during the transfer, else 0. A block
@@ -41,9 +37,6 @@ public:
     int pollAbort();
 
     pluginapi::FilterRecord* filterRecord = nullptr;
-    ParameterStore* parameters = nullptr;
-    ImageBuffer dialogBuffer;
-    ImageBuffer workBuffer;
     int16_t result = 0;
 
 private:

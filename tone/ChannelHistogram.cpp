@@ -1,6 +1,6 @@
 #include "tone/ChannelHistogram.h"
 
-#include "tone/ToneCurve.h"
+#include "core/ToneCurve.h"
 
 #include <cmath>
 

@@ -5,10 +5,10 @@
 // bar.
 #pragma once
 
-#include "control/ImageFilter.h"
+#include "core/ImageFilter.h"
+#include "core/LinearToneCurve.h"
 #include "detail/Convolve.h"
 #include "tone/ChannelHistogram.h"
-#include "tone/LinearToneCurve.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
 #include "detail/BlurBuilder.h"
+#include "core/LinearToneCurve.h"
 #include "detail/DetailFilter.h"
-#include "tone/LinearToneCurve.h"
 
 #include <gtest/gtest.h>
 

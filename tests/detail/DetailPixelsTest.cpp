@@ -1,8 +1,8 @@
+#include "core/LinearToneCurve.h"
+#include "core/PixelMath.h"
 #include "detail/DiffuseGrain.h"
-#include "detail/PixelMath.h"
 #include "detail/Sharpen.h"
 #include "detail/Smooth.h"
-#include "tone/LinearToneCurve.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // at the n-th step report.
 #pragma once
 
-#include "control/ProcessingController.h"
+#include "core/ImageFilter.h"
 
 #include <vector>
 
@@ -14,11 +14,8 @@ struct Report {
     bool operator==(const Report& o) const { return stage == o.stage && done == o.done; }
 };
 
-class RecordingOwner : public ProcessingControllerBase {
+class RecordingOwner : public ProgressSink {
 public:
-    ImageFilter* createFilter() override { return nullptr; }
-    DialogView* createDialog() override { return nullptr; }
-    ParameterStore* createParameters() override { return nullptr; }
     int onProgress(ImageFilter*, int stage, int32_t done, int32_t) override
     {
         reports.push_back({ stage, done });

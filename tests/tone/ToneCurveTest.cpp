@@ -1,5 +1,5 @@
+#include "core/LinearToneCurve.h"
 #include "tone/ChannelHistogram.h"
-#include "tone/LinearToneCurve.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-// The interface of the image filters: the controller knows a filter only through this, and a
-// filter knows its controller only as the sink of its progress reports.
+// The interface of the image filters: whoever runs a filter knows it only through this, and a
+// filter knows whoever runs it only as the sink of its progress reports.
 #pragma once
 
 #include "core/ImageBuffer.h"
@@ -8,8 +8,8 @@
 
 namespace quarvel {
 
+class ImageFilter;
 class ParameterStore;
-class ProcessingControllerBase;
 
 // The second argument of every progress report.
 enum ProgressStage : int {
@@ -17,6 +17,19 @@ enum ProgressStage : int {
     kProgressStep = 2, // `done` is the filter's running count
     kProgressEnd = 3,
     kProgressPoll = 4, // an abort poll without a change of display
+};
+
+// Where a filter's progress reports go: the controller in the plug-in, a recorder in a test.
+class ProgressSink {
+public:
+    // 1 asks the filter to stop.
+    virtual int onProgress(ImageFilter* filter, int stage, int32_t done, int32_t total) = 0;
+
+protected:
+    ProgressSink() = default;
+    ~ProgressSink() = default;
+    ProgressSink(const ProgressSink&) = default;
+    ProgressSink& operator=(const ProgressSink&) = default;
 };
 
 class ImageFilter {
@@ -32,7 +45,7 @@ public:
     // The owner's answer (1: stop); 0 without an owner.
     int reportProgress(int stage, int32_t done, int32_t total);
 
-    ProcessingControllerBase* owner = nullptr;
+    ProgressSink* owner = nullptr;
     // Set with a stop that came from a buffer which could not be allocated, not from a report.
     bool outOfMemory = false;
 

@@ -1,6 +1,4 @@
-#include "control/ImageFilter.h"
-
-#include "control/ProcessingController.h"
+#include "core/ImageFilter.h"
 
 namespace quarvel {
 

@@ -3,7 +3,7 @@
 // point's output.
 #pragma once
 
-#include "tone/ToneCurve.h"
+#include "core/ToneCurve.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "tone/LinearToneCurve.h"
+#include "core/LinearToneCurve.h"
 
 #include <algorithm>
 
