@@ -2,6 +2,7 @@
 
 #include "platform/Platform.h"
 #include "settings/ParameterDocument.h"
+#include "settings/SettingFields.h"
 #include "tone/ToneFilter.h"
 
 #include <cstring>
@@ -207,18 +208,16 @@ int ProcessingControllerBase::onProgress(ImageFilter*, int stage, int32_t done, 
 
 int32_t countProgressTotal(ParameterStore& p)
 {
-    auto on = [&p](const char* name, int32_t fallback) {
-        int32_t v = fallback;
-        p.getInt(name, &v, fallback);
-        return v;
-    };
+    // Read in this order and no further than needed: a missing entry is appended as it is read.
+    auto on = [&p](SettingId id) { return readIntSetting(p, id); };
     int32_t stages = 0;
-    if (on("DynamicEnable", 1) != 0 || on("ColorEnable", 1) != 0)
+    if (on(SettingId::DynamicEnable) != 0 || on(SettingId::ColorEnable) != 0)
         ++stages;
-    if (on("SharpEnable", 1) != 0 || on("SmoothEnable", 1) != 0) {
-        const bool any = on("ShSharpAmount", 0) > 0
-            || (on("HiSharpAmount", 0) > 0 && on("SharpMethod", 0) != 0) || on("SmoothAmount", 0) > 0
-            || on("DiffuseAmount", 0) > 0 || on("GrainAmount", 0) > 0;
+    if (on(SettingId::SharpEnable) != 0 || on(SettingId::SmoothEnable) != 0) {
+        const bool any = on(SettingId::ShSharpAmount) > 0
+            || (on(SettingId::HiSharpAmount) > 0 && on(SettingId::SharpMethod) != 0)
+            || on(SettingId::SmoothAmount) > 0 || on(SettingId::DiffuseAmount) > 0
+            || on(SettingId::GrainAmount) > 0;
         if (any)
             ++stages;
     }

@@ -2,7 +2,7 @@
 
 #include "core/KernelChoice.h"
 #include "core/WorkerPool.h"
-#include "settings/ParameterStore.h"
+#include "settings/SettingFields.h"
 
 #include <cstdint>
 #include <cstring>
@@ -29,31 +29,41 @@ void DetailFilter::setLumaWeights(double w0, double w1, double w2)
     lumaWeight[2] = static_cast<int32_t>(w2 * 1024.0 + 0.5);
 }
 
+namespace {
+
+// The settings the detail stages read, in the order they read them. The edge settings arrive as
+// they are stored and become divisors after the read.
+constexpr SettingField<DetailFilter> kDetailFields[] = {
+    settingField(SettingId::SharpEnable, &DetailFilter::sharpEnable),
+    settingField(SettingId::SmoothEnable, &DetailFilter::smoothEnable),
+    settingField(SettingId::SharpMethod, &DetailFilter::sharpMethod),
+    settingField(SettingId::HiSharpAmount, &DetailFilter::hiAmount),
+    settingField(SettingId::HiSharpRadius, &DetailFilter::hiRadius),
+    settingField(SettingId::HiSharpThreshold, &DetailFilter::hiThreshold),
+    settingField(SettingId::HiSharpEdge, &DetailFilter::hiEdge),
+    settingField(SettingId::HiSharpTonal, &DetailFilter::hiTonal),
+    settingField(SettingId::ShSharpAmount, &DetailFilter::shAmount),
+    settingField(SettingId::ShSharpRadius, &DetailFilter::shRadius),
+    settingField(SettingId::ShSharpThreshold, &DetailFilter::shThreshold),
+    settingField(SettingId::ShSharpEdge, &DetailFilter::shEdge),
+    settingField(SettingId::ShSharpTonal, &DetailFilter::shTonal),
+    settingField(SettingId::SmoothAmount, &DetailFilter::smoothAmount),
+    settingField(SettingId::SmoothRadius, &DetailFilter::smoothRadius),
+    settingField(SettingId::SmoothThreshold, &DetailFilter::smoothThreshold),
+    settingField(SettingId::DiffuseAmount, &DetailFilter::diffuseAmount),
+    settingField(SettingId::DiffuseRadius, &DetailFilter::diffuseRadius),
+    settingField(SettingId::DiffuseTone, &DetailFilter::diffuseTone),
+    settingField(SettingId::GrainAmount, &DetailFilter::grainAmount),
+};
+static_assert(fieldsMatchTypes(kDetailFields));
+
+} // namespace
+
 void DetailFilter::readParameters(ParameterStore& parameters)
 {
-    int32_t edge = 0;
-    parameters.getInt("SharpEnable", &sharpEnable, 1);
-    parameters.getInt("SmoothEnable", &smoothEnable, 1);
-    parameters.getInt("SharpMethod", &sharpMethod, 0);
-    parameters.getInt("HiSharpAmount", &hiAmount, 0);
-    parameters.getDouble("HiSharpRadius", &hiRadius, 1.0);
-    parameters.getInt("HiSharpThreshold", &hiThreshold, 0);
-    parameters.getInt("HiSharpEdge", &edge, 20);
-    hiEdgeDivisor = 40 - int64_t(edge);
-    parameters.getInt("HiSharpTonal", &hiTonal, 170);
-    parameters.getInt("ShSharpAmount", &shAmount, 0);
-    parameters.getDouble("ShSharpRadius", &shRadius, 1.0);
-    parameters.getInt("ShSharpThreshold", &shThreshold, 0);
-    parameters.getInt("ShSharpEdge", &edge, 20);
-    shEdgeDivisor = 40 - int64_t(edge);
-    parameters.getInt("ShSharpTonal", &shTonal, 85);
-    parameters.getInt("SmoothAmount", &smoothAmount, 0);
-    parameters.getDouble("SmoothRadius", &smoothRadius, 1.0);
-    parameters.getInt("SmoothThreshold", &smoothThreshold, 0);
-    parameters.getInt("DiffuseAmount", &diffuseAmount, 0);
-    parameters.getDouble("DiffuseRadius", &diffuseRadius, 5.0);
-    parameters.getInt("DiffuseTone", &diffuseTone, 0);
-    parameters.getInt("GrainAmount", &grainAmount, 0);
+    readSettingFields(parameters, *this, kDetailFields);
+    hiEdgeDivisor = 40 - int64_t(hiEdge);
+    shEdgeDivisor = 40 - int64_t(shEdge);
     hiBandBase = 85;
     shBandBase = 85;
 }

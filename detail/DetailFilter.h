@@ -6,6 +6,7 @@
 
 #include "core/ImageFilter.h"
 #include "detail/Convolve.h"
+#include "settings/ParameterTable.h"
 
 #include <cstdint>
 #include <functional>
@@ -47,28 +48,31 @@ public:
     const uint8_t* workBuffer() const { return work_.get(); }
 
     int32_t progressBase = 0;
-    int32_t sharpEnable = 1;
-    int32_t smoothEnable = 1;
-    int32_t sharpMethod = 0;
-    int32_t hiAmount = 0;
-    double hiRadius = 1.0;
-    int64_t hiEdgeDivisor = 20;
-    int32_t hiThreshold = 0;
-    int32_t hiTonal = 170;
+    // The settings; they start at the table's defaults.
+    int32_t sharpEnable = defaultInt(SettingId::SharpEnable);
+    int32_t smoothEnable = defaultInt(SettingId::SmoothEnable);
+    int32_t sharpMethod = defaultInt(SettingId::SharpMethod);
+    int32_t hiAmount = defaultInt(SettingId::HiSharpAmount);
+    double hiRadius = defaultDouble(SettingId::HiSharpRadius);
+    int32_t hiEdge = defaultInt(SettingId::HiSharpEdge);
+    int64_t hiEdgeDivisor = 40 - int64_t(defaultInt(SettingId::HiSharpEdge));
+    int32_t hiThreshold = defaultInt(SettingId::HiSharpThreshold);
+    int32_t hiTonal = defaultInt(SettingId::HiSharpTonal);
     int32_t hiBandBase = 85;
-    int32_t shAmount = 0;
-    double shRadius = 1.0;
-    int64_t shEdgeDivisor = 20;
-    int32_t shThreshold = 0;
-    int32_t shTonal = 85;
+    int32_t shAmount = defaultInt(SettingId::ShSharpAmount);
+    double shRadius = defaultDouble(SettingId::ShSharpRadius);
+    int32_t shEdge = defaultInt(SettingId::ShSharpEdge);
+    int64_t shEdgeDivisor = 40 - int64_t(defaultInt(SettingId::ShSharpEdge));
+    int32_t shThreshold = defaultInt(SettingId::ShSharpThreshold);
+    int32_t shTonal = defaultInt(SettingId::ShSharpTonal);
     int32_t shBandBase = 85;
-    int32_t smoothAmount = 0;
-    double smoothRadius = 1.0;
-    int32_t smoothThreshold = 0;
-    int32_t diffuseAmount = 0;
-    double diffuseRadius = 5.0;
-    int32_t diffuseTone = 0;
-    int32_t grainAmount = 0;
+    int32_t smoothAmount = defaultInt(SettingId::SmoothAmount);
+    double smoothRadius = defaultDouble(SettingId::SmoothRadius);
+    int32_t smoothThreshold = defaultInt(SettingId::SmoothThreshold);
+    int32_t diffuseAmount = defaultInt(SettingId::DiffuseAmount);
+    double diffuseRadius = defaultDouble(SettingId::DiffuseRadius);
+    int32_t diffuseTone = defaultInt(SettingId::DiffuseTone);
+    int32_t grainAmount = defaultInt(SettingId::GrainAmount);
     // In channel-sum units; 64 bits because scripted tonal levels may be anything.
     int64_t hiTonalSum = 0;
     int64_t shTonalSum = 0;

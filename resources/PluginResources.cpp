@@ -2,6 +2,7 @@
 
 #include "pluginapi/PluginApi.h"
 #include "resources/ResourceIds.h"
+#include "settings/ParameterTable.h"
 
 #include <stdexcept>
 
@@ -71,50 +72,6 @@ void putCodeProperty(ByteWriter& out, uint32_t key)
     data.putCString(kEntryName);
     putProperty(out, key, data);
 }
-
-struct TextParameter {
-    const char* name;
-    char key[5];
-};
-
-// Scripting order; recorded actions refer to the settings by these keys, so they never change.
-const TextParameter kParameters[] = {
-    { "DynamicEnable", "EnDr" },
-    { "ColorEnable", "EnCr" },
-    { "SharpEnable", "EnSh" },
-    { "SmoothEnable", "EnDf" },
-    { "ShadowLevel", "ShLv" },
-    { "ShadowAmount", "ShDt" },
-    { "ShadowClip", "ShCl" },
-    { "ShadowContrast", "ShCt" },
-    { "HilightLevel", "HiLv" },
-    { "HilightAmount", "HiDt" },
-    { "HilightClip", "HiCl" },
-    { "HilightContrast", "HiCt" },
-    { "AutoColor", "AtCr" },
-    { "AutoExposure", "AtEx" },
-    { "Density", "Dens" },
-    { "Saturation", "Satu" },
-    { "Gamma", "Gmma" },
-    { "Monochromatic", "Mono" },
-    { "ShSharpAmount", "SSAm" },
-    { "ShSharpRadius", "SSRd" },
-    { "ShSharpEdge", "SSEd" },
-    { "ShSharpThreshold", "SSTs" },
-    { "ShSharpTonal", "SSTn" },
-    { "HiSharpAmount", "HSAm" },
-    { "HiSharpRadius", "HSRd" },
-    { "HiSharpEdge", "HSEd" },
-    { "HiSharpThreshold", "HSTs" },
-    { "HiSharpTonal", "HSTn" },
-    { "SmoothAmount", "SmAm" },
-    { "SmoothRadius", "SmRd" },
-    { "SmoothThreshold", "SmTr" },
-    { "DiffuseAmount", "DfAm" },
-    { "DiffuseRadius", "DfRd" },
-    { "DiffuseTone", "DfTn" },
-    { "GrainAmount", "GnAm" },
-};
 
 } // namespace
 
@@ -205,10 +162,11 @@ std::vector<uint8_t> aete()
     out.putPascal("");
     out.put16(0x000D);
 
-    out.put16(uint16_t(sizeof kParameters / sizeof kParameters[0]));
-    for (const TextParameter& parameter : kParameters) {
-        out.putPascal(parameter.name);
-        out.putCode(fourCC(parameter.key));
+    // Recorded actions refer to the settings by these keys, so the table never changes them.
+    out.put16(uint16_t(kTerminologyOrder.size()));
+    for (const SettingId id : kTerminologyOrder) {
+        out.putPascal(settingInfo(id).name);
+        out.putCode(settingInfo(id).key);
         out.putCode(pluginapi::typeChar);
         out.putPascal("");
         out.put16(0);

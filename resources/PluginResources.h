@@ -1,6 +1,6 @@
-// The bytes the module's PIPL and AETE resources must hold, built here in code so that tests can
-// hold the compiled resources up against them and read them back the way hosts do. quarvel.rc
-// spells the same bytes out as raw data.
+// The bytes of the module's PIPL and AETE resources. The build writes them to files that
+// quarvel.rc takes in (WriteResources.cpp), so the terminology comes from the settings table;
+// tests read them back the way hosts do.
 #pragma once
 
 #include <cstddef>

@@ -151,6 +151,10 @@ inline constexpr std::array<SettingInfo, kSettingCount> kSettings = { {
 
 constexpr const SettingInfo& settingInfo(SettingId id) { return kSettings[size_t(id)]; }
 
+// A field's starting value: the table's default.
+constexpr int32_t defaultInt(SettingId id) { return settingInfo(id).defaultInt(); }
+constexpr double defaultDouble(SettingId id) { return settingInfo(id).defaultValue; }
+
 // The canonical settings in the order in which the scripting descriptor is written and the key
 // list for reading it is given to the host. The extra settings follow them, in table order.
 inline constexpr std::array<SettingId, kCanonicalSettingCount> kDescriptorOrder = { {

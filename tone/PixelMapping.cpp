@@ -70,7 +70,7 @@ void ToneFilter::mapPixel(uint8_t* pixel) const
     int32_t level[3];
     int32_t luma;
     const int32_t* w = lumaWeight;
-    if (DynamicEnable != 0) {
+    if (dynamicEnable != 0) {
         int32_t a[3];
         int32_t t[3];
         for (int c = 0; c < 3; ++c) {
@@ -78,7 +78,7 @@ void ToneFilter::mapPixel(uint8_t* pixel) const
             t[c] = toneTable[c][a[c]];
         }
         luma = w[0] * t[0] + w[1] * t[1] + w[2] * t[2];
-        if (Monochromatic == 0) {
+        if (monochromatic == 0) {
             for (int c = 0; c < 3; ++c)
                 level[c] = t[c];
         } else {
@@ -91,13 +91,13 @@ void ToneFilter::mapPixel(uint8_t* pixel) const
             level[c] = pixel[c];
         luma = w[0] * level[0] + w[1] * level[1] + w[2] * level[2];
     }
-    if (ColorEnable != 0) {
-        if (Density != 0)
-            applyDensity(level, Density);
-        if (Saturation != 0)
-            applySaturation(level, luma, Saturation);
+    if (colorEnable != 0) {
+        if (density != 0)
+            applyDensity(level, density);
+        if (saturation != 0)
+            applySaturation(level, luma, saturation);
     }
-    if (DynamicEnable != 0 && Contrast != 0)
+    if (dynamicEnable != 0 && contrast != 0)
         for (int c = 0; c < 3; ++c)
             level[c] = applyContrast(level[c], contrastSpan);
     for (int c = 0; c < 3; ++c)
@@ -208,17 +208,17 @@ void ToneFilter::prepareFastPath()
         }
     }
     int kernel = 0;
-    if (DynamicEnable != 0) {
+    if (dynamicEnable != 0) {
         kernel |= kDynamic;
-        if (Monochromatic != 0)
+        if (monochromatic != 0)
             kernel |= kMonochromatic;
-        if (Contrast != 0)
+        if (contrast != 0)
             kernel |= kContrast;
     }
-    if (ColorEnable != 0) {
-        if (Density != 0)
+    if (colorEnable != 0) {
+        if (density != 0)
             kernel |= kDensity;
-        if (Saturation != 0)
+        if (saturation != 0)
             kernel |= kSaturation;
     }
     fast_.kernel = kernel;
@@ -226,7 +226,7 @@ void ToneFilter::prepareFastPath()
     const int stages = ((kernel & kDensity) != 0 ? kVectorDensity : 0)
         | ((kernel & kSaturation) != 0 ? kVectorSaturation : 0)
         | ((kernel & kContrast) != 0 ? kVectorContrast : 0);
-    fast_.vector = vectorMappingApplies(lumaWeight, stages, Density, contrastSpan);
+    fast_.vector = vectorMappingApplies(lumaWeight, stages, density, contrastSpan);
     if (fast_.vector) {
         for (int c = 0; c < 3; ++c) {
             for (int32_t b = 0; b < 256; ++b) {
@@ -254,12 +254,12 @@ void ToneFilter::prepareFastPath()
 void ToneFilter::mapPixels(uint8_t* first, int32_t count, int32_t channels) const
 {
     if (fast_.vector && (channels == 3 || channels == 4)) {
-        const VectorMapping mapping { fast_.word, fast_.stages, Density, Saturation, contrastSpan };
+        const VectorMapping mapping { fast_.word, fast_.stages, density, saturation, contrastSpan };
         mapPixelsVector(mapping, first, count, channels);
         return;
     }
     const Tables tables { fast_.tone, fast_.curve, fast_.weightedTone, fast_.weightedCurve, fast_.packed,
-        lumaWeight, Density, Saturation, contrastSpan, fast_.contrast };
+        lumaWeight, density, saturation, contrastSpan, fast_.contrast };
     kLoops[size_t(fast_.kernel)](tables, first, count, channels);
 }
 

@@ -4,7 +4,7 @@
 #include "core/TickedBlocks.h"
 #include "core/WorkerPool.h"
 #include "detail/DetailFilter.h"
-#include "settings/ParameterStore.h"
+#include "settings/SettingFields.h"
 
 #include <algorithm>
 
@@ -39,37 +39,47 @@ uint32_t ToneFilter::progressStep(int32_t rows)
 
 int32_t ToneFilter::computeContrastSpan() const
 {
-    if (Contrast < 1)
+    if (contrast < 1)
         return 0;
     // 41 and above have no band of their own (the divisor would be 0 or negative): they get the
     // widest one, that of 40.
-    if (Contrast > 40)
+    if (contrast > 40)
         return 128;
-    const int32_t d = 41 - Contrast;
+    const int32_t d = 41 - contrast;
     return (d / 2 + 128) / d;
 }
 
+namespace {
+
+// The settings the tone pass reads, in the order it reads them.
+constexpr SettingField<ToneFilter> kToneFields[] = {
+    settingField(SettingId::ShadowLevel, &ToneFilter::shadowLevel),
+    settingField(SettingId::ShadowContrast, &ToneFilter::shadowContrast),
+    settingField(SettingId::ShadowAmount, &ToneFilter::shadowAmount),
+    settingField(SettingId::ShadowClip, &ToneFilter::shadowClip),
+    settingField(SettingId::HilightLevel, &ToneFilter::hilightLevel),
+    settingField(SettingId::HilightContrast, &ToneFilter::hilightContrast),
+    settingField(SettingId::HilightAmount, &ToneFilter::hilightAmount),
+    settingField(SettingId::HilightClip, &ToneFilter::hilightClip),
+    settingField(SettingId::AutoColor, &ToneFilter::autoColor),
+    settingField(SettingId::AutoExposure, &ToneFilter::autoExposure),
+    settingField(SettingId::Density, &ToneFilter::density),
+    settingField(SettingId::Saturation, &ToneFilter::saturation),
+    settingField(SettingId::Contrast, &ToneFilter::contrast),
+    settingField(SettingId::Gamma, &ToneFilter::gamma),
+    settingField(SettingId::Monochromatic, &ToneFilter::monochromatic),
+    settingField(SettingId::DynamicEnable, &ToneFilter::dynamicEnable),
+    settingField(SettingId::ColorEnable, &ToneFilter::colorEnable),
+    settingField(SettingId::SharpEnable, &ToneFilter::sharpEnable),
+    settingField(SettingId::SmoothEnable, &ToneFilter::smoothEnable),
+};
+static_assert(fieldsMatchTypes(kToneFields));
+
+} // namespace
+
 void ToneFilter::readParameters(ParameterStore& parameters)
 {
-    parameters.getInt("ShadowLevel", &ShadowLevel, 0);
-    parameters.getInt("ShadowContrast", &ShadowContrast, 150);
-    parameters.getInt("ShadowAmount", &ShadowAmount, 0);
-    parameters.getDouble("ShadowClip", &ShadowClip, 0.0);
-    parameters.getInt("HilightLevel", &HilightLevel, 0);
-    parameters.getInt("HilightContrast", &HilightContrast, 150);
-    parameters.getInt("HilightAmount", &HilightAmount, 0);
-    parameters.getDouble("HilightClip", &HilightClip, 0.0);
-    parameters.getInt("AutoColor", &AutoColor, 0);
-    parameters.getInt("AutoExposure", &AutoExposure, 0);
-    parameters.getInt("Density", &Density, 0);
-    parameters.getInt("Saturation", &Saturation, 0);
-    parameters.getInt("Contrast", &Contrast, 0);
-    parameters.getInt("Gamma", &Gamma, 0);
-    parameters.getInt("Monochromatic", &Monochromatic, 1);
-    parameters.getInt("DynamicEnable", &DynamicEnable, 1);
-    parameters.getInt("ColorEnable", &ColorEnable, 1);
-    parameters.getInt("SharpEnable", &SharpEnable, 1);
-    parameters.getInt("SmoothEnable", &SmoothEnable, 1);
+    readSettingFields(parameters, *this, kToneFields);
     buildTables();
 }
 
@@ -112,7 +122,7 @@ int ToneFilter::process(ImageBuffer& image, ParameterStore* parameters)
     cancel_ = reportProgress(kProgressPoll, 0, 0);
     const uint32_t step = progressStep(image.rows);
     int32_t done = 0;
-    const bool tonePass = DynamicEnable != 0 || ColorEnable != 0;
+    const bool tonePass = dynamicEnable != 0 || colorEnable != 0;
     if (tonePass && image.channels >= 3 && image.data != nullptr) {
         // Red always weighs 0.299 and blue 0.114, whichever way round the bytes are.
         if (image.order == kOrderBGR)
@@ -156,7 +166,7 @@ int ToneFilter::process(ImageBuffer& image, ParameterStore* parameters)
                 });
         }
     }
-    if (cancel_ == 0 && (SharpEnable != 0 || SmoothEnable != 0))
+    if (cancel_ == 0 && (sharpEnable != 0 || smoothEnable != 0))
         cancel_ = runDetailStages(image, parameters, tonePass ? done : 0);
     pool.reset();
     return sendEnd();

@@ -8,6 +8,7 @@
 #include "core/ImageFilter.h"
 #include "core/LinearToneCurve.h"
 #include "detail/Convolve.h"
+#include "settings/ParameterTable.h"
 #include "tone/ChannelHistogram.h"
 
 #include <cstdint>
@@ -50,25 +51,26 @@ public:
     ChannelHistogram imageHistogram;
     int32_t contrastSpan = 0;
 
-    int32_t ShadowAmount = 0;
-    int32_t ShadowLevel = 0;
-    int32_t ShadowContrast = 150;
-    double ShadowClip = 0.0;
-    int32_t HilightAmount = 0;
-    int32_t HilightLevel = 0;
-    int32_t HilightContrast = 150;
-    double HilightClip = 0.0;
-    int32_t AutoColor = 0;
-    int32_t AutoExposure = 0;
-    int32_t Gamma = 0;
-    int32_t Density = 0;
-    int32_t Saturation = 0;
-    int32_t Contrast = 0;
-    int32_t Monochromatic = 1;
-    int32_t DynamicEnable = 1;
-    int32_t ColorEnable = 1;
-    int32_t SharpEnable = 1;
-    int32_t SmoothEnable = 1;
+    // The settings, named as in the document; they start at the table's defaults.
+    int32_t shadowAmount = defaultInt(SettingId::ShadowAmount);
+    int32_t shadowLevel = defaultInt(SettingId::ShadowLevel);
+    int32_t shadowContrast = defaultInt(SettingId::ShadowContrast);
+    double shadowClip = defaultDouble(SettingId::ShadowClip);
+    int32_t hilightAmount = defaultInt(SettingId::HilightAmount);
+    int32_t hilightLevel = defaultInt(SettingId::HilightLevel);
+    int32_t hilightContrast = defaultInt(SettingId::HilightContrast);
+    double hilightClip = defaultDouble(SettingId::HilightClip);
+    int32_t autoColor = defaultInt(SettingId::AutoColor);
+    int32_t autoExposure = defaultInt(SettingId::AutoExposure);
+    int32_t gamma = defaultInt(SettingId::Gamma);
+    int32_t density = defaultInt(SettingId::Density);
+    int32_t saturation = defaultInt(SettingId::Saturation);
+    int32_t contrast = defaultInt(SettingId::Contrast);
+    int32_t monochromatic = defaultInt(SettingId::Monochromatic);
+    int32_t dynamicEnable = defaultInt(SettingId::DynamicEnable);
+    int32_t colorEnable = defaultInt(SettingId::ColorEnable);
+    int32_t sharpEnable = defaultInt(SettingId::SharpEnable);
+    int32_t smoothEnable = defaultInt(SettingId::SmoothEnable);
 
     int32_t lumaWeight[3] = { 0, 0, 0 };
 

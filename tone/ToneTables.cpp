@@ -34,22 +34,22 @@ int32_t liftBump(int32_t w, int32_t level)
     return percentMix(next, acc, split.r);
 }
 
-int32_t shadowLevel(int32_t i, const ToneFilter& f)
+int32_t shadowLevelOf(int32_t i, const ToneFilter& f)
 {
-    const Hundreds split = splitHundreds(150 - int64_t(f.ShadowContrast));
+    const Hundreds split = splitHundreds(150 - int64_t(f.shadowContrast));
     int32_t s = repeatBlend(i, split.q, [i](int32_t a) { return screenBlend(a, i); });
     s = percentMix(screenBlend(s, i), s, split.r);
-    const int32_t lift = liftBump(midtoneBump(s), f.ShadowLevel);
-    return percentMix(screenBlend(lift, i), i, f.ShadowAmount);
+    const int32_t lift = liftBump(midtoneBump(s), f.shadowLevel);
+    return percentMix(screenBlend(lift, i), i, f.shadowAmount);
 }
 
-int32_t highlightLevel(int32_t v, const ToneFilter& f)
+int32_t highlightLevelOf(int32_t v, const ToneFilter& f)
 {
-    const Hundreds split = splitHundreds(150 - int64_t(f.HilightContrast));
+    const Hundreds split = splitHundreds(150 - int64_t(f.hilightContrast));
     int32_t s = repeatBlend(v, split.q, [v](int32_t a) { return multiplyBlend(a, v); });
     s = percentMix(multiplyBlend(v, s), s, split.r);
-    const int32_t cut = liftBump(midtoneBump(s), f.HilightLevel);
-    return percentMix(multiplyBlend(255 - cut, v), v, f.HilightAmount);
+    const int32_t cut = liftBump(midtoneBump(s), f.hilightLevel);
+    return percentMix(multiplyBlend(255 - cut, v), v, f.hilightAmount);
 }
 
 int32_t clampLevel(int64_t v) { return int32_t(std::clamp<int64_t>(v, 0, 255)); }
@@ -64,14 +64,14 @@ void ToneFilter::buildTables()
 
     // Each channel stretched by itself halfway to its own black and white points, which also
     // balances the colour.
-    const double autoPercent = AutoColor != 0 ? 0.25 : 0.0;
+    const double autoPercent = autoColor != 0 ? 0.25 : 0.0;
     for (uint8_t c = 0; c < 3; ++c)
         imageHistogram.clipPoints(c, colorCurve[c], autoPercent, autoPercent, 0.5);
 
     for (int32_t i = 0; i < 256; ++i) {
-        const int32_t shadow = shadowLevel(i, *this);
+        const int32_t shadow = shadowLevelOf(i, *this);
         for (auto& table : toneTable)
-            table[i] = uint8_t(highlightLevel(shadow, *this));
+            table[i] = uint8_t(highlightLevelOf(shadow, *this));
     }
 
     static const uint8_t kAll[3] = { 0, 1, 2 };
@@ -80,7 +80,7 @@ void ToneFilter::buildTables()
         for (uint8_t c = 0; c < 3; ++c)
             predicted.add(c, toneTable[c][colorCurve[c].lookup(i)], imageHistogram.bin(c, uint8_t(i)));
 
-    if (AutoExposure != 0) {
+    if (autoExposure != 0) {
         scratch.reset();
         const int32_t mid = predicted.clipPointsMulti(kAll, 3, scratch, 0.0, 0.0, 1.0);
         const int32_t avg = (predicted.mean(0) + predicted.mean(1) + predicted.mean(2) + 1) / 3;
@@ -98,9 +98,9 @@ void ToneFilter::buildTables()
             finalCounts.add(c, toneTable[c][i], predicted.bin(c, uint8_t(i)));
 
     scratch.reset();
-    const int32_t mid = finalCounts.clipPointsMulti(kAll, 3, scratch, ShadowClip, HilightClip, 0.75);
-    if (Gamma != 0)
-        scratch.addPoint(mid, clampLevel(int64_t(scratch.lookup(mid)) + Gamma));
+    const int32_t mid = finalCounts.clipPointsMulti(kAll, 3, scratch, shadowClip, hilightClip, 0.75);
+    if (gamma != 0)
+        scratch.addPoint(mid, clampLevel(int64_t(scratch.lookup(mid)) + gamma));
     for (auto& table : toneTable)
         for (auto& t : table)
             t = uint8_t(scratch.lookup(t));
