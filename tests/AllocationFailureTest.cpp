@@ -69,8 +69,9 @@ void fault(const std::string& what)
 
 uint32_t key(const char* text) { return fourCC(*reinterpret_cast<const char(*)[5]>(text)); }
 
-// Every stage on, with values that make each of them change the image.
-std::vector<FakeHost::Value> everythingOn()
+// Every stage on, with values that make each of them change the image. Leading zeros make the
+// values long enough that the settings document has to grow to take them.
+std::vector<FakeHost::Value> everythingOn(size_t zeros)
 {
     const char* const pairs[][2] = { { "EnDr", "1" }, { "EnCr", "1" }, { "EnSh", "1" }, { "EnDf", "1" },
         { "ShLv", "60" }, { "ShDt", "30" }, { "ShCl", "1.5" }, { "ShCt", "100" }, { "HiLv", "60" },
@@ -82,7 +83,7 @@ std::vector<FakeHost::Value> everythingOn()
         { "DfTn", "20" }, { "GnAm", "5" }, { "SMth", "1" } };
     std::vector<FakeHost::Value> values;
     for (const auto& p : pairs)
-        values.push_back({ key(p[0]), p[1] });
+        values.push_back({ key(p[0]), std::string(zeros, '0') + p[1] });
     return values;
 }
 
@@ -95,13 +96,14 @@ struct Outcome {
 
 // The host is set up before arming, and its own containers are reserved so that only the
 // plug-in's allocations are counted.
-Outcome runOnce(long failAt, int failHostAllocation)
+Outcome runOnce(long failAt, int failHostAllocation, size_t zeros = 0)
 {
     FakeHost host(kWidth, kHeight, 3, 8);
     host.fillInput(11);
     host.copyInputToOutput = false; // so that any write shows
     host.playDescriptor = true;
-    host.playback = everythingOn();
+    host.playback = everythingOn(zeros);
+    host.keepRecordedText = zeros == 0; // long texts would be the host's own allocations
     host.failHostAllocation = failHostAllocation;
     host.requestedKeys.reserve(64);
     host.recorded.reserve(64);
@@ -153,23 +155,28 @@ int main()
     setenv("QUARVEL_GRAIN_SEED", "7", 1);
     quarvel::platform::setMessageSink([](const char*, const char*, unsigned) {});
 
-    const Outcome reference = runOnce(0, 0);
-    const long allocations = gAllocations.load();
-    if (reference.result != noErr || reference.untouched)
-        fault("the unfailing run does not change the image");
-
-    // Threads may allocate a little differently from run to run: a run that never reached its
-    // Nth allocation is checked as an unfailing one.
-    long hit = 0, succeeded = 0;
-    for (long n = 1; n <= allocations; ++n) {
-        const Outcome o = runOnce(n, 0);
-        hit += gFailed.load() ? 1 : 0;
-        succeeded += o.result == noErr ? 1 : 0;
-        check(o, reference, "operator new #" + std::to_string(n));
+    for (const size_t zeros : { size_t(0), size_t(55) }) {
+        const Outcome reference = runOnce(0, 0, zeros);
+        const long allocations = gAllocations.load();
+        if (reference.result != noErr || reference.untouched)
+            fault("the unfailing run does not change the image");
+        // Threads may allocate a little differently from run to run: a run that never reached
+        // its Nth allocation is checked as an unfailing one.
+        long hit = 0, succeeded = 0;
+        for (long n = 1; n <= allocations; ++n) {
+            const Outcome o = runOnce(n, 0, zeros);
+            hit += gFailed.load() ? 1 : 0;
+            succeeded += o.result == noErr ? 1 : 0;
+            check(o, reference,
+                "values of " + std::to_string(zeros + 1) + "+ characters, operator new #"
+                    + std::to_string(n));
+        }
+        std::printf(
+            "operator new, values of %zu+ characters: %ld allocations in an unfailing run; %ld failed in "
+            "turn, %ld of those runs still succeeded\n",
+            zeros + 1, allocations, hit, succeeded);
     }
-    std::printf("operator new: %ld allocations in an unfailing run; %ld failed in turn, %ld of those runs "
-                "still succeeded\n",
-        allocations, hit, succeeded);
+    const Outcome reference = runOnce(0, 0);
 
     // The host's buffer and handle procedures: the plug-in asks for none today (runOnce says so
     // when that changes).

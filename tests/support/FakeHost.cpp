@@ -256,8 +256,9 @@ void FakeHost::installDescriptorProcs()
         unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID, PIDescriptorHandle>,
         unused<OSErr, PIWriteDescriptor, DescriptorKeyID, uint32_t>,
         [](PIWriteDescriptor, DescriptorKeyID key, ConstStr255Param value) -> OSErr {
-            gHost->recorded.push_back(
-                { key, std::string(reinterpret_cast<const char*>(value + 1), value[0]) });
+            gHost->recorded.push_back({ key,
+                gHost->keepRecordedText ? std::string(reinterpret_cast<const char*>(value + 1), value[0])
+                                        : std::string() });
             return noErr;
         },
         unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID>,

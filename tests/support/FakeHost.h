@@ -62,6 +62,7 @@ public:
 
     std::vector<uint32_t> requestedKeys; // the key list the plug-in gave, without the zero
     std::vector<Value> recorded;
+    bool keepRecordedText = true; // false: keys only, so that recording allocates nothing here
     bool recordedSomething = false;
     int disposedHandles = 0;
     int getStringCalls = 0;
