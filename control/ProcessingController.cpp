@@ -6,6 +6,7 @@
 #include "tone/ToneFilter.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace quarvel {
@@ -50,10 +51,17 @@ ProcessingControllerBase::ProcessingControllerBase()
     flags = InitialPreview;
     ++gModuleDirectoryUsers;
     if (!gModuleDirectory) {
+        // The name first: a failed allocation must leave no empty folder behind for later
+        // controllers to share.
+        std::string file;
+        try {
+            file = platform::moduleFileName();
+        } catch (const std::bad_alloc&) {
+            return;
+        }
         gModuleDirectory = new (std::nothrow) char[kPathSize];
         if (gModuleDirectory) {
             std::memset(gModuleDirectory, 0, kPathSize);
-            const std::string file = platform::moduleFileName();
             std::strncpy(gModuleDirectory, file.c_str(), kPathSize - 1);
             cutToDirectory(gModuleDirectory, kSeparator);
         }
@@ -230,10 +238,11 @@ DialogView* ProcessingController::createDialog() { return createMainDialog(); }
 
 ParameterStore* ProcessingController::createParameters()
 {
-    auto* document = new (std::nothrow) ParameterDocument();
+    // Held until normalised: a failed allocation while normalising must not lose the document.
+    std::unique_ptr<ParameterDocument> document(new (std::nothrow) ParameterDocument());
     if (document)
         document->normalize();
-    return document;
+    return document.release();
 }
 
 // Counted when a run starts as well as on the tone filter's begin report, so that a run without

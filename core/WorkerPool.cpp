@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <system_error>
 
 namespace quarvel {
@@ -21,6 +22,8 @@ WorkerPool::WorkerPool(int threads)
             workers_.emplace_back([this, index] { work(index); });
     } catch (const std::system_error&) {
         // Fewer threads than asked for: the pieces follow size().
+    } catch (const std::bad_alloc&) {
+        // The same: threads already started must not be left running when the pool ends.
     }
 }
 

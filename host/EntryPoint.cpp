@@ -107,43 +107,51 @@ void StartFilter(FilterContext& context)
         clearRects(record);
         return;
     }
-    controller->attach(&context);
-    context.parameters = controller->createParameters();
+    // A failed allocation anywhere in the run must still free what the run holds.
+    try {
+        controller->attach(&context);
+        context.parameters = controller->createParameters();
 
-    const int16_t requested = context.requestImage();
-    if (requested != noErr || !context.parameters) {
-        context.result = requested != noErr ? requested : int16_t(memFullErr);
-    } else {
-        const int showDialog = ReadScriptParameters(context);
-        const ImageBuffer input = context.hostInput();
-        const ImageBuffer output = context.hostOutput();
-        ImageBuffer& work = context.workBuffer;
-        work.data = nullptr;
-        work.rows = input.rows;
-        work.cols = input.cols;
-        work.channels = kWorkChannels;
-        work.bits = kWorkBits;
-        work.order = kOrderBGR;
-        const int aborted = context.transferImage(work, input);
-        if (!work.data) {
-            context.result = memFullErr;
-        } else if (!aborted) {
-            ImageBuffer hostOut = output;
-            if (showDialog) {
-                runWithDialog(context, *controller, hostOut);
-            } else {
-                // A stopped run leaves a half-processed image: it never goes back to the host.
-                if (controller->runDirect(&context.workBuffer))
-                    context.result = controller->filter && controller->filter->outOfMemory
-                        ? int16_t(memFullErr)
-                        : int16_t(userCanceledErr);
-                else
-                    context.transferImage(hostOut, context.workBuffer);
+        const int16_t requested = context.requestImage();
+        // Without its filter a run would hand the image back unprocessed as if it were done.
+        if (requested != noErr || !context.parameters || !controller->filter) {
+            context.result = requested != noErr ? requested : int16_t(memFullErr);
+        } else {
+            const int showDialog = ReadScriptParameters(context);
+            const ImageBuffer input = context.hostInput();
+            const ImageBuffer output = context.hostOutput();
+            ImageBuffer& work = context.workBuffer;
+            work.data = nullptr;
+            work.rows = input.rows;
+            work.cols = input.cols;
+            work.channels = kWorkChannels;
+            work.bits = kWorkBits;
+            work.order = kOrderBGR;
+            const int aborted = context.transferImage(work, input);
+            if (!work.data) {
+                context.result = memFullErr;
+            } else if (!aborted) {
+                ImageBuffer hostOut = output;
+                if (showDialog) {
+                    runWithDialog(context, *controller, hostOut);
+                } else {
+                    // A stopped run leaves a half-processed image: it never goes back to the host.
+                    if (controller->runDirect(&context.workBuffer))
+                        context.result = controller->filter && controller->filter->outOfMemory
+                            ? int16_t(memFullErr)
+                            : int16_t(userCanceledErr);
+                    else
+                        context.transferImage(hostOut, context.workBuffer);
+                }
+                WriteScriptParameters(context);
             }
-            WriteScriptParameters(context);
         }
+    } catch (const std::bad_alloc&) {
+        context.result = memFullErr;
     }
 
+    platform::freeBlock(context.dialogBuffer.data);
+    context.dialogBuffer.data = nullptr;
     platform::freeBlock(context.workBuffer.data);
     context.workBuffer.data = nullptr;
     clearRects(record);

@@ -57,6 +57,10 @@ int16_t FilterContext::requestImage()
     const int32_t height = int32_t(r.outRect.bottom) - r.outRect.top;
     if (!r.inData || !r.outData || width <= 0 || height <= 0)
         return errPlugInHostInsufficient;
+    // A mode that names no sample size has it worked out from the output rows: input rows too
+    // short for samples of that size would be read past their end.
+    if (r.imageMode != plugInModeRGBColor && r.imageMode != plugInModeRGB48 && hostInput().rowBytes == 0)
+        return filterBadMode;
     return noErr;
 }
 

@@ -5,6 +5,7 @@
 #include "settings/ParameterTable.h"
 
 #include <cstring>
+#include <new>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -139,6 +140,7 @@ int ReadScriptParameters(FilterContext& context)
     DescriptorKeyID key = 0;
     DescriptorTypeID type = 0;
     int32_t keyFlags = 0;
+    bool lost = false;
     while (procs.getKeyProc(token, &key, &type, &keyFlags)) {
         const SettingInfo* setting = nullptr;
         for (size_t i = 0; i < kKeyCount && list.keys[i] != 0; ++i)
@@ -153,7 +155,12 @@ int ReadScriptParameters(FilterContext& context)
             char text[256];
             std::memcpy(text, value + 1, value[0]);
             text[value[0]] = 0;
-            context.parameters->setString(setting->name, text);
+            // An entry is either replaced or appended; neither means the document could not
+            // grow to take it.
+            const int before = context.parameters->length();
+            if (context.parameters->setString(setting->name, text) == 0
+                && context.parameters->length() == before)
+                lost = true;
         }
     }
 
@@ -161,6 +168,9 @@ int ReadScriptParameters(FilterContext& context)
     disposeHostHandle(record, d.descriptor);
     d.descriptor = nullptr;
     context.result = closed;
+    // A step run without one of its settings would report success with another result.
+    if (lost)
+        throw std::bad_alloc();
     return show;
 }
 

@@ -256,21 +256,40 @@ void FakeHost::installDescriptorProcs()
         unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID, PIDescriptorHandle>,
         unused<OSErr, PIWriteDescriptor, DescriptorKeyID, uint32_t>,
         [](PIWriteDescriptor, DescriptorKeyID key, ConstStr255Param value) -> OSErr {
-            gHost->recorded.push_back(
-                { key, std::string(reinterpret_cast<const char*>(value + 1), value[0]) });
+            gHost->recorded.push_back({ key,
+                gHost->keepRecordedText ? std::string(reinterpret_cast<const char*>(value + 1), value[0])
+                                        : std::string() });
             return noErr;
         },
         unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID>,
         unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID, PIDescriptorHandle> };
-    handleProcs_
-        = { 1, 8, [](int32_t) -> Handle { return nullptr; }, [](Handle) { ++gHost->disposedHandles; },
-              [](Handle) -> int32_t { return 0; }, [](Handle, int32_t) -> OSErr { return noErr; },
-              [](Handle, Boolean) -> Ptr { return nullptr; }, [](Handle) {}, [](int32_t) {}, [](Handle) {} };
+    handleProcs_ = { 1, 8,
+        [](int32_t size) -> Handle {
+            if (size < 0 || !grantHostAllocation())
+                return nullptr;
+            char* block = gHost->hostBlocks_.emplace_back(size_t(size)).data();
+            return &gHost->hostHandles_.emplace_back(block);
+        },
+        [](Handle) { ++gHost->disposedHandles; }, [](Handle) -> int32_t { return 0; },
+        [](Handle, int32_t) -> OSErr { return grantHostAllocation() ? noErr : OSErr(memFullErr); },
+        [](Handle, Boolean) -> Ptr { return nullptr; }, [](Handle) {}, [](int32_t) {}, [](Handle) {} };
+    bufferProcs_ = { 2, 5,
+        [](int32_t size, BufferID* id) -> OSErr {
+            if (size < 0 || !grantHostAllocation())
+                return memFullErr;
+            *id = reinterpret_cast<BufferID>(gHost->hostBlocks_.emplace_back(size_t(size)).data());
+            return noErr;
+        },
+        [](BufferID id, Boolean) -> Ptr { return reinterpret_cast<Ptr>(id); }, [](BufferID) {},
+        [](BufferID) {}, []() -> int32_t { return 1 << 30; } };
     descriptorParameters_.descriptorParametersVersion = 0;
     descriptorParameters_.readDescriptorProcs = &readProcs_;
     descriptorParameters_.writeDescriptorProcs = &writeProcs_;
     record.handleProcs = &handleProcs_;
+    record.bufferProcs = &bufferProcs_;
 }
+
+bool FakeHost::grantHostAllocation() { return ++gHost->hostAllocations != gHost->failHostAllocation; }
 
 std::string FakeHost::recordedText(const char* key) const
 {

@@ -5,6 +5,7 @@
 #include "pluginapi/PluginApi.h"
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,10 @@ public:
     pluginapi::OSErr advanceError = 0; // advanceState fails with this code
     bool deliverNullData = false; // advanceState succeeds but hands out no buffers
     bool copyInputToOutput = true; // the host's filter-case copy before start
+    // Host memory the plug-in asks for (buffer procedures, new handles, handle resizes) is
+    // counted; the request with this number (1: the first) fails as in a host out of memory.
+    int failHostAllocation = 0;
+    int hostAllocations = 0;
 
     // Scripting: the step being played back and what the plug-in records.
     struct Value {
@@ -57,6 +62,7 @@ public:
 
     std::vector<uint32_t> requestedKeys; // the key list the plug-in gave, without the zero
     std::vector<Value> recorded;
+    bool keepRecordedText = true; // false: keys only, so that recording allocates nothing here
     bool recordedSomething = false;
     int disposedHandles = 0;
     int getStringCalls = 0;
@@ -71,6 +77,7 @@ private:
     static pluginapi::Boolean abortProc();
     static void progressProc(int32_t done, int32_t total);
     static pluginapi::OSErr advanceStateProc();
+    static bool grantHostAllocation();
     size_t offset(int x, int y, int plane) const;
     uint32_t load(const std::vector<uint8_t>& plane, int x, int y, int p) const;
 
@@ -80,6 +87,9 @@ private:
     pluginapi::ReadDescriptorProcs readProcs_ {};
     pluginapi::WriteDescriptorProcs writeProcs_ {};
     pluginapi::HandleProcs handleProcs_ {};
+    pluginapi::BufferProcs bufferProcs_ {};
+    std::vector<std::vector<char>> hostBlocks_; // what the plug-in was given, freed with the host
+    std::deque<char*> hostHandles_; // a deque: a handle must not move as more are made
     int width_, height_, planes_, bits_;
     int64_t rowBytes_;
     std::vector<uint8_t> input_, output_;
