@@ -1,6 +1,7 @@
 #include "detail/DetailFilter.h"
 
 #include "core/KernelChoice.h"
+#include "core/TickedBlocks.h"
 #include "core/WorkerPool.h"
 #include "settings/SettingFields.h"
 
@@ -173,6 +174,28 @@ int DetailFilter::process(ImageBuffer& image, ParameterStore* parameters)
     }
     pool = lent;
     return cancel;
+}
+
+// The fast passes share the indices between two ticks among the threads; ticks, polls and the
+// cancel test happen on the calling thread before and after each block, where the plain loops
+// have them.
+int DetailFilter::threads() const { return pool ? pool->size() : 1; }
+
+void DetailFilter::parallel(
+    int64_t begin, int64_t end, const std::function<void(int, int64_t, int64_t)>& part)
+{
+    if (!pool || pool->size() == 1 || end - begin < 2) {
+        part(0, begin, end);
+        return;
+    }
+    pool->run(end - begin, [&](int index, int64_t b, int64_t e) { part(index, begin + b, begin + e); });
+}
+
+void DetailFilter::runTickedPass(int64_t count, const std::function<void(int64_t, int64_t)>& block)
+{
+    forEachTickedBlock(
+        count, int64_t(progressStepSize), [this] { return cancel != 0; }, block,
+        [this](int64_t i) { tick(i); });
 }
 
 } // namespace quarvel

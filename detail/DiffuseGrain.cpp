@@ -4,6 +4,7 @@
 #include "detail/DiffuseGrain.h"
 #include "core/LinearToneCurve.h"
 #include "core/PixelMath.h"
+#include "core/WorkerPool.h"
 #include "detail/DetailFilter.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <optional>
+#include <vector>
 
 namespace quarvel {
 namespace {
@@ -106,6 +108,56 @@ void DetailFilter::diffuseGrainStage(ImageBuffer& image)
         }
         tick(y);
     }
+}
+
+void DetailFilter::diffuseGrainFast(ImageBuffer& image, int64_t glow, int64_t grain, uint32_t seed)
+{
+    // P = O + ((ad·(B − O) + 64) >> 7); with grain still to come, changes beyond ±512 clamp alike.
+    int16_t change[511];
+    for (int64_t d = -255; d <= 255; ++d)
+        change[d + 255] = int16_t(glow > 0 ? std::clamp<int64_t>((glow * d + 64) >> 7, -512, 512) : 0);
+    // The result as a function of the byte and its blurred byte, without and with the grain's
+    // darkening: two 64 KB tables made once per run.
+    std::vector<uint8_t> tables(2 * 65536);
+    for (int32_t b = 0; b < 256; ++b)
+        for (int32_t o = 0; o < 256; ++o) {
+            const int32_t p = o + change[b - o + 255];
+            tables[size_t(b) * 256u + size_t(o)] = clampByte(p);
+            tables[65536u + size_t(b) * 256u + size_t(o)] = clampByte(p - grain);
+        }
+    const uint8_t* const work = work_.get();
+    const int64_t cols = image.cols;
+    const int64_t channels = image.channels;
+    runTickedPass(image.rows, [&](int64_t y0, int64_t y1) {
+        parallel(y0, y1, [&](int, int64_t begin, int64_t end) {
+            // One draw per pixel in raster order: this piece starts where its first pixel's draw is.
+            uint32_t state = grain != 0 ? grainStateAfter(seed, uint64_t(begin) * uint64_t(cols)) : 0;
+            for (int64_t y = begin; y < end; ++y) {
+                uint8_t* pixel = image.row(int32_t(y));
+                // Without a glow the blurred bytes are not made and not read.
+                const uint8_t* blurred = glow > 0 ? work + size_t(y) * size_t(cols) * 3u : nullptr;
+                for (int64_t x = 0; x < cols; ++x, pixel += channels) {
+                    const uint8_t* table = tables.data();
+                    if (grain != 0) {
+                        state = state * 214013u + 2531011u;
+                        if (((state >> 16) & 0x7FFFu) % 3u == 0)
+                            table += 65536;
+                    }
+                    if (blurred) {
+                        pixel[0] = table[size_t(blurred[0]) << 8 | pixel[0]];
+                        pixel[1] = table[size_t(blurred[1]) << 8 | pixel[1]];
+                        pixel[2] = table[size_t(blurred[2]) << 8 | pixel[2]];
+                        blurred += 3;
+                    } else {
+                        // The table's row for a blurred byte equal to the byte: no glow change.
+                        pixel[0] = table[size_t(pixel[0]) * 257u];
+                        pixel[1] = table[size_t(pixel[1]) * 257u];
+                        pixel[2] = table[size_t(pixel[2]) * 257u];
+                    }
+                }
+            }
+        });
+    });
 }
 
 } // namespace quarvel
