@@ -817,6 +817,9 @@ TEST(ImageFileWic, WhatJpegCannotHoldIsRefusedBeforeTheRun)
     EXPECT_EQ(error, "JPEG cannot hold transparency");
     shape.bitsPerSample = 16;
     EXPECT_TRUE(canWriteImageFile(shape, ImageFormat::Tiff, {}, error)) << error;
+    shape.channels = 3;
+    EXPECT_FALSE(canWriteImageFile(shape, ImageFormat::Jpeg, {}, error));
+    EXPECT_EQ(error, "JPEG holds 8 bits per sample only");
     EXPECT_FALSE(canWriteImageFile(shape, ImageFormat::Unknown, {}, error));
 }
 
