@@ -15,8 +15,8 @@ using Pixel = std::array<int, 3>;
 // A filter with identity tables and the weights of a blue-green-red buffer.
 ToneFilter& neutral(ToneFilter& f)
 {
-    f.DynamicEnable = 0;
-    f.ColorEnable = 0;
+    f.dynamicEnable = 0;
+    f.colorEnable = 0;
     f.buildTables();
     f.setLumaWeights(0.114, 0.587, 0.299);
     return f;
@@ -45,36 +45,36 @@ TEST(PixelMapping, LumaWeightsFollowTheByteOrder)
 TEST(PixelMapping, SaturationScalesTheDistanceFromLuminance)
 {
     ToneFilter f;
-    neutral(f).ColorEnable = 1;
-    f.Saturation = 16;
+    neutral(f).colorEnable = 1;
+    f.saturation = 16;
     EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 20, 95, 170 }));
-    f.Saturation = -32;
+    f.saturation = -32;
     EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 109, 109, 109 }));
-    f.Saturation = -1000; // held at -32
+    f.saturation = -1000; // held at -32
     EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 109, 109, 109 }));
 }
 
 TEST(PixelMapping, DensityScalesTheDistanceBelowThePeak)
 {
     ToneFilter f;
-    neutral(f).ColorEnable = 1;
-    f.Density = 16;
+    neutral(f).colorEnable = 1;
+    f.density = 16;
     EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 0, 75, 150 }));
     EXPECT_EQ(mapOne(f, { 10, 10, 10 }), (Pixel { 10, 10, 10 }));
     EXPECT_EQ(mapOne(f, { 150, 100, 50 }), (Pixel { 150, 75, 0 }));
-    f.Density = -32;
+    f.density = -32;
     EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 150, 150, 150 }));
-    f.Density = std::numeric_limits<int32_t>::max(); // the clamp holds every channel in 0..peak
+    f.density = std::numeric_limits<int32_t>::max(); // the clamp holds every channel in 0..peak
     EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 0, 0, 150 }));
-    f.Density = std::numeric_limits<int32_t>::min();
+    f.density = std::numeric_limits<int32_t>::min();
     EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 150, 150, 150 }));
 }
 
 TEST(PixelMapping, DensityTiesKeepChannelTwoInTheMiddle)
 {
     ToneFilter f;
-    neutral(f).ColorEnable = 1;
-    f.Density = 32; // distances doubled
+    neutral(f).colorEnable = 1;
+    f.density = 32; // distances doubled
     // Channels 0 and 1 tie at the peak: channel 0 is taken as the larger.
     EXPECT_EQ(mapOne(f, { 100, 100, 80 }), (Pixel { 100, 100, 60 }));
     // Channel 2 ties the smallest: it stays the middle one, and both move alike.
@@ -84,18 +84,18 @@ TEST(PixelMapping, DensityTiesKeepChannelTwoInTheMiddle)
 TEST(PixelMapping, ContrastBand)
 {
     ToneFilter f;
-    neutral(f).DynamicEnable = 1;
-    f.Contrast = 40; // span 128
+    neutral(f).dynamicEnable = 1;
+    f.contrast = 40; // span 128
     EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 26, 82, 171 }));
     EXPECT_EQ(mapOne(f, { 0, 128, 255 }), (Pixel { 0, 128, 255 }));
-    f.Contrast = 20; // span 6
+    f.contrast = 20; // span 6
     EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 48, 96, 156 }));
     EXPECT_EQ(mapOne(f, { 0, 128, 255 }), (Pixel { 0, 128, 255 }));
-    f.Contrast = -7; // span 0 leaves every level
+    f.contrast = -7; // span 0 leaves every level
     EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 50, 100, 150 }));
-    f.Contrast = 41; // no band of its own: that of 40
+    f.contrast = 41; // no band of its own: that of 40
     EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 26, 82, 171 }));
-    f.Contrast = 1000000;
+    f.contrast = 1000000;
     EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 26, 82, 171 }));
 }
 
@@ -105,7 +105,7 @@ TEST(PixelMapping, ContrastSpanRoundsTheBandWidth)
     const std::pair<int32_t, int32_t> spans[] = { { 1, 3 }, { 20, 6 }, { 30, 12 }, { 39, 64 }, { 40, 128 },
         { 41, 128 }, { 0, 0 }, { -5, 0 }, { std::numeric_limits<int32_t>::min(), 0 } };
     for (auto [contrast, span] : spans) {
-        f.Contrast = contrast;
+        f.contrast = contrast;
         EXPECT_EQ(f.computeContrastSpan(), span) << contrast;
     }
 }
@@ -113,13 +113,13 @@ TEST(PixelMapping, ContrastSpanRoundsTheBandWidth)
 TEST(PixelMapping, PreserveOriginalColourMovesOnlyTheLuminance)
 {
     ToneFilter f;
-    neutral(f).DynamicEnable = 1;
+    neutral(f).dynamicEnable = 1;
     for (auto& table : f.toneTable)
         for (int i = 0; i < 256; ++i)
             table[i] = uint8_t(std::min(2 * i, 255));
-    f.Monochromatic = 0;
+    f.monochromatic = 0;
     EXPECT_EQ(mapOne(f, { 40, 60, 80 }), (Pixel { 80, 120, 160 }));
-    f.Monochromatic = 1;
+    f.monochromatic = 1;
     EXPECT_EQ(mapOne(f, { 40, 60, 80 }), (Pixel { 104, 124, 144 }));
 }
 
@@ -129,14 +129,14 @@ TEST(PixelMapping, AutoColourActsOnlyThroughTheToneStage)
     for (int i = 40; i <= 200; ++i)
         for (uint8_t c = 0; c < 3; ++c)
             f.imageHistogram.add(c, uint8_t(i), 100);
-    f.AutoColor = 1;
-    f.DynamicEnable = 1;
-    f.ColorEnable = 0;
+    f.autoColor = 1;
+    f.dynamicEnable = 1;
+    f.colorEnable = 0;
     f.buildTables();
-    f.Monochromatic = 0;
+    f.monochromatic = 0;
     EXPECT_EQ(mapOne(f, { 41, 41, 199 }), (Pixel { 21, 21, 227 }));
-    f.DynamicEnable = 0;
-    f.ColorEnable = 1;
+    f.dynamicEnable = 0;
+    f.colorEnable = 1;
     EXPECT_EQ(mapOne(f, { 41, 41, 199 }), (Pixel { 41, 41, 199 }));
 }
 
@@ -144,9 +144,9 @@ TEST(PixelMapping, BothGroupsOffLeaveThePixel)
 {
     ToneFilter f;
     neutral(f);
-    f.Saturation = 30;
-    f.Contrast = 30;
-    f.Density = 10;
+    f.saturation = 30;
+    f.contrast = 30;
+    f.density = 10;
     EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 50, 100, 150 }));
 }
 
@@ -174,17 +174,17 @@ TEST(PixelMapping, SpecialisedLoopsMatchTheReference)
 
         const bool far = trial % 3 == 0;
         auto value = [&] { return far ? wild[pick(random)] : inRange(random); };
-        f.DynamicEnable = trial & 1;
-        f.ColorEnable = (trial >> 1) & 1;
-        f.Monochromatic = (trial >> 2) & 1;
-        f.Density = (trial >> 3) & 1 ? value() : 0;
-        f.Saturation = (trial >> 4) & 1 ? value() : 0;
-        f.Contrast = (trial >> 5) & 1 ? value() : 0;
-        f.AutoColor = (trial >> 6) & 1;
-        f.ShadowAmount = value();
-        f.HilightAmount = value();
-        f.ShadowLevel = value();
-        f.Gamma = value();
+        f.dynamicEnable = trial & 1;
+        f.colorEnable = (trial >> 1) & 1;
+        f.monochromatic = (trial >> 2) & 1;
+        f.density = (trial >> 3) & 1 ? value() : 0;
+        f.saturation = (trial >> 4) & 1 ? value() : 0;
+        f.contrast = (trial >> 5) & 1 ? value() : 0;
+        f.autoColor = (trial >> 6) & 1;
+        f.shadowAmount = value();
+        f.hilightAmount = value();
+        f.shadowLevel = value();
+        f.gamma = value();
         f.buildTables();
         f.setLumaWeights(0.114, 0.587, 0.299);
         f.contrastSpan = f.computeContrastSpan();
@@ -214,12 +214,12 @@ TEST(PixelMapping, EightLaneLoopMatchesTheReferenceAtItsBounds)
 
     for (int trial = 0; trial < 240; ++trial) {
         ToneFilter f;
-        f.DynamicEnable = trial % 4 != 0;
-        f.ColorEnable = trial % 5 != 0;
-        f.Monochromatic = trial % 3 != 0;
-        f.Density = any(densities);
-        f.Saturation = any(saturations);
-        f.Contrast = any(contrasts);
+        f.dynamicEnable = trial % 4 != 0;
+        f.colorEnable = trial % 5 != 0;
+        f.monochromatic = trial % 3 != 0;
+        f.density = any(densities);
+        f.saturation = any(saturations);
+        f.contrast = any(contrasts);
         f.buildTables();
         for (int c = 0; c < 3; ++c) {
             const int kind = int(random() % 5);
@@ -257,8 +257,8 @@ TEST(PixelMapping, EightLaneLoopMatchesTheReferenceAtItsBounds)
         for (int32_t n = 0; n < count; ++n)
             f.mapPixel(&reference[size_t(n * channels)]);
         f.mapPixels(pixels.data(), count, channels);
-        ASSERT_EQ(pixels, reference) << "trial " << trial << " density " << f.Density << " saturation "
-                                     << f.Saturation << " contrast " << f.Contrast << " weights " << w[0]
+        ASSERT_EQ(pixels, reference) << "trial " << trial << " density " << f.density << " saturation "
+                                     << f.saturation << " contrast " << f.contrast << " weights " << w[0]
                                      << "," << w[1] << "," << w[2];
     }
 }

@@ -138,13 +138,13 @@ TEST(ToneFilter, ReadsSettingsAndFallbacksFromTheDocument)
     doc.setText("ShadowAmount=40;HilightClip=0.5;Gamma=-12");
     ToneFilter f;
     f.readParameters(doc);
-    EXPECT_EQ(f.ShadowAmount, 40);
-    EXPECT_DOUBLE_EQ(f.HilightClip, 0.5);
-    EXPECT_EQ(f.Gamma, -12);
-    EXPECT_EQ(f.ShadowContrast, 150);
-    EXPECT_EQ(f.HilightContrast, 150);
-    EXPECT_EQ(f.Monochromatic, 1);
-    EXPECT_EQ(f.DynamicEnable, 1);
+    EXPECT_EQ(f.shadowAmount, 40);
+    EXPECT_DOUBLE_EQ(f.hilightClip, 0.5);
+    EXPECT_EQ(f.gamma, -12);
+    EXPECT_EQ(f.shadowContrast, 150);
+    EXPECT_EQ(f.hilightContrast, 150);
+    EXPECT_EQ(f.monochromatic, 1);
+    EXPECT_EQ(f.dynamicEnable, 1);
 }
 
 TEST(ToneFilter, HandDerivedTwoPixelImage)

@@ -43,12 +43,12 @@ TEST_P(ToneTableRows, MatchTheWorkedLevels)
 {
     const TableRow& row = GetParam();
     ToneFilter f;
-    f.ShadowAmount = row.shadowAmount;
-    f.ShadowLevel = row.shadowLevel;
-    f.ShadowContrast = row.shadowContrast;
-    f.HilightAmount = row.hilightAmount;
-    f.HilightLevel = row.hilightLevel;
-    f.HilightContrast = row.hilightContrast;
+    f.shadowAmount = row.shadowAmount;
+    f.shadowLevel = row.shadowLevel;
+    f.shadowContrast = row.shadowContrast;
+    f.hilightAmount = row.hilightAmount;
+    f.hilightLevel = row.hilightLevel;
+    f.hilightContrast = row.hilightContrast;
     f.buildTables();
     for (size_t n = 0; n < row.levels.size(); ++n)
         for (int c = 0; c < 3; ++c)
@@ -94,7 +94,7 @@ TEST(ToneTables, NeutralSettingsGiveIdentityTablesWhateverTheHistogram)
 TEST(ToneTables, GammaMovesTheMiddleOfTheClippedRange)
 {
     ToneFilter f;
-    f.Gamma = 20; // curve through (0, 0), (127, 147), (255, 255)
+    f.gamma = 20; // curve through (0, 0), (127, 147), (255, 255)
     f.buildTables();
     EXPECT_EQ(f.toneTable[0][64], 74);
     EXPECT_EQ(f.toneTable[2][127], 147);
@@ -107,7 +107,7 @@ TEST(ToneTables, AutoExposureLiftsADarkPrediction)
     ToneFilter f;
     for (uint8_t c = 0; c < 3; ++c)
         f.imageHistogram.add(c, 100, 100000);
-    f.AutoExposure = 1;
+    f.autoExposure = 1;
     f.buildTables();
     EXPECT_EQ(f.toneTable[0][64], 78);
     EXPECT_EQ(f.toneTable[1][127], 154);
@@ -121,7 +121,7 @@ TEST(ToneTables, AutoColourStretchesEachChannelByItself)
         f.imageHistogram.add(0, uint8_t(i), 100);
     for (int i = 0; i <= 255; ++i)
         f.imageHistogram.add(1, uint8_t(i), 100);
-    f.AutoColor = 1;
+    f.autoColor = 1;
     f.buildTables();
     // 16100 samples: 0.25 % is 40, one level of 100 from each end; black 41 -> 21, white 199 -> 227.
     EXPECT_EQ(f.colorCurve[0].lookup(41), 21);
@@ -138,8 +138,8 @@ TEST(ToneTables, CrossedClipsOfAFlatImageMapItNearTheMiddle)
     ToneFilter f;
     for (uint8_t c = 0; c < 3; ++c)
         f.imageHistogram.add(c, 100, 1000);
-    f.ShadowClip = 20.0;
-    f.HilightClip = 20.0;
+    f.shadowClip = 20.0;
+    f.hilightClip = 20.0;
     f.buildTables();
     // Points (99, 216) and (101, 25): level 100 lands on 120.5, rounded up.
     EXPECT_EQ(f.toneTable[0][100], 121);
@@ -157,17 +157,17 @@ TEST(ToneTables, ScriptedExtremesFinishAndStayDefined)
         f.imageHistogram.add(0, 10, 100);
         f.imageHistogram.add(1, 128, 100);
         f.imageHistogram.add(2, 250, 100);
-        f.ShadowAmount = v;
-        f.ShadowLevel = v;
-        f.ShadowContrast = v;
-        f.HilightAmount = v;
-        f.HilightLevel = v;
-        f.HilightContrast = v;
-        f.Gamma = v;
-        f.AutoColor = v;
-        f.AutoExposure = v;
-        f.ShadowClip = double(v);
-        f.HilightClip = std::numeric_limits<double>::quiet_NaN();
+        f.shadowAmount = v;
+        f.shadowLevel = v;
+        f.shadowContrast = v;
+        f.hilightAmount = v;
+        f.hilightLevel = v;
+        f.hilightContrast = v;
+        f.gamma = v;
+        f.autoColor = v;
+        f.autoExposure = v;
+        f.shadowClip = double(v);
+        f.hilightClip = std::numeric_limits<double>::quiet_NaN();
         f.buildTables(); // must return promptly; the sanitizer build checks the arithmetic
         SUCCEED();
     }
@@ -179,12 +179,12 @@ TEST(ToneTables, SaturatedRepeatsGiveTheSameTablesAsFewerRepeats)
     // white well before that, so the tables equal those of a far smaller repeat count that also
     // saturates.
     ToneFilter a;
-    a.ShadowAmount = 40;
-    a.ShadowContrast = -50000 + 50;
+    a.shadowAmount = 40;
+    a.shadowContrast = -50000 + 50;
     a.buildTables();
     ToneFilter b;
-    b.ShadowAmount = 40;
-    b.ShadowContrast = -2000000000 + 50;
+    b.shadowAmount = 40;
+    b.shadowContrast = -2000000000 + 50;
     b.buildTables();
     for (int i = 0; i < 256; ++i)
         ASSERT_EQ(a.toneTable[0][i], b.toneTable[0][i]) << i;
