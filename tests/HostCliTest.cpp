@@ -34,45 +34,64 @@ std::string hostBinary()
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string dir(path);
-    dir = dir.substr(0, dir.find_last_of("\\/") + 1);
-    return dir + "quarvel-host.exe";
+    return dir.substr(0, dir.find_last_of("\\/") + 1) + "quarvel-host.exe";
 #else
     return QUARVEL_HOST_BINARY;
 #endif
 }
 
-// Named after the running test: ctest runs the tests of this file in parallel processes.
-std::string tempPath(const std::string& name)
+std::string contents(const std::string& path)
 {
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    return ::testing::TempDir() + "quarvel-cli-" + test->name() + "-" + name;
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
-// Runs the host with `arguments`; returns its exit code, stderr in `errors`.
-int runHost(const std::string& arguments, std::string* errors = nullptr, const char* abortAfter = nullptr)
+bool exists(const std::string& path) { return bool(std::ifstream(path, std::ios::binary)); }
+
+void writeText(const std::string& path, const std::string& text)
 {
-    const std::string errFile = tempPath("stderr.txt");
-    const std::string outFile = tempPath("stdout.txt");
-    std::string command;
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string q(const std::string& path) { return "\"" + path + "\""; }
+
+// Named after the running test: ctest runs the tests of this file in parallel processes.
+std::string testName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
+
+struct Outcome {
+    int code;
+    std::string errors; // what the host wrote on stderr
+};
+
+#define EXPECT_SAYS(outcome, part)                                                                           \
+    EXPECT_NE((outcome).errors.find(part), std::string::npos) << (outcome).errors
+
+Outcome runHost(const std::string& arguments, const char* abortAfter = nullptr)
+{
+    const std::string errFile = ::testing::TempDir() + "quarvel-cli-" + testName() + "-stderr.txt";
+    const std::string outFile = ::testing::TempDir() + "quarvel-cli-" + testName() + "-stdout.txt";
+    int code = -1;
 #if defined(_WIN32)
     if (abortAfter)
         SetEnvironmentVariableA("QUARVEL_HOST_ABORT_AFTER", abortAfter);
     // Started directly, not through the command interpreter, which under Wine now and then
     // fails to start a program at all (exit 9009) when the machine is busy.
     SECURITY_ATTRIBUTES inherit { sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE };
-    HANDLE out = CreateFileA(outFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-        CREATE_ALWAYS, 0, nullptr);
-    HANDLE err = CreateFileA(errFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-        CREATE_ALWAYS, 0, nullptr);
+    const auto create = [&](const std::string& path) {
+        return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+            CREATE_ALWAYS, 0, nullptr);
+    };
+    HANDLE out = create(outFile), err = create(errFile);
     STARTUPINFOA startup {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = out;
     startup.hStdError = err;
-    command = "\"" + hostBinary() + "\" " + arguments;
+    std::string command = "\"" + hostBinary() + "\" " + arguments;
     PROCESS_INFORMATION process {};
-    int code = -1;
     if (CreateProcessA(
             nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
         WaitForSingleObject(process.hProcess, INFINITE);
@@ -86,24 +105,19 @@ int runHost(const std::string& arguments, std::string* errors = nullptr, const c
     CloseHandle(err);
     SetEnvironmentVariableA("QUARVEL_HOST_ABORT_AFTER", nullptr);
 #else
-    if (abortAfter)
-        command = std::string("QUARVEL_HOST_ABORT_AFTER=") + abortAfter + " ";
-    command += "'" + hostBinary() + "' " + arguments + " >'" + outFile + "' 2>'" + errFile + "'";
+    const std::string command
+        = (abortAfter ? std::string("QUARVEL_HOST_ABORT_AFTER=") + abortAfter + " " : "") + "'" + hostBinary()
+        + "' " + arguments + " >'" + outFile + "' 2>'" + errFile + "'";
     const int status = std::system(command.c_str());
-    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
-    if (errors) {
-        std::ifstream in(errFile);
-        std::stringstream text;
-        text << in.rdbuf();
-        *errors = text.str();
-    }
+    std::ifstream text(errFile); // text mode: the Windows host's line ends read as "\n"
+    Outcome outcome { code, std::string(std::istreambuf_iterator<char>(text), {}) };
+    text.close();
     std::remove(errFile.c_str());
     std::remove(outFile.c_str());
-    return code;
+    return outcome;
 }
-
-std::string quoted(const std::string& path) { return "\"" + path + "\""; }
 
 ImageFile makeImage(int width, int height, int channels, int bits)
 {
@@ -115,17 +129,13 @@ ImageFile makeImage(int width, int height, int channels, int bits)
     image.pixels.resize(image.rowBytes() * size_t(height));
     uint32_t state = uint32_t(width * 31 + height * 7 + channels + bits);
     if (bits == 8) {
-        for (auto& s : image.pixels) {
-            state = state * 1103515245u + 12345u;
-            s = uint8_t(state >> 16);
-        }
+        for (auto& s : image.pixels)
+            s = uint8_t((state = state * 1103515245u + 12345u) >> 16);
     } else {
         // Values that a 16-bit host can hold exactly, so the round trip must be exact too.
         uint16_t* samples = image.samples16();
-        for (size_t i = 0; i < image.pixels.size() / 2; ++i) {
-            state = state * 1103515245u + 12345u;
-            samples[i] = hostToFile16(uint16_t((state >> 8) % 32769));
-        }
+        for (size_t i = 0; i < image.pixels.size() / 2; ++i)
+            samples[i] = hostToFile16(uint16_t(((state = state * 1103515245u + 12345u) >> 8) % 32769));
         samples[0] = 65535;
         samples[1] = 0;
     }
@@ -138,26 +148,19 @@ void writeOrFail(const std::string& path, const ImageFile& image)
     ASSERT_TRUE(writeImageFile(path, formatFromPath(path), image, error)) << error;
 }
 
-bool exists(const std::string& path)
+ImageFile readOrFail(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return bool(in);
-}
-
-std::string contents(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    ImageFile image;
+    std::string error;
+    EXPECT_TRUE(readImageFile(path, image, error)) << path << ": " << error;
+    return image;
 }
 
 // A folder of the running test's own, emptied first: what the host leaves behind in it is all
 // there is to see.
 std::string testFolder()
 {
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::filesystem::path folder = ::testing::TempDir() + "quarvel-cli-" + test->name();
+    const std::filesystem::path folder = ::testing::TempDir() + "quarvel-cli-" + testName();
     std::error_code ignored;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, ignored))
         std::filesystem::permissions(
@@ -177,32 +180,6 @@ std::vector<std::string> leftovers(const std::string& folder)
     return names;
 }
 
-void writeText(const std::string& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
-
-void makeReadOnly(const std::string& path)
-{
-#if defined(_WIN32)
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
-#else
-    chmod(path.c_str(), 0444);
-#endif
-}
-
-bool isReadOnly(const std::string& path)
-{
-#if defined(_WIN32)
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-#else
-    struct stat status { };
-    return stat(path.c_str(), &status) == 0 && (status.st_mode & 0222) == 0;
-#endif
-}
-
 size_t occurrences(const std::string& text, const std::string& part)
 {
     size_t count = 0;
@@ -213,6 +190,7 @@ size_t occurrences(const std::string& text, const std::string& part)
 
 TEST(HostCli, LosslessFormatsComeBackIdentical)
 {
+    const std::string folder = testFolder();
     struct Case {
         const char* extension;
         int channels, bits;
@@ -221,80 +199,310 @@ TEST(HostCli, LosslessFormatsComeBackIdentical)
              Case { ".png", 4, 16 }, Case { ".tif", 3, 8 }, Case { ".tif", 4, 16 } }) {
         SCOPED_TRACE(testing::Message() << c.extension << " " << c.channels << "x" << c.bits);
         const ImageFile original = makeImage(41, 27, c.channels, c.bits);
-        const std::string in = tempPath(std::string("in") + c.extension);
-        const std::string out = tempPath(std::string("out") + c.extension);
+        const std::string in = folder + "in" + c.extension, out = folder + "out" + c.extension;
         writeOrFail(in, original);
-        std::string errors;
-        ASSERT_EQ(runHost("-q " + quoted(in) + " " + quoted(out), &errors), 0) << errors;
-        ImageFile result;
-        std::string error;
-        ASSERT_TRUE(readImageFile(out, result, error)) << error;
-        EXPECT_EQ(result.width, original.width);
-        EXPECT_EQ(result.channels, original.channels);
-        EXPECT_EQ(result.bitsPerSample, original.bitsPerSample);
+        const Outcome run = runHost("-q " + q(in) + " " + q(out));
+        ASSERT_EQ(run.code, 0) << run.errors;
+        const ImageFile result = readOrFail(out);
+        EXPECT_EQ(std::tie(result.width, result.channels, result.bitsPerSample),
+            std::tie(original.width, original.channels, original.bitsPerSample));
         EXPECT_TRUE(result.pixels == original.pixels);
-        std::remove(in.c_str());
-        std::remove(out.c_str());
     }
 }
 
 TEST(HostCli, RefusalsAndCancelsLeaveTheOutputAlone)
 {
-    const std::string out = tempPath("kept.png");
-    {
-        std::ofstream keep(out, std::ios::binary);
-        keep << "what was there before";
-    }
-
-    // Too small for the plug-in: it says so, and the host exits 4.
+    const std::string folder = testFolder();
+    const std::string out = folder + "kept.png", tiny = folder + "tiny.png", photo = folder + "photo.png",
+                      rgba = folder + "rgba.png";
+    writeText(out, "what was there before");
     test::startMessageWatch();
-    const std::string tiny = tempPath("tiny.png");
     writeOrFail(tiny, makeImage(5, 40, 3, 8));
-    std::string errors;
-    EXPECT_EQ(runHost("-q " + quoted(tiny) + " " + quoted(out), &errors), 4);
-    EXPECT_NE(errors.find("refused"), std::string::npos) << errors;
-
-    // Stopped after the first abort poll: cancelled, exit 4.
-    const std::string photo = tempPath("photo.png");
     writeOrFail(photo, makeImage(30, 50, 3, 8));
-    EXPECT_EQ(runHost("-q " + quoted(photo) + " " + quoted(out), &errors, "1"), 4);
-    EXPECT_NE(errors.find("cancelled"), std::string::npos) << errors;
-
-    // JPEG cannot take transparency: refused before the run.
-    const std::string rgba = tempPath("rgba.png");
     writeOrFail(rgba, makeImage(8, 8, 4, 8));
-    const std::string jpeg = tempPath("out.jpg");
-    EXPECT_EQ(runHost("-q " + quoted(rgba) + " " + quoted(jpeg), &errors), 3);
-    EXPECT_NE(errors.find("transparency"), std::string::npos) << errors;
-    EXPECT_FALSE(exists(jpeg));
-
+    // Too small for the plug-in: it says so, and the host exits 4.
+    Outcome run = runHost("-q " + q(tiny) + " " + q(out));
+    EXPECT_EQ(run.code, 4);
+    EXPECT_SAYS(run, "refused");
+    // Stopped after the first abort poll: cancelled, exit 4.
+    run = runHost("-q " + q(photo) + " " + q(out), "1");
+    EXPECT_EQ(run.code, 4);
+    EXPECT_SAYS(run, "cancelled");
+    // JPEG cannot take transparency: refused before the run.
+    run = runHost("-q " + q(rgba) + " " + q(folder + "out.jpg"));
+    EXPECT_EQ(run.code, 3);
+    EXPECT_SAYS(run, "transparency");
+    EXPECT_FALSE(exists(folder + "out.jpg"));
     EXPECT_EQ(contents(out), "what was there before");
-    for (const std::string& f : { out, tiny, photo, rgba })
-        std::remove(f.c_str());
 }
 
-TEST(HostCli, UsageAndInputMistakes)
+// Mistakes in the command line (exit 2) and in the files it names (exit 3) are found before the
+// plug-in runs, and each message names what is wrong.
+TEST(HostCli, MistakesAreRefusedBeforeThePluginRuns)
 {
-    std::string errors;
-    EXPECT_EQ(runHost("--help"), 0);
-    EXPECT_EQ(runHost("--frobnicate a.png b.png", &errors), 2);
-    EXPECT_NE(errors.find("--frobnicate"), std::string::npos);
-    EXPECT_EQ(runHost("only-one.png"), 2);
-    const std::string in = tempPath("in8.png");
-    writeOrFail(in, makeImage(8, 8, 3, 8));
-    EXPECT_EQ(runHost(quoted(in) + " " + quoted(tempPath("out.bmp")), &errors), 2);
-    EXPECT_NE(errors.find(".png"), std::string::npos) << "the message names what would work";
-    EXPECT_EQ(runHost(quoted(tempPath("missing.png")) + " " + quoted(tempPath("o.png"))), 3);
-
-    const std::string notImage = tempPath("not-an-image.png");
-    {
-        std::ofstream text(notImage, std::ios::binary);
-        text << "plain text";
+    const std::string folder = testFolder();
+    const std::string in = q(folder + "in.png"), out = q(folder + "out.png"), files = in + " " + out;
+    writeOrFail(folder + "in.png", makeImage(8, 8, 3, 8));
+    writeText(folder + "not-an-image.png", "plain text");
+    writeText(folder + "bad.json", "{\"EnDr\": 1}");
+    writeText(folder + "empty.qvp", "");
+    const struct {
+        std::string arguments;
+        int code;
+        std::string said;
+    } cases[]
+        = { { "--frobnicate " + files, 2, "--frobnicate" },
+              { "only-one.png", 2, "" },
+              { in + " " + q(folder + "out.bmp"), 2, ".png" }, // names what would work
+              { "--set Bogus=1 " + files, 2, "unknown setting" },
+              { "--set Gamma=1.5 " + files, 2, "" },
+              { "--set ShadowClip=abc " + files, 2, "" },
+              { "--set ShadowAmount " + files, 2, "" },
+              { "--preset= " + files, 2, "--" },
+              { "--play= " + files, 2, "--" },
+              { "--record= " + files, 2, "--" },
+              { "--preset \"\" " + files, 2, "--" },
+              { "--quality 0 " + files, 2, "--" },
+              { "--compression 10 " + files, 2, "--" },
+              { "--suffix -x " + files, 2, "--" },
+              { "--format png " + files, 2, "--" },
+#if !defined(_WIN32)
+              { "--plugin quarvel64.8bf " + files, 2, "Windows host" },
+#endif
+              { q(folder + "missing.png") + " " + out, 3, "" },
+              { q(folder + "not-an-image.png") + " " + out, 3, "" },
+              { "--play " + q(folder + "bad.json") + " " + files, 3, "not text" },
+              { "--preset " + q(folder + "missing.qvp") + " " + files, 3, "" },
+              // A folder where a file belongs once ended the host with an uncaught exception (exit 134).
+              { "--play " + q(folder) + " " + files, 3, "it is a folder" },
+              { "--preset " + q(folder) + " " + files, 3, "it is a folder" },
+              { q(folder) + " " + out, 3, "it is a folder" },
+              // An image or an empty file holds no setting: no preset at all, not one of defaults.
+              { "--preset " + in + " " + files, 3, "holds no Quarvel setting" },
+              { "--preset " + q(folder + "empty.qvp") + " " + files, 3, "holds no Quarvel setting" },
+          };
+    for (const auto& c : cases) {
+        const Outcome run = runHost("-q " + c.arguments);
+        EXPECT_EQ(run.code, c.code) << c.arguments;
+        EXPECT_SAYS(run, c.said);
     }
-    EXPECT_EQ(runHost(quoted(notImage) + " " + quoted(tempPath("o.png"))), 3);
-    EXPECT_FALSE(exists(tempPath("o.png")));
-    std::remove(in.c_str());
-    std::remove(notImage.c_str());
+    EXPECT_FALSE(exists(folder + "out.png"));
+    EXPECT_TRUE(leftovers(folder).empty());
+    EXPECT_EQ(runHost("--help").code, 0);
+    EXPECT_EQ(runHost("--list").code, 0);
+}
+
+TEST(HostCli, ARecordedActionReplaysToTheSameImageAndRecordsTheSameKeys)
+{
+    const std::string folder = testFolder();
+    const std::string in = q(folder + "in.png"), first = folder + "a.json", second = folder + "b.json";
+    writeOrFail(folder + "in.png", makeImage(40, 30, 3, 8));
+    Outcome run
+        = runHost("-q --set ShadowClip=1.5 --record " + q(first) + " " + in + " " + q(folder + "1.png"));
+    ASSERT_EQ(run.code, 0) << run.errors;
+    run = runHost("-q --play " + q(first) + " --record " + q(second) + " " + in + " " + q(folder + "2.png"));
+    ASSERT_EQ(run.code, 0) << run.errors;
+    EXPECT_EQ(contents(folder + "1.png"), contents(folder + "2.png"));
+    const std::string recorded = contents(first);
+    EXPECT_EQ(recorded, contents(second));
+    // The 36 keys in descriptor order, the set value as given, the others in the document's forms.
+    EXPECT_LT(recorded.find("\"EnDr\""), recorded.find("\"GnAm\""));
+    // The detail stages read the sharpening method, which stores its default, so it is recorded
+    // after the 36 and a replay cannot pick up another method from earlier settings.
+    for (const char* entry :
+        { "\"ShCl\": \"1.5\"", "\"HiCl\": \"0.00000000\"", "\"Gmma\": \"0\"", "\"SMth\": \"0\"" })
+        EXPECT_NE(recorded.find(entry), std::string::npos) << entry << " in " << recorded;
+    EXPECT_EQ(occurrences(recorded, "\": \""), 37u);
+
+    // The sharpening method, which the descriptor did not carry before, now does.
+    ASSERT_EQ(
+        runHost("-q --set SharpMethod=1 --record " + q(first) + " " + in + " " + q(folder + "1.png")).code,
+        0);
+    EXPECT_NE(contents(first).find("\"SMth\": \"1\""), std::string::npos);
+}
+
+// The image and the action file are written together or not at all.
+TEST(HostCli, ARecordThatCannotBeWrittenLeavesTheImageUnwritten)
+{
+    const std::string folder = testFolder();
+    const std::string in = folder + "in.png", out = folder + "out.png";
+    writeOrFail(in, makeImage(20, 20, 3, 8));
+    writeText(out, "what was there before");
+    std::filesystem::create_directory(folder + "a.json");
+    for (const std::string& record : { folder + "missing/a.json", folder + "a.json" }) {
+        const Outcome run = runHost("-q --record " + q(record) + " " + q(in) + " " + q(out));
+        EXPECT_EQ(run.code, 3);
+        EXPECT_SAYS(run, "cannot write " + record + ": ");
+    }
+    EXPECT_EQ(contents(out), "what was there before");
+    EXPECT_TRUE(leftovers(folder).empty());
+}
+
+TEST(HostCli, TheRecordIsNeverTheInputOrTheOutputButInPlaceRunsWork)
+{
+    const std::string folder = testFolder();
+    const std::string in = folder + "in.png", out = folder + "out.png";
+    writeOrFail(in, makeImage(20, 20, 3, 8));
+    const std::string image = contents(in);
+    // The output spelled another way is still the output.
+    for (const std::string& record : { in, out, folder + "./out.png" }) {
+        const Outcome run = runHost("-q --record " + q(record) + " " + q(in) + " " + q(out));
+        EXPECT_EQ(run.code, 2) << record;
+        EXPECT_SAYS(run, "--record");
+    }
+    EXPECT_EQ(contents(in), image);
+    EXPECT_FALSE(exists(out));
+
+    const Outcome run
+        = runHost("-q --set ShadowAmount=40 --record " + q(folder + "a.json") + " " + q(in) + " " + q(in));
+    ASSERT_EQ(run.code, 0) << run.errors;
+    readOrFail(in);
+    EXPECT_NE(contents(in), image);
+    EXPECT_NE(contents(folder + "a.json").find("\"ShDt\": \"40\""), std::string::npos);
+    EXPECT_TRUE(leftovers(folder).empty());
+}
+
+TEST(HostCli, AReadOnlyOutputIsRefusedUnlessForcedAndStaysReadOnly)
+{
+    const std::string folder = testFolder();
+    const std::string in = folder + "in.png", out = folder + "out.png";
+    writeOrFail(in, makeImage(20, 20, 3, 8));
+    writeText(out, "kept");
+#if defined(_WIN32)
+    SetFileAttributesA(out.c_str(), FILE_ATTRIBUTE_READONLY);
+#else
+    chmod(out.c_str(), 0444);
+#endif
+    Outcome run = runHost("-q " + q(in) + " " + q(out));
+    EXPECT_EQ(run.code, 3);
+    EXPECT_SAYS(run, "cannot write " + out + ": the file is read-only");
+    EXPECT_EQ(contents(out), "kept");
+
+    run = runHost("-q --force " + q(in) + " " + q(out));
+    ASSERT_EQ(run.code, 0) << run.errors;
+    readOrFail(out);
+#if defined(_WIN32)
+    EXPECT_TRUE(GetFileAttributesA(out.c_str()) & FILE_ATTRIBUTE_READONLY);
+#else
+    struct stat status { };
+    EXPECT_TRUE(stat(out.c_str(), &status) == 0 && (status.st_mode & 0222) == 0);
+#endif
+    EXPECT_TRUE(leftovers(folder).empty());
+}
+
+TEST(HostCli, SettingsOutsideTheDialogsRangeAreNamedOnceAndUsed)
+{
+    const std::string folder = testFolder();
+    const std::string in = q(folder + "in.png");
+    writeOrFail(folder + "in.png", makeImage(20, 20, 3, 8));
+    Outcome run = runHost(
+        "-q --set ShadowAmount=60 --set ShadowAmount=70 --set Gamma=3 " + in + " " + q(folder + "out.png"));
+    ASSERT_EQ(run.code, 0) << run.errors;
+    EXPECT_EQ(occurrences(run.errors, "outside what the dialog offers"), 1u) << run.errors;
+    EXPECT_SAYS(run, "ShadowAmount=70 is outside what the dialog offers (0..50)");
+    run = runHost("-q --set ShadowAmount=50 " + in + " " + q(folder + "plain.png"));
+    ASSERT_EQ(run.code, 0);
+    EXPECT_EQ(run.errors, "");
+    EXPECT_NE(contents(folder + "out.png"), contents(folder + "plain.png")) << "used as given, not clamped";
+}
+
+// Three files, one of them no image: the other two are written, the bad one is named at the end.
+TEST(HostCliBatch, EveryGoodFileIsWrittenAndTheBadOneReported)
+{
+    const std::string folder = testFolder();
+    const ImageFile first = makeImage(30, 20, 3, 8), third = makeImage(17, 23, 4, 16);
+    writeOrFail(folder + "first.png", first);
+    writeText(folder + "second.png", "not an image");
+    writeOrFail(folder + "third.tif", third);
+    const std::string inputs
+        = q(folder + "first.png") + " " + q(folder + "second.png") + " " + q(folder + "third.tif");
+    const std::string outputs = folder + "out";
+    Outcome run = runHost(inputs + " -o " + q(outputs));
+    EXPECT_EQ(run.code, 3);
+    EXPECT_SAYS(run, "[1/3] first.png -> ");
+    EXPECT_SAYS(run, "[2/3] second.png: failed");
+    EXPECT_SAYS(run, "2 of 3 files written, 1 failed:\n  " + folder + "second.png: not a PNG");
+    EXPECT_TRUE(readOrFail(outputs + "/first.png").pixels == first.pixels);
+    EXPECT_TRUE(readOrFail(outputs + "/third.tif").pixels == third.pixels);
+    EXPECT_FALSE(exists(outputs + "/second.png"));
+
+    // Another format and a suffix; quiet, but the failure is still reported.
+    run = runHost("-q --suffix=-lifted --format png --set ShadowAmount=30 " + inputs + " -o " + q(outputs));
+    EXPECT_EQ(run.code, 3);
+    EXPECT_EQ(run.errors.find("[1/3]"), std::string::npos) << run.errors;
+    EXPECT_SAYS(run, "second.png: not a PNG");
+    EXPECT_EQ(readOrFail(outputs + "/third-lifted.png").bitsPerSample, 16);
+    EXPECT_TRUE(exists(outputs + "/first-lifted.png"));
+    EXPECT_TRUE(leftovers(outputs).empty());
+}
+
+TEST(HostCliBatch, OutputsThatWouldCollideOrReplaceAnInputAreRefused)
+{
+    const std::string folder = testFolder();
+    std::filesystem::create_directory(folder + "sub");
+    for (const char* name : { "a.png", "sub/a.png", "b.jpg" })
+        writeOrFail(folder + name, makeImage(12, 12, 3, 8));
+    const std::string a = q(folder + "a.png"), b = q(folder + "b.jpg"), out = " -o " + q(folder + "out");
+    Outcome run = runHost(a + " " + q(folder + "sub/a.png") + out);
+    EXPECT_EQ(run.code, 2);
+    EXPECT_SAYS(run, "would both be written to");
+    // The first output would replace the second input before it is read.
+    std::filesystem::create_directory(folder + "out");
+    writeOrFail(folder + "out/b-s.png", makeImage(12, 12, 3, 8));
+    run = runHost("--format png --suffix=-s " + b + " " + q(folder + "out/b-s.png") + out);
+    EXPECT_EQ(run.code, 2);
+    EXPECT_SAYS(run, "would replace the input");
+    EXPECT_EQ(runHost("--record x.json " + a + out).code, 2);
+    EXPECT_EQ(runHost("--dialog " + a + out).code, 2);
+    EXPECT_FALSE(exists(folder + "out/a.png"));
+    // In place, each output replacing its own input, is fine.
+    run = runHost("-q " + a + " " + b + " -o " + q(folder));
+    EXPECT_EQ(run.code, 0) << run.errors;
+}
+
+TEST(HostCliBatch, WhatTheOutputCannotCarryIsSaidOnce)
+{
+    const std::string folder = testFolder();
+    ImageFile titled = makeImage(16, 16, 3, 8);
+    titled.texts.push_back({ "Title", "Harbour at dawn", false, "", "" });
+    writeOrFail(folder + "a.png", titled);
+    writeOrFail(folder + "b.png", titled);
+    const Outcome run = runHost(
+        "-q --format jpg " + q(folder + "a.png") + " " + q(folder + "b.png") + " -o " + q(folder + "out"));
+    ASSERT_EQ(run.code, 0) << run.errors;
+#if defined(_WIN32)
+    // What the imaging component carries into a JPEG differs from one version to the next.
+    EXPECT_LE(occurrences(run.errors, "cannot hold the input's"), 1u) << run.errors;
+#else
+    EXPECT_EQ(occurrences(run.errors, "cannot hold the input's PNG text"), 1u) << run.errors;
+#endif
+}
+
+// The write options reach the encoders; the pixels of a PNG do not depend on them.
+TEST(HostCliBatch, QualityAndCompressionReachTheFiles)
+{
+    const std::string folder = testFolder();
+    ImageFile gradient = makeImage(64, 64, 3, 8); // smooth, so that there is something to compress
+    for (size_t n = 0; n < gradient.pixels.size(); ++n)
+        gradient.pixels[n] = uint8_t(n / 3 % 64 + n / 3 / 64);
+    writeOrFail(folder + "in.png", gradient);
+    for (const char* run : {
+             "--format jpg --quality 20 --suffix=-20", "--format jpg --quality 100 --suffix=-100",
+#if !defined(_WIN32)
+                 "--compression 0 --suffix=-0", "--compression 9 --suffix=-9"
+#endif
+         }) {
+        const Outcome outcome
+            = runHost(std::string("-q ") + run + " " + q(folder + "in.png") + " -o " + q(folder));
+        ASSERT_EQ(outcome.code, 0) << outcome.errors;
+    }
+#if !defined(_WIN32)
+    // The imaging component's PNG encoder has no compression level, and Wine's JPEG encoder
+    // takes no quality.
+    EXPECT_LT(contents(folder + "in-20.jpg").size(), contents(folder + "in-100.jpg").size());
+    EXPECT_GT(contents(folder + "in-0.png").size(), contents(folder + "in-9.png").size());
+    EXPECT_TRUE(readOrFail(folder + "in-0.png").pixels == readOrFail(folder + "in-9.png").pixels);
+#endif
 }
 
 } // namespace
@@ -308,33 +516,27 @@ namespace {
 // says so before it reads anything.
 TEST(HostCli, TheDialogIsRefusedWithTheCommandForWine)
 {
-    const std::string out = tempPath("out.png");
-    std::string errors;
-    EXPECT_EQ(runHost("--set ShadowAmount=30 --dialog " + quoted(tempPath("missing.png")) + " " + quoted(out),
-                  &errors),
-        2);
-    EXPECT_NE(errors.find("wine "), std::string::npos) << errors;
-    EXPECT_NE(errors.find("win64/bin/quarvel-host.exe --set ShadowAmount=30 --dialog "), std::string::npos)
-        << errors;
-    EXPECT_FALSE(exists(out));
+    const std::string folder = testFolder();
+    const Outcome run = runHost(
+        "--set ShadowAmount=30 --dialog " + q(folder + "missing.png") + " " + q(folder + "out.png"));
+    EXPECT_EQ(run.code, 2);
+    EXPECT_SAYS(run, "wine ");
+    EXPECT_SAYS(run, "win64/bin/quarvel-host.exe --set ShadowAmount=30 --dialog ");
+    EXPECT_FALSE(exists(folder + "out.png"));
 }
 
 // Real photos carry what synthetic images do not: old sRGB profiles, EXIF, JPEG data.
 TEST(HostCli, SamplePhotosComeBackWithTheirPixels)
 {
+    const std::string folder = testFolder();
     for (const char* name : { "coffee.png", "chelsea.png", "rocket.jpg" }) {
         SCOPED_TRACE(name);
-        const std::string in = std::string(QUARVEL_SAMPLES_DIR) + "/" + name;
-        const std::string out = tempPath(std::string(name) + ".png");
-        std::string errors;
-        ASSERT_EQ(runHost("-q " + quoted(in) + " " + quoted(out), &errors), 0) << errors;
-        ImageFile original, result;
-        std::string error;
-        ASSERT_TRUE(readImageFile(in, original, error)) << error;
-        ASSERT_TRUE(readImageFile(out, result, error)) << error;
+        const std::string in = std::string(QUARVEL_SAMPLES_DIR) + "/" + name, out = folder + name + ".png";
+        const Outcome run = runHost("-q " + q(in) + " " + q(out));
+        ASSERT_EQ(run.code, 0) << run.errors;
+        const ImageFile original = readOrFail(in), result = readOrFail(out);
         EXPECT_TRUE(result.pixels == original.pixels);
         EXPECT_EQ(result.iccProfile, original.iccProfile);
-        std::remove(out.c_str());
     }
 }
 
@@ -344,32 +546,19 @@ TEST(HostCli, ShadowAmountMapsGreyLevelsAsWorkedOut)
 {
     const int levels[] = { 0, 16, 32, 64, 128, 192, 255 };
     const int mapped[] = { 0, 30, 57, 100, 160, 204, 255 };
-    ImageFile image;
-    image.width = 7;
-    image.height = 6;
-    image.channels = 3;
-    image.bitsPerSample = 8;
-    image.pixels.resize(image.rowBytes() * 6);
+    ImageFile image = makeImage(7, 6, 3, 8);
     for (size_t n = 0; n < image.pixels.size(); ++n)
         image.pixels[n] = uint8_t(levels[(n / 3) % 7]);
-    const std::string in = tempPath("grey.png");
-    const std::string out = tempPath("out.png");
-    writeOrFail(in, image);
+    const std::string folder = testFolder();
+    writeOrFail(folder + "grey.png", image);
     for (const char* mono : { "0", "1" }) {
-        std::string errors;
-        ASSERT_EQ(runHost(std::string("-q --set ShadowAmount=50 --set Monochromatic=") + mono + " "
-                          + quoted(in) + " " + quoted(out),
-                      &errors),
-            0)
-            << errors;
-        ImageFile result;
-        std::string error;
-        ASSERT_TRUE(readImageFile(out, result, error)) << error;
+        const Outcome run = runHost(std::string("-q --set ShadowAmount=50 --set Monochromatic=") + mono + " "
+            + q(folder + "grey.png") + " " + q(folder + "out.png"));
+        ASSERT_EQ(run.code, 0) << run.errors;
+        const ImageFile result = readOrFail(folder + "out.png");
         for (size_t n = 0; n < result.pixels.size(); ++n)
             ASSERT_EQ(result.pixels[n], mapped[(n / 3) % 7]) << "sample " << n << ", Monochromatic " << mono;
     }
-    std::remove(in.c_str());
-    std::remove(out.c_str());
 }
 
 struct PhotoStats {
@@ -386,26 +575,19 @@ PhotoStats statsOf(const ImageFile& image, const ImageFile& original)
     PhotoStats stats;
     size_t dark = 0, bright = 0, all = 0;
     const size_t step = size_t(original.channels);
-    for (size_t n = 0; n + 2 < original.pixels.size(); n += step) {
-        const uint8_t* o = &original.pixels[n];
+    const auto luma = [](const uint8_t* p) { return 0.299 * p[0] + 0.587 * p[1] + 0.114 * p[2]; };
+    for (size_t n = 0; n + 2 < original.pixels.size(); n += step, ++all) {
         const uint8_t* p = &image.pixels[n];
-        const double before = 0.299 * o[0] + 0.587 * o[1] + 0.114 * o[2];
-        const double after = 0.299 * p[0] + 0.587 * p[1] + 0.114 * p[2];
-        if (before < 60) {
-            stats.darkMean += after;
-            ++dark;
-        } else if (before > 190) {
-            stats.brightMean += after;
-            ++bright;
-        }
+        const double before = luma(&original.pixels[n]), after = luma(p);
+        stats.darkMean += before < 60 ? after : 0;
+        stats.brightMean += before > 190 ? after : 0;
+        dark += before < 60;
+        bright += before > 190;
         const double mean = (p[0] + p[1] + p[2]) / 3.0;
         stats.chroma += std::abs(p[0] - mean) + std::abs(p[1] - mean) + std::abs(p[2] - mean);
         stats.mean += after;
-        if ((n / step + 1) % size_t(original.width) != 0) {
-            const uint8_t* q = p + step;
-            stats.edges += std::abs(after - (0.299 * q[0] + 0.587 * q[1] + 0.114 * q[2]));
-        }
-        ++all;
+        if ((n / step + 1) % size_t(original.width) != 0)
+            stats.edges += std::abs(after - luma(p + step));
     }
     stats.edges /= double(all ? all : 1);
     stats.mean /= double(all ? all : 1);
@@ -417,46 +599,32 @@ PhotoStats statsOf(const ImageFile& image, const ImageFile& original)
 
 TEST(HostCli, BundledPresetsDoWhatTheirNamesSay)
 {
+    const std::string folder = testFolder();
     const std::string in = std::string(QUARVEL_SAMPLES_DIR) + "/coffee.png";
-    ImageFile original;
-    std::string error;
-    ASSERT_TRUE(readImageFile(in, original, error)) << error;
+    const ImageFile original = readOrFail(in);
     const PhotoStats base = statsOf(original, original);
-
     auto run = [&](const char* preset) {
-        const std::string out = tempPath("preset.png");
-        std::string errors;
         const std::string file = std::string(QUARVEL_PRESETS_DIR) + "/" + preset + ".qvp";
-        EXPECT_EQ(runHost("-q --preset " + quoted(file) + " " + quoted(in) + " " + quoted(out), &errors), 0)
-            << errors;
-        ImageFile result;
-        EXPECT_TRUE(readImageFile(out, result, error)) << error;
-        std::remove(out.c_str());
-        return statsOf(result, original);
+        const Outcome outcome = runHost("-q --preset " + q(file) + " " + q(in) + " " + q(folder + "out.png"));
+        EXPECT_EQ(outcome.code, 0) << outcome.errors;
+        return statsOf(readOrFail(folder + "out.png"), original);
     };
     const PhotoStats lift = run("Lift Shadows");
     EXPECT_GT(lift.darkMean, base.darkMean + 8);
     EXPECT_NEAR(lift.brightMean, base.brightMean, 6);
-
     const PhotoStats backlit = run("Backlit Subject");
     EXPECT_GT(backlit.darkMean, lift.darkMean);
     EXPECT_LT(backlit.brightMean, base.brightMean + 6);
-
     const PhotoStats tame = run("Tame Highlights");
     EXPECT_LT(tame.brightMean, base.brightMean - 8);
     EXPECT_NEAR(tame.darkMean, base.darkMean, 3);
-
-    const PhotoStats punchy = run("Punchy Color");
-    EXPECT_GT(punchy.chroma, base.chroma * 1.2);
-
+    EXPECT_GT(run("Punchy Color").chroma, base.chroma * 1.2);
     const PhotoStats crisp = run("Crisp Detail");
     EXPECT_GT(crisp.edges, base.edges * 1.3);
     EXPECT_NEAR(crisp.mean, base.mean, 3);
-
     const PhotoStats glow = run("Soft Glow");
     EXPECT_LT(glow.edges, base.edges * 0.8);
     EXPECT_GT(glow.mean, base.mean + 3);
-
     const PhotoStats portrait = run("Portrait Smooth");
     EXPECT_LT(portrait.edges, base.edges * 0.9);
     EXPECT_NEAR(portrait.chroma, base.chroma, base.chroma * 0.1) << "smoothing keeps the colours";
@@ -464,37 +632,26 @@ TEST(HostCli, BundledPresetsDoWhatTheirNamesSay)
 
 TEST(HostCli, FilmGrainDarkensAboutAThirdOfThePixels)
 {
-    const std::string in = std::string(QUARVEL_SAMPLES_DIR) + "/chelsea.png";
-    const std::string preset = std::string(QUARVEL_PRESETS_DIR) + "/Film Grain.qvp";
-    const std::string grained = tempPath("grain.png"), clean = tempPath("clean.png");
-    std::string errors;
-    ASSERT_EQ(runHost("-q --preset " + quoted(preset) + " " + quoted(in) + " " + quoted(grained), &errors), 0)
-        << errors;
+    const std::string folder = testFolder();
+    const std::string in = q(std::string(QUARVEL_SAMPLES_DIR) + "/chelsea.png");
+    const std::string preset = q(std::string(QUARVEL_PRESETS_DIR) + "/Film Grain.qvp");
+    ASSERT_EQ(runHost("-q --preset " + preset + " " + in + " " + q(folder + "grain.png")).code, 0);
     ASSERT_EQ(
-        runHost("-q --preset " + quoted(preset) + " --set GrainAmount=0 " + quoted(in) + " " + quoted(clean),
-            &errors),
-        0)
-        << errors;
-    ImageFile a, b;
-    std::string error;
-    ASSERT_TRUE(readImageFile(grained, a, error)) << error;
-    ASSERT_TRUE(readImageFile(clean, b, error)) << error;
+        runHost("-q --preset " + preset + " --set GrainAmount=0 " + in + " " + q(folder + "clean.png")).code,
+        0);
+    const ImageFile a = readOrFail(folder + "grain.png"), b = readOrFail(folder + "clean.png");
     size_t darker = 0, other = 0;
     for (size_t n = 0; n + 2 < a.pixels.size(); n += size_t(a.channels)) {
         bool grain = true, same = true;
-        for (int c = 0; c < 3; ++c) {
-            const int want = std::max(0, b.pixels[n + size_t(c)] - 6);
-            grain = grain && a.pixels[n + size_t(c)] == want;
-            same = same && a.pixels[n + size_t(c)] == b.pixels[n + size_t(c)];
+        for (size_t c = 0; c < 3; ++c) {
+            grain = grain && a.pixels[n + c] == std::max(0, b.pixels[n + c] - 6);
+            same = same && a.pixels[n + c] == b.pixels[n + c];
         }
         darker += grain && !same ? 1 : 0;
         other += grain || same ? 0 : 1;
     }
-    const double pixels = double(a.pixels.size() / size_t(a.channels));
-    EXPECT_NEAR(double(darker) / pixels, 1.0 / 3.0, 0.02);
+    EXPECT_NEAR(double(darker) / double(a.pixels.size() / size_t(a.channels)), 1.0 / 3.0, 0.02);
     EXPECT_EQ(other, 0u) << "every pixel is either untouched or 6 levels darker in every channel";
-    std::remove(grained.c_str());
-    std::remove(clean.c_str());
 }
 
 extern "C" char** environ;
@@ -602,8 +759,9 @@ TEST(HostCliProcess, TerminationSignalsTakeTheTemporariesWithThem)
     }
 }
 
-// A closed stderr once turned every failure into death by SIGPIPE (141).
-TEST(HostCliProcess, ABrokenErrorPipeLeavesTheExitCode)
+// A closed stderr once turned every failure into death by SIGPIPE (141). A pipe, on the other
+// hand, is a legitimate input: the decoder reads it as it comes.
+TEST(HostCliProcess, ABrokenErrorPipeLeavesTheExitCodeAndAPipeIsAnInput)
 {
     const std::string folder = testFolder();
     int broken[2] = { -1, -1 };
@@ -611,34 +769,30 @@ TEST(HostCliProcess, ABrokenErrorPipeLeavesTheExitCode)
     close(broken[0]);
     HostProcess host = startHost({ folder + "missing.png", folder + "out.png" }, "", broken[1]);
     close(broken[1]);
-    const int status = host.wait();
+    int status = host.wait();
     ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 3);
-}
 
-// A pipe is a legitimate input: the decoder reads it as it comes.
-TEST(HostCliProcess, APipeIsAnInput)
-{
-    const std::string folder = testFolder();
     writeOrFail(folder + "in.png", makeImage(20, 20, 3, 8));
-    const std::string command = "cat " + quoted(folder + "in.png") + " | '" + hostBinary()
-        + "' -q /dev/stdin " + quoted(folder + "out.png");
-    const int status = std::system(command.c_str());
+    status = std::system(
+        ("cat " + q(folder + "in.png") + " | '" + hostBinary() + "' -q /dev/stdin " + q(folder + "out.png"))
+            .c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(contents(folder + "out.png"), contents(folder + "in.png"));
 }
 
-// An existing output keeps its permissions; a link keeps pointing at the file that changed.
-TEST(HostCli, TheOutputKeepsItsModeAndALinkItsTarget)
+// An existing output keeps its permissions; a link keeps pointing at the file that changed; the
+// longest names a file system takes (255 bytes) leave room for the temporary beside them.
+TEST(HostCli, TheOutputKeepsItsModeItsLinkAndItsLongName)
 {
     const std::string folder = testFolder();
     const std::string in = folder + "in.png", out = folder + "out.png";
     writeOrFail(in, makeImage(20, 20, 3, 8));
     writeText(out, "private");
     chmod(out.c_str(), 0600);
-    std::string errors;
-    ASSERT_EQ(runHost("-q " + quoted(in) + " " + quoted(out), &errors), 0) << errors;
+    Outcome run = runHost("-q " + q(in) + " " + q(out));
+    ASSERT_EQ(run.code, 0) << run.errors;
     struct stat status { };
     ASSERT_EQ(stat(out.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0600u);
@@ -646,25 +800,18 @@ TEST(HostCli, TheOutputKeepsItsModeAndALinkItsTarget)
     std::filesystem::create_directory(folder + "real");
     writeText(folder + "real/target.png", "before");
     ASSERT_EQ(symlink("real/target.png", (folder + "link.png").c_str()), 0);
-    ASSERT_EQ(runHost("-q " + quoted(in) + " " + quoted(folder + "link.png"), &errors), 0) << errors;
+    run = runHost("-q " + q(in) + " " + q(folder + "link.png"));
+    ASSERT_EQ(run.code, 0) << run.errors;
     EXPECT_TRUE(std::filesystem::is_symlink(folder + "link.png"));
     EXPECT_EQ(contents(folder + "real/target.png"), contents(in));
     EXPECT_TRUE(leftovers(folder).empty());
     EXPECT_TRUE(leftovers(folder + "real").empty());
-}
 
-// File systems take names of 255 bytes; the temporary beside such a name must not be longer.
-TEST(HostCli, TheLongestLegalNamesCanBeWritten)
-{
-    const std::string folder = testFolder();
-    const std::string in = folder + "in.png";
-    writeOrFail(in, makeImage(20, 20, 3, 8));
-    const std::string out = folder + std::string(251, 'o') + ".png";
+    const std::string longOut = folder + std::string(251, 'o') + ".png";
     const std::string record = folder + std::string(250, 'r') + ".json";
-    std::string errors;
-    ASSERT_EQ(runHost("-q --record " + quoted(record) + " " + quoted(in) + " " + quoted(out), &errors), 0)
-        << errors;
-    EXPECT_EQ(contents(out), contents(in));
+    run = runHost("-q --record " + q(record) + " " + q(in) + " " + q(longOut));
+    ASSERT_EQ(run.code, 0) << run.errors;
+    EXPECT_EQ(contents(longOut), contents(in));
     EXPECT_TRUE(exists(record));
 }
 
@@ -677,342 +824,12 @@ TEST(HostCli, ARecordNamingALinkToAnImageIsRefused)
     const std::string image = contents(in);
     ASSERT_EQ(link(in.c_str(), (folder + "hard.json").c_str()), 0);
     ASSERT_EQ(symlink("out.png", (folder + "soft.json").c_str()), 0);
-    std::string errors;
-    for (const char* record : { "hard.json", "soft.json" }) {
-        EXPECT_EQ(
-            runHost("-q --record " + quoted(folder + record) + " " + quoted(in) + " " + quoted(out), &errors),
-            2)
+    for (const char* record : { "hard.json", "soft.json" })
+        EXPECT_EQ(runHost("-q --record " + q(folder + record) + " " + q(in) + " " + q(out)).code, 2)
             << record;
-    }
     EXPECT_EQ(contents(in), image);
 }
 
 } // namespace
 } // namespace quarvel::host
 #endif
-
-namespace quarvel::host {
-namespace {
-
-TEST(HostCli, ARecordedActionReplaysToTheSameImageAndRecordsTheSameKeys)
-{
-    const std::string in = tempPath("in.png");
-    writeOrFail(in, makeImage(40, 30, 3, 8));
-    const std::string out1 = tempPath("out1.png"), out2 = tempPath("out2.png");
-    const std::string first = tempPath("a.json"), second = tempPath("b.json");
-    std::string errors;
-    ASSERT_EQ(
-        runHost("-q --set ShadowClip=1.5 --record " + quoted(first) + " " + quoted(in) + " " + quoted(out1),
-            &errors),
-        0)
-        << errors;
-    ASSERT_EQ(runHost("-q --play " + quoted(first) + " --record " + quoted(second) + " " + quoted(in) + " "
-                      + quoted(out2),
-                  &errors),
-        0)
-        << errors;
-    EXPECT_EQ(contents(out1), contents(out2));
-    const std::string recorded = contents(first);
-    EXPECT_EQ(recorded, contents(second));
-    // The 36 keys in descriptor order, the set value as given, the others in the document's forms.
-    EXPECT_LT(recorded.find("\"EnDr\""), recorded.find("\"GnAm\""));
-    EXPECT_NE(recorded.find("\"ShCl\": \"1.5\""), std::string::npos) << recorded;
-    EXPECT_NE(recorded.find("\"HiCl\": \"0.00000000\""), std::string::npos) << recorded;
-    EXPECT_NE(recorded.find("\"Gmma\": \"0\""), std::string::npos) << recorded;
-    // The detail stages read the sharpening method, which stores its default, so it is recorded
-    // after the 36 and a replay cannot pick up another method from earlier settings.
-    EXPECT_NE(recorded.find("\"SMth\": \"0\""), std::string::npos) << recorded;
-    size_t keys = 0;
-    for (size_t at = recorded.find("\": \""); at != std::string::npos; at = recorded.find("\": \"", at + 1))
-        ++keys;
-    EXPECT_EQ(keys, 37u);
-
-    // The sharpening method, which the descriptor did not carry before, now does.
-    ASSERT_EQ(
-        runHost("-q --set SharpMethod=1 --record " + quoted(first) + " " + quoted(in) + " " + quoted(out1)),
-        0);
-    EXPECT_NE(contents(first).find("\"SMth\": \"1\""), std::string::npos);
-
-    for (const std::string& f : { in, out1, out2, first, second })
-        std::remove(f.c_str());
-}
-
-TEST(HostCli, BadSettingsAreRefusedBeforeThePluginRuns)
-{
-    const std::string in = tempPath("in.png");
-    writeOrFail(in, makeImage(8, 8, 3, 8));
-    const std::string out = tempPath("out.png");
-    std::string errors;
-    EXPECT_EQ(runHost("--set Bogus=1 " + quoted(in) + " " + quoted(out), &errors), 2);
-    EXPECT_NE(errors.find("unknown setting"), std::string::npos) << errors;
-    EXPECT_EQ(runHost("--set Gamma=1.5 " + quoted(in) + " " + quoted(out), &errors), 2);
-    EXPECT_EQ(runHost("--set ShadowClip=abc " + quoted(in) + " " + quoted(out), &errors), 2);
-    EXPECT_EQ(runHost("--set ShadowAmount " + quoted(in) + " " + quoted(out), &errors), 2);
-
-    const std::string action = tempPath("bad.json");
-    {
-        std::ofstream json(action, std::ios::binary);
-        json << "{\"EnDr\": 1}";
-    }
-    EXPECT_EQ(runHost("--play " + quoted(action) + " " + quoted(in) + " " + quoted(out), &errors), 3);
-    EXPECT_NE(errors.find("not text"), std::string::npos) << errors;
-    EXPECT_EQ(
-        runHost("--preset " + quoted(tempPath("missing.qvp")) + " " + quoted(in) + " " + quoted(out)), 3);
-    EXPECT_FALSE(exists(out));
-
-    std::string listing;
-    EXPECT_EQ(runHost("--list", &errors), 0);
-    std::remove(in.c_str());
-    std::remove(action.c_str());
-}
-
-// A folder where a file belongs once ended the host with an uncaught exception (exit 134).
-TEST(HostCli, FileArgumentsThatAreNoFilesAreRefusedWithTheirReason)
-{
-    const std::string folder = testFolder();
-    const std::string in = folder + "in.png", out = folder + "out.png";
-    writeOrFail(in, makeImage(8, 8, 3, 8));
-    std::string errors;
-    for (const std::string& option : { "--play ", "--preset " }) {
-        EXPECT_EQ(runHost("-q " + option + quoted(folder) + " " + quoted(in) + " " + quoted(out), &errors), 3)
-            << option;
-        EXPECT_NE(errors.find("it is a folder"), std::string::npos) << errors;
-    }
-    EXPECT_EQ(runHost("-q " + quoted(folder) + " " + quoted(out), &errors), 3);
-    EXPECT_NE(errors.find("it is a folder"), std::string::npos) << errors;
-
-    // An image or an empty file holds no setting: no preset at all, not one of defaults.
-    const std::string empty = folder + "empty.qvp";
-    writeText(empty, "");
-    for (const std::string& preset : { in, empty }) {
-        EXPECT_EQ(
-            runHost("-q --preset " + quoted(preset) + " " + quoted(in) + " " + quoted(out), &errors), 3);
-        EXPECT_NE(errors.find("holds no Quarvel setting"), std::string::npos) << errors;
-    }
-    EXPECT_FALSE(exists(out));
-    EXPECT_TRUE(leftovers(folder).empty());
-}
-
-TEST(HostCli, EmptyAndOutOfRangeOptionValuesAreUsageErrors)
-{
-    const std::string folder = testFolder();
-    const std::string files = quoted(folder + "in.png") + " " + quoted(folder + "out.png");
-    writeOrFail(folder + "in.png", makeImage(8, 8, 3, 8));
-    for (const char* options : { "--preset=", "--play=", "--record=", "--preset \"\"", "--quality 0",
-             "--compression 10", "--suffix -x", "--format png" }) {
-        std::string errors;
-        EXPECT_EQ(runHost(std::string(options) + " " + files, &errors), 2) << options;
-        EXPECT_NE(errors.find("--"), std::string::npos) << options << ": the message names the option";
-    }
-#if !defined(_WIN32)
-    std::string errors;
-    EXPECT_EQ(runHost("--plugin quarvel64.8bf " + files, &errors), 2);
-    EXPECT_NE(errors.find("Windows host"), std::string::npos) << errors;
-#endif
-    EXPECT_FALSE(exists(folder + "out.png"));
-}
-
-// The image and the action file are written together or not at all.
-TEST(HostCli, ARecordThatCannotBeWrittenLeavesTheImageUnwritten)
-{
-    const std::string folder = testFolder();
-    const std::string in = folder + "in.png", out = folder + "out.png";
-    writeOrFail(in, makeImage(20, 20, 3, 8));
-    writeText(out, "what was there before");
-    std::filesystem::create_directory(folder + "a.json");
-    std::string errors;
-    for (const std::string& record : { folder + "missing/a.json", folder + "a.json" }) {
-        EXPECT_EQ(
-            runHost("-q --record " + quoted(record) + " " + quoted(in) + " " + quoted(out), &errors), 3);
-        EXPECT_NE(errors.find("cannot write " + record + ": "), std::string::npos) << errors;
-    }
-    EXPECT_EQ(contents(out), "what was there before");
-    EXPECT_TRUE(leftovers(folder).empty());
-}
-
-TEST(HostCli, TheRecordIsNeverTheInputOrTheOutputButInPlaceRunsWork)
-{
-    const std::string folder = testFolder();
-    const std::string in = folder + "in.png", out = folder + "out.png";
-    writeOrFail(in, makeImage(20, 20, 3, 8));
-    const std::string image = contents(in);
-    std::string errors;
-    // The output spelled another way is still the output.
-    for (const std::string& record : { in, out, folder + "./out.png" }) {
-        EXPECT_EQ(runHost("-q --record " + quoted(record) + " " + quoted(in) + " " + quoted(out), &errors), 2)
-            << record;
-        EXPECT_NE(errors.find("--record"), std::string::npos) << errors;
-    }
-    EXPECT_EQ(contents(in), image);
-    EXPECT_FALSE(exists(out));
-
-    ASSERT_EQ(runHost("-q --set ShadowAmount=40 --record " + quoted(folder + "a.json") + " " + quoted(in)
-                      + " " + quoted(in),
-                  &errors),
-        0)
-        << errors;
-    ImageFile result;
-    std::string error;
-    ASSERT_TRUE(readImageFile(in, result, error)) << error;
-    EXPECT_NE(contents(in), image);
-    EXPECT_NE(contents(folder + "a.json").find("\"ShDt\": \"40\""), std::string::npos);
-    EXPECT_TRUE(leftovers(folder).empty());
-}
-
-TEST(HostCli, AReadOnlyOutputIsRefusedUnlessForcedAndStaysReadOnly)
-{
-    const std::string folder = testFolder();
-    const std::string in = folder + "in.png", out = folder + "out.png";
-    writeOrFail(in, makeImage(20, 20, 3, 8));
-    writeText(out, "kept");
-    makeReadOnly(out);
-    std::string errors;
-    EXPECT_EQ(runHost("-q " + quoted(in) + " " + quoted(out), &errors), 3);
-    EXPECT_NE(errors.find("cannot write " + out + ": the file is read-only"), std::string::npos) << errors;
-    EXPECT_EQ(contents(out), "kept");
-
-    ASSERT_EQ(runHost("-q --force " + quoted(in) + " " + quoted(out), &errors), 0) << errors;
-    ImageFile result;
-    std::string error;
-    EXPECT_TRUE(readImageFile(out, result, error)) << error;
-    EXPECT_TRUE(isReadOnly(out));
-    EXPECT_TRUE(leftovers(folder).empty());
-}
-
-TEST(HostCli, SettingsOutsideTheDialogsRangeAreNamedOnceAndUsed)
-{
-    const std::string folder = testFolder();
-    const std::string in = folder + "in.png", out = folder + "out.png", plain = folder + "plain.png";
-    writeOrFail(in, makeImage(20, 20, 3, 8));
-    std::string errors;
-    ASSERT_EQ(runHost("-q --set ShadowAmount=60 --set ShadowAmount=70 --set Gamma=3 " + quoted(in) + " "
-                      + quoted(out),
-                  &errors),
-        0)
-        << errors;
-    EXPECT_EQ(occurrences(errors, "outside what the dialog offers"), 1u) << errors;
-    EXPECT_NE(errors.find("ShadowAmount=70 is outside what the dialog offers (0..50)"), std::string::npos)
-        << errors;
-    ASSERT_EQ(runHost("-q --set ShadowAmount=50 " + quoted(in) + " " + quoted(plain), &errors), 0);
-    EXPECT_EQ(errors, "");
-    EXPECT_NE(contents(out), contents(plain)) << "the value is used as given, not clamped";
-}
-
-// Three files, one of them no image: the other two are written, the bad one is named at the end.
-TEST(HostCliBatch, EveryGoodFileIsWrittenAndTheBadOneReported)
-{
-    const std::string folder = testFolder();
-    const ImageFile first = makeImage(30, 20, 3, 8), third = makeImage(17, 23, 4, 16);
-    writeOrFail(folder + "first.png", first);
-    writeText(folder + "second.png", "not an image");
-    writeOrFail(folder + "third.tif", third);
-    const std::string inputs = quoted(folder + "first.png") + " " + quoted(folder + "second.png") + " "
-        + quoted(folder + "third.tif");
-    const std::string outputs = folder + "out";
-    std::string errors;
-    EXPECT_EQ(runHost(inputs + " -o " + quoted(outputs), &errors), 3);
-    EXPECT_NE(errors.find("[1/3] first.png -> "), std::string::npos) << errors;
-    EXPECT_NE(errors.find("[2/3] second.png: failed"), std::string::npos) << errors;
-    EXPECT_NE(errors.find("2 of 3 files written, 1 failed:\n  " + folder + "second.png: not a PNG"),
-        std::string::npos)
-        << errors;
-    ImageFile result;
-    std::string error;
-    ASSERT_TRUE(readImageFile(outputs + "/first.png", result, error)) << error;
-    EXPECT_TRUE(result.pixels == first.pixels);
-    ASSERT_TRUE(readImageFile(outputs + "/third.tif", result, error)) << error;
-    EXPECT_TRUE(result.pixels == third.pixels);
-    EXPECT_FALSE(exists(outputs + "/second.png"));
-
-    // Another format and a suffix; quiet, but the failure is still reported.
-    EXPECT_EQ(
-        runHost("-q --suffix=-lifted --format png --set ShadowAmount=30 " + inputs + " -o " + quoted(outputs),
-            &errors),
-        3);
-    EXPECT_EQ(errors.find("[1/3]"), std::string::npos) << errors;
-    EXPECT_NE(errors.find("second.png: not a PNG"), std::string::npos) << errors;
-    ASSERT_TRUE(readImageFile(outputs + "/third-lifted.png", result, error)) << error;
-    EXPECT_EQ(result.bitsPerSample, 16);
-    EXPECT_TRUE(exists(outputs + "/first-lifted.png"));
-    EXPECT_TRUE(leftovers(outputs).empty());
-}
-
-TEST(HostCliBatch, OutputsThatWouldCollideOrReplaceAnInputAreRefused)
-{
-    const std::string folder = testFolder();
-    std::filesystem::create_directory(folder + "sub");
-    for (const char* name : { "a.png", "sub/a.png", "b.jpg" })
-        writeOrFail(folder + name, makeImage(12, 12, 3, 8));
-    const std::string a = quoted(folder + "a.png"), subA = quoted(folder + "sub/a.png"),
-                      b = quoted(folder + "b.jpg");
-    const std::string out = " -o " + quoted(folder + "out");
-    std::string errors;
-    EXPECT_EQ(runHost(a + " " + subA + out, &errors), 2);
-    EXPECT_NE(errors.find("would both be written to"), std::string::npos) << errors;
-    // The first output would replace the second input before it is read.
-    std::filesystem::create_directory(folder + "out");
-    writeOrFail(folder + "out/b-s.png", makeImage(12, 12, 3, 8));
-    EXPECT_EQ(
-        runHost("--format png --suffix=-s " + b + " " + quoted(folder + "out/b-s.png") + out, &errors), 2);
-    EXPECT_NE(errors.find("would replace the input"), std::string::npos) << errors;
-    EXPECT_EQ(runHost("--record x.json " + a + out, &errors), 2);
-    EXPECT_EQ(runHost("--dialog " + a + out, &errors), 2);
-    EXPECT_FALSE(exists(folder + "out/a.png"));
-    // In place, each output replacing its own input, is fine.
-    EXPECT_EQ(runHost("-q " + a + " " + b + " -o " + quoted(folder), &errors), 0) << errors;
-}
-
-TEST(HostCliBatch, WhatTheOutputCannotCarryIsSaidOnce)
-{
-    const std::string folder = testFolder();
-    ImageFile titled = makeImage(16, 16, 3, 8);
-    titled.texts.push_back({ "Title", "Harbour at dawn", false, "", "" });
-    writeOrFail(folder + "a.png", titled);
-    writeOrFail(folder + "b.png", titled);
-    std::string errors;
-    ASSERT_EQ(runHost("-q --format jpg " + quoted(folder + "a.png") + " " + quoted(folder + "b.png") + " -o "
-                      + quoted(folder + "out"),
-                  &errors),
-        0)
-        << errors;
-#if defined(_WIN32)
-    // What the imaging component carries into a JPEG differs from one version to the next.
-    EXPECT_LE(occurrences(errors, "cannot hold the input's"), 1u) << errors;
-#else
-    EXPECT_EQ(occurrences(errors, "cannot hold the input's PNG text"), 1u) << errors;
-#endif
-}
-
-// The write options reach the encoders; the pixels of a PNG do not depend on them.
-TEST(HostCliBatch, QualityAndCompressionReachTheFiles)
-{
-    const std::string folder = testFolder();
-    // Smooth, so that there is something to compress.
-    ImageFile gradient = makeImage(64, 64, 3, 8);
-    for (size_t n = 0; n < gradient.pixels.size(); ++n)
-        gradient.pixels[n] = uint8_t(n / 3 % 64 + n / 3 / 64);
-    writeOrFail(folder + "in.png", gradient);
-    const std::string in = quoted(folder + "in.png");
-    std::string errors;
-    for (const char* run : { "--quality 20 --suffix=-20", "--quality 100 --suffix=-100" })
-        ASSERT_EQ(
-            runHost(std::string("-q --format jpg ") + run + " " + in + " -o " + quoted(folder), &errors), 0)
-            << errors;
-#if !defined(_WIN32)
-    // The imaging component's PNG encoder has no compression level, and Wine's JPEG encoder
-    // takes no quality.
-    EXPECT_LT(contents(folder + "in-20.jpg").size(), contents(folder + "in-100.jpg").size());
-    for (const char* run : { "--compression 0 --suffix=-0", "--compression 9 --suffix=-9" })
-        ASSERT_EQ(runHost(std::string("-q ") + run + " " + in + " -o " + quoted(folder), &errors), 0)
-            << errors;
-    EXPECT_GT(contents(folder + "in-0.png").size(), contents(folder + "in-9.png").size());
-    ImageFile stored, squeezed;
-    std::string error;
-    ASSERT_TRUE(readImageFile(folder + "in-0.png", stored, error)) << error;
-    ASSERT_TRUE(readImageFile(folder + "in-9.png", squeezed, error)) << error;
-    EXPECT_TRUE(stored.pixels == squeezed.pixels);
-#endif
-}
-
-} // namespace
-} // namespace quarvel::host

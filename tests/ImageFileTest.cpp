@@ -274,7 +274,8 @@ TEST(ImageFormatTest, ComesFromTheExtensionWhateverItsCase)
               { "a.TiFf", ImageFormat::Tiff }, { "a.jpg", ImageFormat::Jpeg },
               { "a.JPEG", ImageFormat::Jpeg }, { "a.png.bak", ImageFormat::Unknown },
               { "png", ImageFormat::Unknown }, { "a.gif", ImageFormat::Unknown },
-              { "dir.png/file", ImageFormat::Unknown }, { "a.", ImageFormat::Unknown } };
+              { "dir.png/file", ImageFormat::Unknown }, { "a.", ImageFormat::Unknown },
+              { "C:\\x.y\\A.PNG", ImageFormat::Png }, { "x.png\\noextension", ImageFormat::Unknown } };
     for (const auto& [name, format] : cases)
         EXPECT_EQ(formatFromPath(name), format) << name;
 }
@@ -307,7 +308,11 @@ TEST_P(LosslessRoundTrip, KeepsSamplesProfileAndResolution)
 
 INSTANTIATE_TEST_SUITE_P(PngAndTiff, LosslessRoundTrip,
     ::testing::Combine(::testing::Values(ImageFormat::Png, ImageFormat::Tiff), ::testing::Values(3, 4),
-        ::testing::Values(8, 16)));
+        ::testing::Values(8, 16)),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param) == ImageFormat::Png ? "Png" : "Tiff")
+            + (std::get<1>(info.param) == 4 ? "Rgba" : "Rgb") + std::to_string(std::get<2>(info.param));
+    });
 
 TEST_F(ImageFileTest, JpegRoundTripIsCloseKeepsMetadataAndDoesNotSubsample)
 {
@@ -811,10 +816,8 @@ TEST_F(ImageFileTest, TruncatedOrCorruptFilesAreErrorsNotCrashes)
 TEST_F(ImageFileTest, FailedWritesSayWhyAndLeaveNothingBehind)
 {
     std::string error;
+    // What canWriteImageFile refuses (its own test) is refused here too, before a file exists.
     EXPECT_FALSE(writeImageFile(path("a.jpg"), ImageFormat::Jpeg, pattern(4, 4, 4, 8), error));
-    EXPECT_EQ(error, "JPEG cannot hold transparency");
-    EXPECT_FALSE(writeImageFile(path("a.jpg"), ImageFormat::Jpeg, pattern(4, 4, 3, 16), error));
-    EXPECT_EQ(error, "JPEG holds 8 bits per sample only");
     EXPECT_FALSE(writeImageFile(path("no/a.png"), ImageFormat::Png, pattern(4, 4, 3, 8), error));
     EXPECT_EQ(error, "cannot create the file: No such file or directory");
     // A full disk is named as such, whichever codec met it.

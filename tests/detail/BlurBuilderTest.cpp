@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <string>
 #include <vector>
 
 namespace quarvel {
@@ -39,7 +40,12 @@ INSTANTIATE_TEST_SUITE_P(Radii, KernelWeights,
         KernelCase { 0.5, 2, { 1, 36, 434, 36, 1 } }, KernelCase { 1.0, 3, { 3, 36, 227, 690, 227, 36, 3 } },
         KernelCase { 1.5, 5, { 1, 5, 36, 153, 434, 812, 434, 153, 36, 5, 1 } },
         KernelCase { 2.0, 6, { 1, 8, 36, 118, 301, 586, 875, 586, 301, 118, 36, 8, 1 } },
-        KernelCase { 5.0, 15, {} }, KernelCase { 15.0, 43, {} }, KernelCase { 30.0, 85, {} }));
+        KernelCase { 5.0, 15, {} }, KernelCase { 15.0, 43, {} }, KernelCase { 30.0, 85, {} }),
+    [](const auto& info) {
+        const int tenths = int(info.param.radius * 10);
+        return "radius" + std::to_string(tenths / 10)
+            + (tenths % 10 ? "_" + std::to_string(tenths % 10) : "");
+    });
 
 int64_t weightSum(const BlurKernel& kernel)
 {

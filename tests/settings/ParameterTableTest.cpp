@@ -67,38 +67,5 @@ TEST(SettingsTable, Lookups)
     EXPECT_EQ(findSettingByKey(fourCharCode("Tlwd")), nullptr);
 }
 
-TEST(SettingsTable, PageRangesAndSteps)
-{
-    struct Range {
-        const char* name;
-        double minimum, maximum, step;
-    };
-    for (const Range& r : { Range { "Gamma", -128, 128, 1 }, Range { "HiSharpTonal", 128, 255, 1 },
-             Range { "ShSharpTonal", 0, 128, 1 }, Range { "DiffuseTone", -100, 100, 1 },
-             Range { "ShadowClip", 0, 20, 0.01 }, Range { "SmoothRadius", 0, 30, 0.1 },
-             Range { "DiffuseRadius", 0.1, 15, 0.1 }, Range { "GrainAmount", 0, 10, 1 } }) {
-        const SettingInfo* s = findSetting(r.name);
-        ASSERT_NE(s, nullptr) << r.name;
-        EXPECT_EQ(s->minimum, r.minimum) << r.name;
-        EXPECT_EQ(s->maximum, r.maximum) << r.name;
-        EXPECT_EQ(s->step, r.step) << r.name;
-    }
-}
-
-TEST(SettingsTable, Groups)
-{
-    std::string color, enable;
-    for (const SettingInfo& s : kSettings) {
-        if (s.group == SettingGroup::Color)
-            color += std::string(s.name) + " ";
-        if (s.group == SettingGroup::Enable)
-            enable += std::string(s.name) + " ";
-    }
-    EXPECT_EQ(color, "AutoColor Density Saturation ");
-    EXPECT_EQ(enable, "DynamicEnable ColorEnable SharpEnable SmoothEnable ");
-    EXPECT_EQ(findSetting("AutoExposure")->group, SettingGroup::DynamicRange);
-    EXPECT_EQ(findSetting("GrainAmount")->group, SettingGroup::Smooth);
-}
-
 } // namespace
 } // namespace quarvel

@@ -16,38 +16,27 @@ namespace {
 
 DialogMonitor* gMonitor = nullptr;
 
-bool isQuarvelDialog(HWND window)
-{
-    char title[64] = {};
-    char className[16] = {};
-    GetWindowTextA(window, title, sizeof title);
-    GetClassNameA(window, className, sizeof className);
-    return std::strcmp(title, "Quarvel Dialog") == 0 && std::strcmp(className, "#32770") == 0
-        && IsWindowVisible(window);
-}
-
+// A top-level dialog window ("#32770") with exactly this title, of one process or of any.
 struct Search {
-    DWORD process = 0;
+    const char* title = nullptr;
+    bool visibleOnly = true;
+    DWORD process = 0; // 0: any
     HWND found = nullptr;
-    int id = 0;
+    int id = 0; // controls: the id sought
 };
 
-BOOL CALLBACK findInProcess(HWND window, LPARAM pointer)
+BOOL CALLBACK findTitled(HWND window, LPARAM pointer)
 {
     auto* search = reinterpret_cast<Search*>(pointer);
+    char title[128] = {};
+    char className[16] = {};
     DWORD process = 0;
+    GetWindowTextA(window, title, sizeof title);
+    GetClassNameA(window, className, sizeof className);
     GetWindowThreadProcessId(window, &process);
-    if (process == search->process && isQuarvelDialog(window)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-BOOL CALLBACK findInThread(HWND window, LPARAM pointer)
-{
-    auto* search = reinterpret_cast<Search*>(pointer);
-    if (isQuarvelDialog(window)) {
+    if (std::strcmp(title, search->title) == 0 && std::strcmp(className, "#32770") == 0
+        && (!search->visibleOnly || IsWindowVisible(window))
+        && (!search->process || process == search->process)) {
         search->found = window;
         return FALSE;
     }
@@ -82,64 +71,33 @@ bool waitFor(const std::function<bool()>& done, int milliseconds, int interval)
     return true;
 }
 
-HWND waitForDialogOfThread(DWORD thread, int milliseconds)
-{
-    Search search;
-    waitFor(
-        [&] {
-            EnumThreadWindows(thread, findInThread, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
-        },
-        milliseconds);
-    return search.found;
-}
-
-HWND waitForDialogOfProcess(DWORD process, int milliseconds)
-{
-    Search search;
-    search.process = process;
-    waitFor(
-        [&] {
-            EnumWindows(findInProcess, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
-        },
-        milliseconds);
-    return search.found;
-}
-
-namespace {
-
-struct TitleSearch {
-    const char* title = nullptr;
-    bool visibleOnly = true;
-    HWND found = nullptr;
-};
-
-BOOL CALLBACK findTitled(HWND window, LPARAM pointer)
-{
-    auto* search = reinterpret_cast<TitleSearch*>(pointer);
-    char title[128] = {};
-    char className[16] = {};
-    GetWindowTextA(window, title, sizeof title);
-    GetClassNameA(window, className, sizeof className);
-    if (std::strcmp(title, search->title) == 0 && std::strcmp(className, "#32770") == 0
-        && (!search->visibleOnly || IsWindowVisible(window))) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-} // namespace
-
 HWND waitForWindowOfThread(DWORD thread, const char* title, int milliseconds, bool visibleOnly)
 {
-    TitleSearch search;
+    Search search;
     search.title = title;
     search.visibleOnly = visibleOnly;
     waitFor(
         [&] {
             EnumThreadWindows(thread, findTitled, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        },
+        milliseconds);
+    return search.found;
+}
+
+HWND waitForDialogOfThread(DWORD thread, int milliseconds)
+{
+    return waitForWindowOfThread(thread, "Quarvel Dialog", milliseconds);
+}
+
+HWND waitForDialogOfProcess(DWORD process, int milliseconds)
+{
+    Search search;
+    search.title = "Quarvel Dialog";
+    search.process = process;
+    waitFor(
+        [&] {
+            EnumWindows(findTitled, reinterpret_cast<LPARAM>(&search));
             return search.found != nullptr;
         },
         milliseconds);

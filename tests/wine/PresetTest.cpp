@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,70 +37,38 @@ std::string besideTests(const std::string& name)
     return dir.substr(0, dir.find_last_of("\\/") + 1) + name;
 }
 
+namespace fs = std::filesystem;
+
 bool writeFile(const std::string& path, const std::string& bytes)
 {
-    HANDLE file
-        = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    const bool ok
-        = WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) && written == bytes.size();
-    CloseHandle(file);
-    return ok;
-}
-
-// A handle that lets everyone else read, write, delete and rename the file meanwhile.
-HANDLE openShared(const std::string& path)
-{
-    return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::ofstream file(path, std::ios::binary);
+    return bool(file.write(bytes.data(), std::streamsize(bytes.size())).flush());
 }
 
 std::string readFile(const std::string& path)
 {
-    HANDLE file = openShared(path);
-    if (file == INVALID_HANDLE_VALUE)
-        return "<missing>";
-    std::string bytes;
-    char piece[4096];
-    DWORD got = 0;
-    while (ReadFile(file, piece, sizeof piece, &got, nullptr) && got > 0)
-        bytes.append(piece, got);
-    CloseHandle(file);
-    return bytes;
+    std::ifstream file(path, std::ios::binary);
+    return file ? std::string(std::istreambuf_iterator<char>(file), {}) : "<missing>";
 }
 
 // The names in a folder, sorted.
 std::vector<std::string> filesIn(const std::string& folder)
 {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA found {};
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (std::strcmp(found.cFileName, ".") != 0 && std::strcmp(found.cFileName, "..") != 0)
-            names.push_back(found.cFileName);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(folder, ignored))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
 
 void removeTree(const std::string& path)
 {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return;
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(path, ignored))
+        SetFileAttributesA(entry.path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileA(path.c_str());
-        return;
-    }
-    for (const std::string& name : filesIn(path + "\\"))
-        removeTree(path + "\\" + name);
-    RemoveDirectoryA(path.c_str());
+    fs::remove_all(path, ignored);
 }
 
 // ---- the copied module ------------------------------------------------------------------------
@@ -241,7 +211,9 @@ void closeWith(HWND dialog, int button)
 // place the same.
 std::string fileIdentity(const std::string& path)
 {
-    HANDLE file = openShared(path);
+    HANDLE file
+        = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return "<missing>";
     BY_HANDLE_FILE_INFORMATION info {};
