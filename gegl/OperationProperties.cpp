@@ -15,8 +15,10 @@
 namespace quarvel::gegl {
 namespace {
 
-// Property ids: a setting's row + 1, then the preset.
+// Property ids count up in page order, because GUIs list properties by id; the preset last.
 constexpr guint kPresetProperty = guint(kSettingCount) + 1;
+// The setting row behind each property id, 0 unused.
+size_t gRowOfProperty[kSettingCount + 1] = {};
 
 // Far beyond any slider, so that scripted values pass; finite, so that a spin box can hold it.
 constexpr double kDoubleHardLimit = 1e9;
@@ -170,13 +172,15 @@ void registerPropertyTypes(GTypeModule* module)
 void installProperties(GObjectClass* klass)
 {
     bool installed[kSettingCount] = {};
+    guint id = 0;
     for (const PageTable* page : kPages)
         for (const PageControl& control : page->controls) {
             const size_t row = size_t(control.setting);
             if (installed[row])
                 continue;
             installed[row] = true;
-            g_object_class_install_property(klass, guint(row) + 1, settingSpec(kSettings[row], control.kind));
+            gRowOfProperty[++id] = row;
+            g_object_class_install_property(klass, id, settingSpec(kSettings[row], control.kind));
         }
     for (size_t row = 0; row < kSettingCount; ++row)
         if (!installed[row])
@@ -196,7 +200,7 @@ void setProperty(OperationValues& values, guint id, const GValue* value, GParamS
         values.preset = text ? text : "";
         return;
     }
-    double& setting = values.settings[id - 1];
+    double& setting = values.settings[gRowOfProperty[id]];
     if (G_VALUE_HOLDS_BOOLEAN(value))
         setting = g_value_get_boolean(value) ? 1 : 0;
     else if (G_VALUE_HOLDS_ENUM(value))
@@ -215,7 +219,7 @@ void getProperty(const OperationValues& values, guint id, GValue* value)
         g_value_set_string(value, values.preset.c_str());
         return;
     }
-    const double setting = values.settings[id - 1];
+    const double setting = values.settings[gRowOfProperty[id]];
     if (G_VALUE_HOLDS_BOOLEAN(value))
         g_value_set_boolean(value, setting != 0);
     else if (G_VALUE_HOLDS_ENUM(value))
