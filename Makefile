@@ -6,7 +6,7 @@
 JOBS ?= $(shell nproc)
 SAMPLES := $(wildcard samples/*.png samples/*.jpg)
 
-.PHONY: all demo test bench build bootstrap native windows package clean
+.PHONY: all demo test bench build bootstrap native windows package clean install-gegl
 
 all: build
 
@@ -47,6 +47,11 @@ test: build
 # One archive per Windows module, laid out for a host's plug-in folder (scripts/package).
 package: windows
 	scripts/package
+
+# quarvel:filter for GIMP and the gegl command line, into ~/.local/share/gegl-0.4/plug-ins/quarvel.
+install-gegl:
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j $(JOBS) --target install-gegl
 
 # Timings, not tests: run on a quiet machine.
 bench: native
