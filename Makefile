@@ -49,7 +49,7 @@ package: windows
 	scripts/package
 
 # quarvel:filter for GIMP and the gegl command line, into ~/.local/share/gegl-0.4/plug-ins/quarvel.
-install-gegl:
+install-gegl: bootstrap
 	cmake --preset native >/dev/null
 	cmake --build --preset native -j $(JOBS) --target install-gegl
 
