@@ -1,9 +1,10 @@
 // Building the tone filter's per-level maps: auto-colour curves from the image histogram, the
 // shadow and highlight curves, then one levels curve for auto exposure and one for the clips and
 // gamma, each computed from a predicted histogram of the output.
-#include "tone/ToneFilter.h"
+#include "tone/ToneTables.h"
 
 #include "tone/ByteBlend.h"
+#include "tone/ToneFilter.h"
 
 #include <algorithm>
 
@@ -34,23 +35,27 @@ int32_t liftBump(int32_t w, int32_t level)
     return percentMix(next, acc, split.r);
 }
 
-int32_t shadowLevelOf(int32_t i, const ToneFilter& f)
+} // namespace
+
+int32_t shadowTableLevel(int32_t i, int32_t contrast, int32_t level, int32_t amount)
 {
-    const Hundreds split = splitHundreds(150 - int64_t(f.shadowContrast));
+    const Hundreds split = splitHundreds(150 - int64_t(contrast));
     int32_t s = repeatBlend(i, split.q, [i](int32_t a) { return screenBlend(a, i); });
     s = percentMix(screenBlend(s, i), s, split.r);
-    const int32_t lift = liftBump(midtoneBump(s), f.shadowLevel);
-    return percentMix(screenBlend(lift, i), i, f.shadowAmount);
+    const int32_t lift = liftBump(midtoneBump(s), level);
+    return percentMix(screenBlend(lift, i), i, amount);
 }
 
-int32_t highlightLevelOf(int32_t v, const ToneFilter& f)
+int32_t highlightTableLevel(int32_t v, int32_t contrast, int32_t level, int32_t amount)
 {
-    const Hundreds split = splitHundreds(150 - int64_t(f.hilightContrast));
+    const Hundreds split = splitHundreds(150 - int64_t(contrast));
     int32_t s = repeatBlend(v, split.q, [v](int32_t a) { return multiplyBlend(a, v); });
     s = percentMix(multiplyBlend(v, s), s, split.r);
-    const int32_t cut = liftBump(midtoneBump(s), f.hilightLevel);
-    return percentMix(multiplyBlend(255 - cut, v), v, f.hilightAmount);
+    const int32_t cut = liftBump(midtoneBump(s), level);
+    return percentMix(multiplyBlend(255 - cut, v), v, amount);
 }
+
+namespace {
 
 int32_t clampLevel(int64_t v) { return int32_t(std::clamp<int64_t>(v, 0, 255)); }
 
@@ -69,9 +74,9 @@ void ToneFilter::buildTables()
         imageHistogram.clipPoints(c, colorCurve[c], autoPercent, autoPercent, 0.5);
 
     for (int32_t i = 0; i < 256; ++i) {
-        const int32_t shadow = shadowLevelOf(i, *this);
+        const int32_t shadow = shadowTableLevel(i, shadowContrast, shadowLevel, shadowAmount);
         for (auto& table : toneTable)
-            table[i] = uint8_t(highlightLevelOf(shadow, *this));
+            table[i] = uint8_t(highlightTableLevel(shadow, hilightContrast, hilightLevel, hilightAmount));
     }
 
     static const uint8_t kAll[3] = { 0, 1, 2 };
