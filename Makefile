@@ -44,8 +44,9 @@ test: build
 	ctest --preset native -j $(JOBS)
 	ctest --preset native-asan -j $(JOBS)
 
-# One archive per Windows module, laid out for a host's plug-in folder (scripts/package).
-package: windows
+# One archive per Windows module, laid out for a host's plug-in folder, and one of the GEGL
+# operation for Linux (scripts/package).
+package: windows native
 	scripts/package
 
 # quarvel:filter for GIMP and the gegl command line, into ~/.local/share/gegl-0.4/plug-ins/quarvel.
