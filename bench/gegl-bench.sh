@@ -25,7 +25,7 @@ measure() {
     for _ in $(seq "$runs"); do
         /usr/bin/time -f "%e %M" -o "$tmp/time" gegl "$tmp/24mp.jpg" -o "$tmp/out.jpg" -- "$@" >/dev/null 2>&1
         line=$(cat "$tmp/time")
-        if [ -z "$best" ] || [ "$(echo "${line% *} < ${best% *}" | bc)" = 1 ]; then best=$line; fi
+        if [ -z "$best" ] || awk "BEGIN { exit !(${line% *} < ${best% *}) }"; then best=$line; fi
     done
     printf '%-40s %8s s %8s MB\n' "$label" "${best% *}" "$((${best#* } / 1024))"
 }

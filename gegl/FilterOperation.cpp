@@ -9,6 +9,7 @@
 #include <gegl.h>
 
 #include <algorithm>
+#include <exception>
 #include <mutex>
 #include <vector>
 
@@ -116,9 +117,9 @@ bool runPlugin(GeglOperation* operation, host::Descriptor descriptor, host::Host
     return true;
 }
 
-gboolean process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output, const GeglRectangle*, gint)
+gboolean processWhole(
+    GeglOperation* operation, GeglBuffer* input, GeglBuffer* output, const GeglRectangle& whole)
 {
-    const GeglRectangle whole = wholeInput(operation);
     if (whole.width <= 0 || whole.height <= 0)
         return TRUE;
     if (whole.width < kMinimumSide || whole.height < kMinimumSide || whole.width > kMaximumSide
@@ -168,6 +169,20 @@ gboolean process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output
     for (size_t i = 0; i < count; ++i)
         layer[i] = host::hostToFile16(samples[i], layer[i]);
     gegl_buffer_set(output, &whole, 0, format, layer.data(), GEGL_AUTO_ROWSTRIDE);
+    return TRUE;
+}
+
+// No exception may reach GEGL's C frames: a photo too large for the memory left is passed through
+// with a warning rather than taking GIMP down.
+gboolean process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output, const GeglRectangle*, gint)
+{
+    const GeglRectangle whole = wholeInput(operation);
+    try {
+        return processWhole(operation, input, output, whole);
+    } catch (const std::exception& e) {
+        g_warning("quarvel:filter: %s; the image is passed through unchanged", e.what());
+    }
+    passThrough(input, output, whole);
     return TRUE;
 }
 

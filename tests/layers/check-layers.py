@@ -9,15 +9,15 @@ import subprocess
 import sys
 import tempfile
 
-# The source that stands for a layer, and the folders it may include.
+# The source that stands for a layer, the layer's target, and the folders it may include.
 LAYERS = {
-    "settings/ParameterStore.cpp": {"settings"},
-    "core/ImageFilter.cpp": {"core"},
-    "detail/DetailFilter.cpp": {"detail", "core", "settings"},
-    "tone/ToneFilter.cpp": {"tone", "detail", "core", "settings"},
-    "control/ProcessingController.cpp": {"control", "tone", "detail", "core", "settings", "platform"},
-    "host/EntryPoint.cpp": {"host", "control", "core", "settings", "platform", "pluginapi"},
-    "ui/PreviewLayout.cpp": {"ui", "pages", "presets", "resources", "settings"},
+    "settings/ParameterStore.cpp": ("quarvel_settings", {"settings"}),
+    "core/ImageFilter.cpp": ("quarvel_core", {"core"}),
+    "detail/DetailFilter.cpp": ("quarvel_detail", {"detail", "core", "settings"}),
+    "tone/ToneFilter.cpp": ("quarvel_tone", {"tone", "detail", "core", "settings"}),
+    "control/ProcessingController.cpp": ("quarvel_control", {"control", "tone", "detail", "core", "settings", "platform"}),
+    "host/EntryPoint.cpp": ("quarvel_host", {"host", "control", "core", "settings", "platform", "pluginapi"}),
+    "ui/PreviewLayout.cpp": ("quarvel_ui_logic", {"ui", "pages", "presets", "resources", "settings"}),
 }
 FOLDERS = ["settings", "core", "detail", "tone", "control", "host", "ui", "pages", "presets", "resources",
            "platform", "pluginapi"]
@@ -47,13 +47,17 @@ def probe_command(entry, probe, output):
 def main():
     source_root, build_dir = sys.argv[1], sys.argv[2]
     with open(os.path.join(build_dir, "compile_commands.json")) as f:
-        entries = {os.path.realpath(e["file"]): e for e in json.load(f)}
+        # A source may also be compiled into a test or fuzz target with other flags: take the
+        # layer's own compilation.
+        entries = {(os.path.realpath(e["file"]), target): e for e in json.load(f)
+                   for target in [t for t, _ in LAYERS.values()]
+                   if f"CMakeFiles/{target}.dir/" in e.get("output", e.get("command", ""))}
     failures = []
     checked = 0
     with tempfile.TemporaryDirectory() as work:
         probe = os.path.join(work, "probe.cpp")
-        for source, allowed in LAYERS.items():
-            entry = entries.get(os.path.realpath(os.path.join(source_root, source)))
+        for source, (target, allowed) in LAYERS.items():
+            entry = entries.get((os.path.realpath(os.path.join(source_root, source)), target))
             if entry is None:
                 failures.append(f"{source}: not in compile_commands.json")
                 continue
