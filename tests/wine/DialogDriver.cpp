@@ -45,11 +45,6 @@ BOOL CALLBACK visit(HWND window, LPARAM pointer)
     return FALSE;
 }
 
-bool isDialogTitled(HWND window, const char* title)
-{
-    return className(window) == "#32770" && IsWindowVisible(window) && windowText(window) == title;
-}
-
 void sendScroll(HWND slider, int code, int position)
 {
     SendMessageA(GetParent(slider), WM_HSCROLL, MAKEWPARAM(code, position), reinterpret_cast<LPARAM>(slider));
@@ -68,31 +63,16 @@ bool waitFor(const std::function<bool()>& done, int milliseconds, int interval)
     return true;
 }
 
-HWND waitForWindowOfThread(DWORD thread, const char* title, int milliseconds)
-{
-    Search search { [&](HWND window) { return isDialogTitled(window, title); } };
-    waitFor(
-        [&] {
-            EnumThreadWindows(thread, visit, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
-        },
-        milliseconds);
-    return search.found;
-}
-
-HWND waitForDialogOfProcess(DWORD process, int milliseconds)
+HWND waitForDialog(const char* title, DWORD thread, DWORD process, int milliseconds)
 {
     Search search { [&](HWND window) {
         DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        return owner == process && isDialogTitled(window, "Quarvel Dialog");
+        const DWORD ownerThread = GetWindowThreadProcessId(window, &owner);
+        return (thread ? ownerThread == thread : owner == process) && className(window) == "#32770"
+            && IsWindowVisible(window) && windowText(window) == title;
     } };
     waitFor(
-        [&] {
-            EnumWindows(visit, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
-        },
-        milliseconds);
+        [&] { return !EnumWindows(visit, reinterpret_cast<LPARAM>(&search)) && search.found; }, milliseconds);
     return search.found;
 }
 
@@ -409,14 +389,16 @@ std::vector<uint8_t> capture(HWND window, int& width, int& height)
     return rgb;
 }
 
-bool saveScreenshot(HWND window, const std::string& path)
+bool saveScreenshot(HWND window, const std::string& name)
 {
     host::ImageFile image;
     image.pixels = capture(window, image.width, image.height);
     image.channels = 3;
     image.bitsPerSample = 8;
     std::string error;
-    return !image.pixels.empty() && host::writeImageFile(path, host::ImageFormat::Png, image, error);
+    CreateDirectoryA("screenshots", nullptr);
+    return !image.pixels.empty()
+        && host::writeImageFile("screenshots\\" + name + ".png", host::ImageFormat::Png, image, error);
 }
 
 std::string besideTests(const std::string& name)

@@ -17,14 +17,18 @@ namespace quarvel::test {
 // True once `done` holds, false after `milliseconds`; asks every `interval` milliseconds.
 bool waitFor(const std::function<bool()>& done, int milliseconds = 20000, int interval = 10);
 
-// A visible top-level dialog window of a thread with exactly this title ("Quarvel Dialog", the
-// preset window "Quarvel Presets", the name box "Add New Preset"); null after the timeout.
-HWND waitForWindowOfThread(DWORD thread, const char* title, int milliseconds = 20000);
+// A visible top-level dialog window with exactly this title ("Quarvel Dialog", the preset window
+// "Quarvel Presets", the name box "Add New Preset") of a thread, or with `thread` 0 of a process;
+// null after the timeout.
+HWND waitForDialog(const char* title, DWORD thread, DWORD process = 0, int milliseconds = 20000);
+inline HWND waitForWindowOfThread(DWORD thread, const char* title, int milliseconds = 20000)
+{
+    return waitForDialog(title, thread, 0, milliseconds);
+}
 inline HWND waitForDialogOfThread(DWORD thread, int milliseconds = 20000)
 {
-    return waitForWindowOfThread(thread, "Quarvel Dialog", milliseconds);
+    return waitForDialog("Quarvel Dialog", thread, 0, milliseconds);
 }
-HWND waitForDialogOfProcess(DWORD process, int milliseconds = 20000);
 
 // Calls `open`, which shows the dialog on this thread and returns once it has closed, while
 // `drive` acts on the dialog from a second thread. Whatever is still open afterwards is
@@ -108,9 +112,10 @@ private:
     std::vector<Box> boxes_;
 };
 
-// The window as it is on screen, 8-bit RGB (empty if the screen could not be read), or as a PNG.
+// The window as it is on screen, 8-bit RGB (empty if the screen could not be read), or as
+// screenshots\NAME.png, a picture for the eye and the documentation.
 std::vector<uint8_t> capture(HWND window, int& width, int& height);
-bool saveScreenshot(HWND window, const std::string& path);
+bool saveScreenshot(HWND window, const std::string& name);
 
 // A file beside the test executable; the sample photo; whole files.
 std::string besideTests(const std::string& name);

@@ -2,7 +2,6 @@
 // invocation) or asks for it while playing settings, and driven from a second thread.
 #include "resources/ResourceIds.h"
 #include "tests/wine/DialogDriver.h"
-#include "tools/host/ImageFile.h"
 
 #include <windows.h>
 
@@ -13,11 +12,10 @@ namespace {
 
 using namespace pluginapi;
 
-// Opens the dialog over `host`, playing `settings` if there are any, while `drive` acts on it.
-int16_t runDialog(FakeHost& host, const std::function<void(HWND)>& drive, const std::string& settings = {})
+// Opens the dialog over `host` (playing its settings if it has any) while `drive` acts on it.
+int16_t runDialog(FakeHost& host, const std::function<void(HWND)>& drive)
 {
-    host.playDescriptor = !settings.empty();
-    host.playback = playbackOf(settings);
+    host.playDescriptor = !host.playback.empty();
     host.playInfo = plugInDialogDisplay;
     int16_t result = 0;
     EXPECT_TRUE(driveDialog([&] { result = host.run(); }, drive)) << "the dialog did not open";
@@ -33,9 +31,9 @@ void zoom(HWND dialog, int command, int steps)
 class Dialog : public ::testing::Test {
 protected:
     Dialog() { host.fillInput(11); }
-    int16_t run(const std::function<void(HWND)>& drive, const std::string& settings = {})
+    void run(int16_t expected, const std::function<void(HWND)>& drive)
     {
-        return runDialog(host, drive, settings);
+        EXPECT_EQ(runDialog(host, drive), expected);
     }
     FakeHost host { kWidth, kHeight, 3, 8 };
     DialogMonitor monitor { GetCurrentThreadId() };
@@ -43,7 +41,7 @@ protected:
 
 TEST_F(Dialog, OpensWithOneRunAndOkWritesWhatThePagesSet)
 {
-    EXPECT_EQ(run([&](HWND dialog) {
+    run(noErr, [&](HWND dialog) {
         EXPECT_TRUE(monitor.waitForRuns(1)) << "exactly one run at opening";
         EXPECT_EQ(text(dialog, IDC_SHADOW_AMOUNT_VALUE), "0");
         EXPECT_EQ(text(dialog, IDC_SHADOW_CONTRAST_VALUE), "150");
@@ -57,12 +55,14 @@ TEST_F(Dialog, OpensWithOneRunAndOkWritesWhatThePagesSet)
         EXPECT_EQ(text(dialog, IDC_SHADOW_AMOUNT_VALUE), "30");
         EXPECT_TRUE(monitor.waitForRuns(2));
         EXPECT_EQ(monitor.changes(), changes + 1);
+        EXPECT_TRUE(saveScreenshot(dialog, "page-dynamic-range"));
 
         selectPage(dialog, 1);
         EXPECT_TRUE(visible(dialog, IDC_SATURATION));
         EXPECT_FALSE(visible(dialog, IDC_SHADOW_AMOUNT));
         moveSlider(dialog, IDC_SATURATION, 12);
         EXPECT_TRUE(monitor.waitForRuns(3));
+        EXPECT_TRUE(saveScreenshot(dialog, "page-color"));
 
         selectPage(dialog, 2);
         EXPECT_FALSE(visible(dialog, IDC_HI_SHARP_AMOUNT)) << "normal sharpening shows one group";
@@ -77,80 +77,52 @@ TEST_F(Dialog, OpensWithOneRunAndOkWritesWhatThePagesSet)
         EXPECT_EQ(sliderPosition(dialog, IDC_SH_SHARP_RADIUS), 23) << "the radius sliders move together";
         EXPECT_EQ(text(dialog, IDC_SH_SHARP_RADIUS_VALUE), "2.3");
         EXPECT_TRUE(monitor.waitForRuns(6));
+        EXPECT_TRUE(saveScreenshot(dialog, "page-sharpness"));
 
         selectPage(dialog, 3);
         moveSlider(dialog, IDC_SMOOTH_AMOUNT, 120);
         EXPECT_TRUE(monitor.waitForRuns(7));
+        EXPECT_TRUE(saveScreenshot(dialog, "page-diffusion"));
         closeWith(dialog, IDOK);
-    }),
-        noErr);
+    });
     for (const auto& [key, value] : { std::pair { "ShDt", "30" }, { "Satu", "12" }, { "SSAm", "200" },
              { "SSRd", "2.30000000" }, { "HSRd", "2.30000000" }, { "SmAm", "120" } })
         EXPECT_EQ(host.recordedText(key), value) << key;
     EXPECT_EQ(outputOf(host), directRun(host.recorded));
 }
 
-TEST_F(Dialog, AReleaseDuringARunRestartsItWithTheNewestSettingsAndOkWaits)
+TEST_F(Dialog, AReleaseDuringARunRestartsItOkWaitsAndCancelOnlyStopsIt)
 {
     HWND slider = nullptr;
     monitor.onRunStart = [&](int run) {
-        // Handled by the run's own message pumping: another value is released, and OK (disabled
-        // while the run goes on) pressed.
-        if (run != 2 || !slider)
-            return;
-        SendMessageA(slider, 0x0400 + 5 /* TBM_SETPOS */, TRUE, 45);
-        PostMessageA(GetParent(slider), WM_HSCROLL, 8 /* TB_ENDTRACK */, reinterpret_cast<LPARAM>(slider));
-        PostMessageA(GetAncestor(slider, GA_ROOT), WM_COMMAND, IDOK, 0);
+        // Handled by the run's own message pumping: in the second run another value is released
+        // and OK (disabled while a run goes on) pressed; the third is cancelled.
+        if (run == 2 && slider) {
+            SendMessageA(slider, 0x0400 + 5 /* TBM_SETPOS */, TRUE, 45);
+            PostMessageA(
+                GetParent(slider), WM_HSCROLL, 8 /* TB_ENDTRACK */, reinterpret_cast<LPARAM>(slider));
+            PostMessageA(GetAncestor(slider, GA_ROOT), WM_COMMAND, IDOK, 0);
+        } else if (run == 3 && slider) {
+            PostMessageA(GetAncestor(slider, GA_ROOT), WM_COMMAND, IDCANCEL, 0);
+        }
     };
-    EXPECT_EQ(run([&](HWND dialog) {
+    run(noErr, [&](HWND dialog) {
         EXPECT_TRUE(monitor.waitForRuns(1));
         slider = control(dialog, IDC_SHADOW_AMOUNT);
         moveSlider(dialog, IDC_SHADOW_AMOUNT, 10);
         EXPECT_TRUE(monitor.waitForRuns(3)) << "the stopped run and one restart";
-        EXPECT_TRUE(IsWindow(dialog)) << "OK during a run closed the dialog";
+        EXPECT_TRUE(IsWindow(dialog)) << "OK or Cancel during a run closed the dialog";
+        EXPECT_TRUE(idle(dialog));
         closeWith(dialog, IDOK);
-    }),
-        noErr);
+    });
+    // The preview was left half-done; the host gets the complete result all the same.
     EXPECT_EQ(host.recordedText("ShDt"), "45");
     EXPECT_EQ(outputOf(host), directRun(host.recorded));
 }
 
-TEST_F(Dialog, CancelStopsARunAndOkThenDeliversTheWholeResult)
-{
-    monitor.onRunStart = [&](int run) {
-        if (run == 2)
-            PostMessageA(waitForDialogOfThread(GetCurrentThreadId(), 0), WM_COMMAND, IDCANCEL, 0);
-    };
-    EXPECT_EQ(run([&](HWND dialog) {
-        EXPECT_TRUE(monitor.waitForRuns(1));
-        moveSlider(dialog, IDC_SHADOW_AMOUNT, 25);
-        EXPECT_TRUE(monitor.waitForRuns(2));
-        EXPECT_TRUE(IsWindow(dialog)) << "Cancel during a run only stops the run";
-        EXPECT_TRUE(idle(dialog));
-        closeWith(dialog, IDOK);
-    }),
-        noErr);
-    // The preview was left half-done; the host gets the complete result all the same.
-    EXPECT_EQ(host.recordedText("ShDt"), "25");
-    EXPECT_EQ(outputOf(host), directRun(host.recorded));
-}
-
-TEST_F(Dialog, CancelAfterTheRunLeavesTheImageAndStillRecords)
-{
-    EXPECT_EQ(run([&](HWND dialog) {
-        EXPECT_TRUE(monitor.waitForRuns(1));
-        moveSlider(dialog, IDC_GAMMA, 40);
-        EXPECT_TRUE(monitor.waitForRuns(2));
-        closeWith(dialog, IDCANCEL);
-    }),
-        userCanceledErr);
-    EXPECT_TRUE(host.outputEqualsInput());
-    EXPECT_EQ(host.recordedText("Gmma"), "40");
-}
-
 TEST_F(Dialog, ByPassAndZoomStartNoRunAndKeepTheView)
 {
-    EXPECT_EQ(run([&](HWND dialog) {
+    run(noErr, [&](HWND dialog) {
         EXPECT_TRUE(monitor.waitForRuns(1));
         HWND image = imageWindow(dialog);
         ASSERT_NE(image, nullptr);
@@ -165,6 +137,7 @@ TEST_F(Dialog, ByPassAndZoomStartNoRunAndKeepTheView)
         EXPECT_EQ(text(dialog, IDC_ZOOM_LABEL), "150%");
         GetClientRect(image, &after);
         EXPECT_EQ(after.right, 480);
+        EXPECT_TRUE(saveScreenshot(dialog, "zoom-in"));
         zoom(dialog, IDC_ZOOM_IN, 10);
         EXPECT_EQ(text(dialog, IDC_ZOOM_LABEL), "1000%");
         // The image window covers what the frame shows of the 3200-pixel-wide image.
@@ -173,19 +146,24 @@ TEST_F(Dialog, ByPassAndZoomStartNoRunAndKeepTheView)
         EXPECT_EQ(after.right, pane.right);
         zoom(dialog, IDC_ZOOM_OUT, 30);
         EXPECT_EQ(text(dialog, IDC_ZOOM_LABEL), "1%");
+        EXPECT_TRUE(saveScreenshot(dialog, "zoom-out"));
         Sleep(300);
         EXPECT_EQ(monitor.runsStarted(), 1) << "showing is not processing";
 
-        // The title banner is a link; the rest of the background drags the dialog.
+        // The title banner is a link, which shows the about picture; the rest drags the dialog.
         for (const POINT& p : { POINT { 4, 10 }, POINT { 255, 10 }, POINT { 5, 5 }, POINT { 254, 19 } }) {
             POINT screen = p;
             ClientToScreen(dialog, &screen);
             const LRESULT hit = SendMessageA(dialog, WM_NCHITTEST, 0, MAKELPARAM(screen.x, screen.y));
             EXPECT_EQ(hit, p.x == 4 || p.x == 255 ? HTCAPTION : 101) << p.x << "," << p.y;
+            if (p.x == 254) {
+                SendMessageA(dialog, WM_NCLBUTTONDOWN, 101, MAKELPARAM(screen.x, screen.y));
+                EXPECT_TRUE(saveScreenshot(dialog, "about"));
+                SendMessageA(dialog, WM_NCLBUTTONDOWN, 101, MAKELPARAM(screen.x, screen.y));
+            }
         }
         closeWith(dialog, IDOK);
-    }),
-        noErr);
+    });
 }
 
 // Whether a drag of the left button by (dx, dy) from `from` (on screen) moved what the frame
@@ -255,23 +233,22 @@ TEST(DialogPreview, AWidePhotoPansOnlyWhereItOverhangsAndStillPaintsAtTenTimes)
         noErr);
 }
 
-TEST_F(Dialog, ScriptedValuesOutsideTheSlidersAreShownAndWrittenBackClamped)
+TEST_F(Dialog, ScriptedValuesOutsideTheSlidersAreShownClampedAndCancelStillRecordsThem)
 {
-    EXPECT_EQ(
-        run(
-            [&](HWND dialog) {
-                EXPECT_TRUE(monitor.waitForRuns(1));
-                EXPECT_EQ(sliderPosition(dialog, IDC_GAMMA), -128);
-                EXPECT_EQ(text(dialog, IDC_GAMMA_VALUE), "-128");
-                EXPECT_EQ(sliderPosition(dialog, IDC_GRAIN_AMOUNT), 10);
-                EXPECT_EQ(sliderPosition(dialog, IDC_SH_SHARP_RADIUS), 150);
-                EXPECT_EQ(sliderPosition(dialog, IDC_HILIGHT_LEVEL), 0);
-                moveSlider(dialog, IDC_CONTRAST, 5); // a commit stores every page
-                EXPECT_TRUE(monitor.waitForRuns(2));
-                closeWith(dialog, IDOK);
-            },
-            "Gamma=-200;GrainAmount=50;ShadowClip=not a number;ShSharpRadius=1e300;HilightLevel=-1e300;"),
-        noErr);
+    host.playback = playbackOf(
+        "Gamma=-200;GrainAmount=50;ShadowClip=not a number;ShSharpRadius=1e300;HilightLevel=-1e300;");
+    run(userCanceledErr, [&](HWND dialog) {
+        EXPECT_TRUE(monitor.waitForRuns(1));
+        EXPECT_EQ(sliderPosition(dialog, IDC_GAMMA), -128);
+        EXPECT_EQ(text(dialog, IDC_GAMMA_VALUE), "-128");
+        EXPECT_EQ(sliderPosition(dialog, IDC_GRAIN_AMOUNT), 10);
+        EXPECT_EQ(sliderPosition(dialog, IDC_SH_SHARP_RADIUS), 150);
+        EXPECT_EQ(sliderPosition(dialog, IDC_HILIGHT_LEVEL), 0);
+        moveSlider(dialog, IDC_CONTRAST, 5); // a commit stores every page
+        EXPECT_TRUE(monitor.waitForRuns(2));
+        closeWith(dialog, IDCANCEL);
+    });
+    EXPECT_TRUE(host.outputEqualsInput());
     EXPECT_EQ(host.recordedText("Gmma"), "-128");
     EXPECT_EQ(host.recordedText("GnAm"), "10");
     EXPECT_EQ(host.recordedText("SSRd"), "15.00000000");
@@ -283,58 +260,17 @@ TEST_F(Dialog, HelpWithoutItsPageSaysWhichFileIsMissing)
     takeMessages();
     // The build puts the page beside the module; this is about a folder without it.
     const bool moved = MoveFileA("doc", "doc.moved-away-by-test") != FALSE;
-    EXPECT_EQ(run([&](HWND dialog) {
+    run(noErr, [&](HWND dialog) {
         EXPECT_TRUE(monitor.waitForRuns(1));
         SendMessageA(dialog, WM_COMMAND, IDC_HELP_BUTTON, 0);
         closeWith(dialog, IDOK);
-    }),
-        noErr);
+    });
     if (moved)
         MoveFileA("doc.moved-away-by-test", "doc");
     const auto messages = takeMessages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text.rfind("Cannot open \"", 0), 0u) << messages[0].text;
     EXPECT_NE(messages[0].text.find("doc\\index.html\""), std::string::npos) << messages[0].text;
-}
-
-// Pictures of the dialog as a user sees it, for the eye and the documentation.
-TEST(DialogScreens, EveryPageTheAboutPictureAndBothZoomDirections)
-{
-    host::ImageFile photo;
-    std::string error;
-    ASSERT_TRUE(host::readImageFile(samplePhoto(), photo, error)) << error;
-    FakeHost host(photo.width, photo.height, 3, 8);
-    for (int i = 0; i < photo.width * photo.height * 3; ++i)
-        host.setInput(i / 3 % photo.width, i / 3 / photo.width, i % 3, photo.pixels[size_t(i)]);
-    DialogMonitor monitor(GetCurrentThreadId());
-    CreateDirectoryA("screenshots", nullptr);
-    const auto shoot = [](HWND window, const std::string& name) {
-        EXPECT_TRUE(saveScreenshot(window, "screenshots\\" + name + ".png")) << name;
-    };
-    EXPECT_EQ(runDialog(
-                  host,
-                  [&](HWND dialog) {
-                      EXPECT_TRUE(monitor.waitForRuns(1));
-                      const char* names[] = { "dynamic-range", "color", "sharpness", "diffusion" };
-                      for (int page = 3; page >= 0; --page) {
-                          selectPage(dialog, page);
-                          shoot(dialog, std::string("page-") + names[page]);
-                      }
-                      zoom(dialog, IDC_ZOOM_IN, 2);
-                      shoot(dialog, "zoom-in");
-                      zoom(dialog, IDC_ZOOM_OUT, 4);
-                      shoot(dialog, "zoom-out");
-                      POINT banner { 40, 12 };
-                      ClientToScreen(dialog, &banner);
-                      SendMessageA(dialog, WM_NCLBUTTONDOWN, 101, MAKELPARAM(banner.x, banner.y));
-                      Sleep(200);
-                      shoot(dialog, "about");
-                      SendMessageA(dialog, WM_NCLBUTTONDOWN, 101, MAKELPARAM(banner.x, banner.y));
-                      closeWith(dialog, IDOK);
-                  },
-                  "ShadowAmount=40;ShadowLevel=50;ShadowContrast=80;ShSharpAmount=120;SharpMethod=1;"
-                  "HiSharpAmount=60;"),
-        noErr);
 }
 
 } // namespace

@@ -31,7 +31,7 @@ int runHost(const std::string& arguments, const std::function<void(HWND)>& drive
             nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return -1;
     if (drive) {
-        HWND dialog = waitForDialogOfProcess(process.dwProcessId);
+        HWND dialog = waitForDialog("Quarvel Dialog", 0, process.dwProcessId);
         EXPECT_NE(dialog, nullptr) << "the dialog did not open";
         if (dialog) {
             settle(dialog);

@@ -62,27 +62,24 @@ std::string fileIdentity(const std::string& path)
         + std::to_string(info.nFileIndexLow);
 }
 
-struct CopiedModule {
-    std::string folder; // ends in a backslash
-    PluginEntryProc entry = nullptr;
-};
+// One folder for every run of the tests, each overwriting the copy of the module the last one left.
+std::string folder() { return ::testing::TempDir() + "quarvel-presets\\"; }
 
-const CopiedModule& copiedModule()
+// The copy, loaded for the rest of the process: its worker threads may outlive any one test.
+PluginEntryProc copiedEntry()
 {
-    static const CopiedModule copy = [] {
-        // One folder for every run: each overwrites the copy that the last one left.
-        CopiedModule made { ::testing::TempDir() + "quarvel-presets\\" };
-        CreateDirectoryA(made.folder.c_str(), nullptr);
-        const std::string module = besideTests(sizeof(void*) == 8 ? "quarvel64.8bf" : "quarvel.8bf");
-        const std::string copyPath = made.folder + "quarvel-copy.8bf";
-        // Loaded for the rest of the process: its worker threads may outlive any one test.
-        if (CopyFileA(module.c_str(), copyPath.c_str(), FALSE))
-            if (HMODULE loaded = LoadLibraryA(copyPath.c_str()))
-                made.entry = reinterpret_cast<PluginEntryProc>(
-                    reinterpret_cast<void*>(GetProcAddress(loaded, "ENTRYPOINT")));
-        return made;
+    static const PluginEntryProc entry = [] {
+        CreateDirectoryA(folder().c_str(), nullptr);
+        const std::string copy = folder() + "quarvel-copy.8bf";
+        HMODULE loaded = CopyFileA(besideTests(sizeof(void*) == 8 ? "quarvel64.8bf" : "quarvel.8bf").c_str(),
+                             copy.c_str(), FALSE)
+            ? LoadLibraryA(copy.c_str())
+            : nullptr;
+        return loaded
+            ? reinterpret_cast<PluginEntryProc>(reinterpret_cast<void*>(GetProcAddress(loaded, "ENTRYPOINT")))
+            : nullptr;
     }();
-    return copy;
+    return entry;
 }
 
 std::string withCrLf(const std::string& text)
@@ -170,9 +167,8 @@ class PresetWindow : public ::testing::Test {
 protected:
     PresetWindow() { clearFolder(); }
     ~PresetWindow() override { clearFolder(); }
-    void SetUp() override { ASSERT_NE(copiedModule().entry, nullptr) << "the module copy did not load"; }
+    void SetUp() override { ASSERT_NE(copiedEntry(), nullptr) << "the module copy did not load"; }
 
-    static std::string folder() { return copiedModule().folder; }
     static std::string presets() { return folder() + "Presets\\"; }
     static std::string settingsFile() { return folder() + "quarvel.cfg"; }
     static void makePresetFolder() { CreateDirectoryA(presets().c_str(), nullptr); }
@@ -184,23 +180,23 @@ protected:
 
     // Opens the copied module's dialog as a menu invocation, lets `drive` act on it from another
     // thread, and closes whatever is still open, a name box included.
-    int16_t run(const std::function<void(HWND)>& drive)
+    void run(int16_t expected, const std::function<void(HWND)>& drive)
     {
         host = std::make_unique<FakeHost>(kWidth, kHeight, 3, 8);
         host->fillInput(11);
         intptr_t data = 0;
         int16_t result = 0;
         const auto open = [&] {
-            copiedModule().entry(filterSelectorPrepare, &host->record, &data, &result);
+            copiedEntry()(filterSelectorPrepare, &host->record, &data, &result);
             if (result == noErr)
-                copiedModule().entry(filterSelectorStart, &host->record, &data, &result);
+                copiedEntry()(filterSelectorStart, &host->record, &data, &result);
         };
         const auto dismissNameBox = [](DWORD owner) {
             if (HWND nameBox = waitForWindowOfThread(owner, "Add New Preset", 0))
                 PostMessageA(nameBox, WM_COMMAND, IDCANCEL, 0);
         };
         EXPECT_TRUE(driveDialog(open, drive, dismissNameBox)) << "the dialog did not open";
-        return result;
+        EXPECT_EQ(result, expected);
     }
 
     HWND showPresets(HWND dialog)
@@ -243,7 +239,7 @@ protected:
 
 TEST_F(PresetWindow, ListsTheFolderWithLabelsThatTellForeignFilesApart)
 {
-    EXPECT_EQ(run([&](HWND dialog) {
+    run(noErr, [&](HWND dialog) {
         HWND manager = showPresets(dialog);
         ASSERT_NE(manager, nullptr);
         EXPECT_TRUE(labels(manager).empty());
@@ -275,8 +271,7 @@ TEST_F(PresetWindow, ListsTheFolderWithLabelsThatTellForeignFilesApart)
                 "\xFE<v1.2> Unversioned", "One Line", "\xFE<v1.2> Empty", "Huge", "\xFE<v1.2> Binary",
                 "\xFE<v1.9> " + longName }));
         closeWith(dialog, IDOK);
-    }),
-        noErr);
+    });
     EXPECT_TRUE(boxes.boxes().empty());
 }
 
@@ -285,7 +280,7 @@ TEST_F(PresetWindow, AddSavesTheCommittedSettingsUnderANameTheFolderCanHold)
     // A wildcard, a way out of the folder, a stream of another preset, a device, and a name as long
     // as the box takes, whose file no file system holds.
     const Names refused = { "a?b", "..\\up", "Mine.qvp:hidden", "nul", std::string(259, 'n') };
-    EXPECT_EQ(run([&](HWND dialog) {
+    run(noErr, [&](HWND dialog) {
         EXPECT_TRUE(monitor.waitForRuns(1));
         HWND manager = showPresets(dialog);
         HWND nameBox = addPreset(manager);
@@ -308,12 +303,13 @@ TEST_F(PresetWindow, AddSavesTheCommittedSettingsUnderANameTheFolderCanHold)
             ASSERT_NE(nameBox, nullptr) << refused[i];
             EXPECT_EQ(text(nameBox, IDC_PRESET_NAME), refused[i]) << "the name comes back for correction";
         }
+        SetDlgItemTextA(nameBox, IDC_PRESET_NAME, "Mine");
+        EXPECT_TRUE(saveScreenshot(nameBox, "add-preset"));
         enterName(nameBox, "Mine");
         EXPECT_TRUE(listSettlesOn(manager, { "Mine" }));
         EXPECT_EQ(readFile(presets() + "Mine.qvp"), kDefaultsPreset);
         closeWith(dialog, IDOK);
-    }),
-        noErr);
+    });
     const auto shown = boxes.boxes();
     ASSERT_EQ(shown.size(), refused.size());
     for (size_t i = 0; i < refused.size(); ++i) {
@@ -337,7 +333,7 @@ TEST_F(PresetWindow, ReplaceNoBringsTheNameBackAndYesReplacesTheFileWhole)
     writeFile(path, "Gamma=5;\r\n");
     const std::string before = fileIdentity(path);
     boxes.answer({ IDNO, IDYES, IDNO, IDYES });
-    EXPECT_EQ(run([&](HWND dialog) {
+    run(noErr, [&](HWND dialog) {
         EXPECT_TRUE(monitor.waitForRuns(1));
         HWND manager = showPresets(dialog);
         EXPECT_EQ(labels(manager), Names { "\xFE<v1.2> " + name });
@@ -370,8 +366,7 @@ TEST_F(PresetWindow, ReplaceNoBringsTheNameBackAndYesReplacesTheFileWhole)
         deletePreset(manager);
         EXPECT_TRUE(labels(manager).empty());
         closeWith(dialog, IDOK);
-    }),
-        noErr);
+    });
     const auto shown = boxes.boxes();
     ASSERT_EQ(shown.size(), 4u);
     const auto question = [](const std::string& n) {
@@ -390,7 +385,7 @@ TEST_F(PresetWindow, ReplaceNoBringsTheNameBackAndYesReplacesTheFileWhole)
 TEST_F(PresetWindow, AFolderThatIsAFileListsNothingAndSavingSaysSo)
 {
     writeFile(folder() + "Presets", "not a folder");
-    EXPECT_EQ(run([&](HWND dialog) {
+    run(noErr, [&](HWND dialog) {
         EXPECT_TRUE(monitor.waitForRuns(1));
         HWND manager = showPresets(dialog);
         EXPECT_TRUE(labels(manager).empty());
@@ -399,8 +394,7 @@ TEST_F(PresetWindow, AFolderThatIsAFileListsNothingAndSavingSaysSo)
         ASSERT_TRUE(boxes.waitForBoxes(1));
         cancelNameBox(nameBoxAfter(nameBox));
         closeWith(dialog, IDOK);
-    }),
-        noErr);
+    });
     ASSERT_EQ(boxes.boxes().size(), 1u);
     EXPECT_EQ(boxes.boxes()[0].text, "Cannot save preset with name \"Anything\".");
     EXPECT_EQ(readFile(folder() + "Presets"), "not a folder");
@@ -414,7 +408,7 @@ TEST_F(PresetWindow, DeleteAsksWithTheLabelAndAReadOnlyPresetStaysWhole)
     writeFile(locked, ourPreset("Gamma=9;\n"));
     SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_READONLY);
     boxes.answer({ IDNO, IDYES, IDYES, IDOK, IDYES });
-    EXPECT_EQ(run([&](HWND dialog) {
+    run(noErr, [&](HWND dialog) {
         EXPECT_TRUE(monitor.waitForRuns(1));
         HWND manager = showPresets(dialog);
         deletePreset(manager);
@@ -438,8 +432,7 @@ TEST_F(PresetWindow, DeleteAsksWithTheLabelAndAReadOnlyPresetStaysWhole)
         SendMessageA(manager, WM_COMMAND, IDC_PRESET_REFRESH, 0);
         EXPECT_EQ(labels(manager), Names { "Locked" });
         closeWith(dialog, IDOK);
-    }),
-        noErr);
+    });
     const auto shown = boxes.boxes();
     ASSERT_EQ(shown.size(), 5u);
     EXPECT_EQ(shown[0].caption, "Quarvel");
@@ -465,7 +458,7 @@ TEST_F(PresetWindow, ASelectionAppliesThePresetAtOnceAlsoDuringARun)
         if (run == 3 && manager)
             selectPreset(manager, "Lively");
     };
-    EXPECT_EQ(run([&](HWND dialog) {
+    run(noErr, [&](HWND dialog) {
         EXPECT_TRUE(monitor.waitForRuns(1));
         manager = showPresets(dialog);
         selectPreset(manager, "Calm");
@@ -473,6 +466,7 @@ TEST_F(PresetWindow, ASelectionAppliesThePresetAtOnceAlsoDuringARun)
         EXPECT_EQ(sliderPosition(dialog, IDC_GAMMA), -20);
         EXPECT_EQ(sliderPosition(dialog, IDC_HILIGHT_AMOUNT), 30);
         EXPECT_EQ(sliderPosition(dialog, IDC_SMOOTH_AMOUNT), 100);
+        EXPECT_TRUE(saveScreenshot(manager, "presets"));
 
         moveSlider(dialog, IDC_SATURATION, -10);
         EXPECT_TRUE(monitor.waitForRuns(4)) << "the run under way stopped, and one with the preset followed";
@@ -492,14 +486,26 @@ TEST_F(PresetWindow, ASelectionAppliesThePresetAtOnceAlsoDuringARun)
         EXPECT_TRUE(monitor.waitForRuns(5));
         EXPECT_EQ(sliderPosition(dialog, IDC_GAMMA), -20);
         closeWith(dialog, IDOK);
-    }),
-        noErr);
+    });
     EXPECT_EQ(outputOf(*host), directRun(playbackOf(kCalm))) << "the preview and the result are the preset's";
 }
 
-TEST_F(PresetWindow, ResizingStretchesTheListAndTheCloseBoxHidesItAndUnchecksPreset)
+// The settings file: the dialog's rectangle, whether the preset window is open, its rectangle.
+std::string settingsBytes(const std::vector<int32_t>& values)
 {
-    EXPECT_EQ(run([&](HWND dialog) {
+    return std::string(reinterpret_cast<const char*>(values.data()), values.size() * 4);
+}
+
+std::string settingsOf(const RECT& dialog, int open, const RECT& presetWindow)
+{
+    return settingsBytes({ dialog.left, dialog.top, dialog.right, dialog.bottom, open, presetWindow.left,
+        presetWindow.top, presetWindow.right, presetWindow.bottom });
+}
+
+TEST_F(PresetWindow, ResizesHidesByItsCloseBoxAndIsRememberedWithTheDialogWhenClosed)
+{
+    RECT dialogPlace {}, presetsPlace {};
+    run(noErr, [&](HWND dialog) {
         HWND manager = showPresets(dialog);
         ASSERT_NE(manager, nullptr);
         HWND list = GetDlgItem(manager, IDC_PRESET_LIST), add = GetDlgItem(manager, IDC_PRESET_ADD);
@@ -522,69 +528,40 @@ TEST_F(PresetWindow, ResizingStretchesTheListAndTheCloseBoxHidesItAndUnchecksPre
         writeFile(presets() + "New.qvp", ourPreset(""));
         EXPECT_EQ(showPresets(dialog), manager);
         EXPECT_EQ(labels(manager), Names { "New" }) << "shown with a fresh list";
-        click(dialog, IDC_PRESET_BUTTON);
-        EXPECT_FALSE(IsWindowVisible(manager));
-        closeWith(dialog, IDOK);
-    }),
-        noErr);
-}
-
-// The settings file: the dialog's rectangle, whether the preset window is open, its rectangle.
-std::string settingsBytes(const std::vector<int32_t>& values)
-{
-    return std::string(reinterpret_cast<const char*>(values.data()), values.size() * 4);
-}
-
-std::string settingsOf(const RECT& dialog, int open, const RECT& presetWindow)
-{
-    return settingsBytes({ dialog.left, dialog.top, dialog.right, dialog.bottom, open, presetWindow.left,
-        presetWindow.top, presetWindow.right, presetWindow.bottom });
-}
-
-using SettingsFile = PresetWindow;
-
-TEST_F(SettingsFile, ClosingRemembersBothWindowsWholeAndOpeningPutsThemBack)
-{
-    RECT dialogPlace {}, presetsPlace {};
-    EXPECT_EQ(run([&](HWND dialog) {
-        HWND manager = showPresets(dialog);
         SetWindowPos(dialog, nullptr, 40, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         MoveWindow(manager, 700, 300, 260, 330, TRUE);
         dialogPlace = rectOf(dialog);
         presetsPlace = rectOf(manager);
         closeWith(dialog, IDOK);
-    }),
-        noErr);
+    });
     EXPECT_EQ(readFile(settingsFile()), settingsOf(dialogPlace, 1, presetsPlace));
 
     const std::string before = fileIdentity(settingsFile());
-    makePresetFolder();
-    writeFile(presets() + "Kept.qvp", ourPreset(""));
-    EXPECT_EQ(run([&](HWND dialog) {
+    run(userCanceledErr, [&](HWND dialog) {
         HWND manager = waitForWindowOfThread(thread, "Quarvel Presets");
         ASSERT_NE(manager, nullptr) << "the preset window opens as it was";
         EXPECT_TRUE(presetButtonChecked(dialog));
         EXPECT_EQ(describe(rectOf(dialog)), describe(dialogPlace));
         EXPECT_EQ(describe(rectOf(manager)), describe(presetsPlace));
-        EXPECT_EQ(labels(manager), Names { "Kept" });
         click(dialog, IDC_PRESET_BUTTON);
+        EXPECT_FALSE(IsWindowVisible(manager));
         closeWith(dialog, IDCANCEL);
-    }),
-        userCanceledErr);
+    });
     EXPECT_EQ(readFile(settingsFile()), settingsOf(dialogPlace, 0, presetsPlace));
     // Replaced by a complete new file, never emptied and rewritten in place.
     EXPECT_NE(fileIdentity(settingsFile()), before);
     EXPECT_EQ(filesIn(folder()), (Names { "Presets", "quarvel-copy.8bf", "quarvel.cfg" }));
 }
 
+using SettingsFile = PresetWindow;
+
 TEST_F(SettingsFile, WhatIsMissingOffScreenOrGarbageKeepsItsDefault)
 {
     RECT home {};
-    EXPECT_EQ(run([&](HWND dialog) {
+    run(noErr, [&](HWND dialog) {
         home = rectOf(dialog);
         closeWith(dialog, IDOK);
-    }),
-        noErr);
+    });
     const int width = home.right - home.left, height = home.bottom - home.top;
     std::string garbage(1000, '\0');
     uint32_t state = 5;
@@ -616,7 +593,7 @@ TEST_F(SettingsFile, WhatIsMissingOffScreenOrGarbageKeepsItsDefault)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         writeFile(settingsFile(), c.bytes);
-        EXPECT_EQ(run([&](HWND dialog) {
+        run(noErr, [&](HWND dialog) {
             EXPECT_EQ(describe(rectOf(dialog)), describe(c.dialog));
             HWND manager = waitForWindowOfThread(thread, "Quarvel Presets", c.presetsOpen ? 10000 : 300);
             EXPECT_EQ(manager != nullptr, c.presetsOpen);
@@ -624,35 +601,9 @@ TEST_F(SettingsFile, WhatIsMissingOffScreenOrGarbageKeepsItsDefault)
             if (manager)
                 EXPECT_NE(rectOf(manager).top, above.top);
             closeWith(dialog, IDOK);
-        }),
-            noErr);
+        });
         EXPECT_EQ(readFile(settingsFile()).size(), 36u) << "written back whole";
     }
-}
-
-// Pictures of the preset window and the name box, for the eye and the documentation.
-TEST_F(PresetWindow, ScreenshotsOfThePresetWindowAndTheNameBox)
-{
-    makePresetFolder();
-    for (const std::string& name : filesIn(besideTests("Presets\\")))
-        CopyFileA(besideTests("Presets\\" + name).c_str(), (presets() + name).c_str(), FALSE);
-    writeFile(presets() + "Summer 2019.qvp", "PlugInName=Quarvel;\r\nVersion=1.9;\r\nShadowAmount=20;\r\n");
-    CreateDirectoryA("screenshots", nullptr);
-    EXPECT_EQ(run([&](HWND dialog) {
-        EXPECT_TRUE(monitor.waitForRuns(1));
-        HWND manager = showPresets(dialog);
-        MoveWindow(manager, 60, 60, 260, 330, TRUE);
-        selectPreset(manager, "Soft Glow");
-        EXPECT_TRUE(monitor.waitForRuns(2));
-        EXPECT_TRUE(saveScreenshot(manager, "screenshots\\presets.png"));
-        HWND nameBox = addPreset(manager);
-        SetDlgItemTextA(nameBox, IDC_PRESET_NAME, "Evening Walk");
-        SendDlgItemMessageA(nameBox, IDC_PRESET_NAME, EM_SETSEL, 12, 12);
-        EXPECT_TRUE(saveScreenshot(nameBox, "screenshots\\add-preset.png"));
-        cancelNameBox(nameBox);
-        closeWith(dialog, IDOK);
-    }),
-        noErr);
 }
 
 } // namespace
