@@ -97,32 +97,7 @@ TEST(PageControlsTables, SetUpLoadAndStoreOrders)
     }
     EXPECT_EQ(std::vector<int>(kDynamicRangeTable.setupOrder.begin(), kDynamicRangeTable.setupOrder.end()),
         (std::vector<int> { 1038, 1033, 1047, 1050, 1044, 1042, 1048, 1051, 1065, 1077 }));
-}
-
-TEST(PageControlsTables, ButtonsAndTheirSettings)
-{
-    const struct {
-        const PageTable& page;
-        int id;
-        ControlKind kind;
-        const char* setting;
-    } buttons[] = { { kDynamicRangeTable, 1117, ControlKind::CheckBox, "DynamicEnable" },
-        { kDynamicRangeTable, 1137, ControlKind::CheckBox, "AutoExposure" },
-        { kDynamicRangeTable, 1030, ControlKind::CheckBox, "Monochromatic" },
-        { kColorTable, 1138, ControlKind::CheckBox, "ColorEnable" },
-        { kColorTable, 1029, ControlKind::CheckBox, "AutoColor" },
-        { kSharpnessTable, 1082, ControlKind::CheckBox, "SharpEnable" },
-        { kSharpnessTable, 1063, ControlKind::RadioButton, "SharpMethod" },
-        { kSharpnessTable, 1058, ControlKind::RadioButton, "SharpMethod" },
-        { kSmoothTable, 1132, ControlKind::CheckBox, "SmoothEnable" } };
-    for (const auto& b : buttons) {
-        SCOPED_TRACE(b.id);
-        const PageControl* control = findControl(b.page, b.id);
-        ASSERT_NE(control, nullptr);
-        EXPECT_EQ(control->kind, b.kind);
-        EXPECT_STREQ(settingInfo(control->setting).name, b.setting);
-    }
-    // The method loads and stores through its first button, "Normal Sharpening".
+    // The sharpening method loads and stores through its first button, "Normal Sharpening".
     EXPECT_EQ(findControlFor(kSharpnessTable, S::SharpMethod)->id, 1063);
 }
 

@@ -76,22 +76,19 @@ HWND waitForDialog(const char* title, DWORD thread, DWORD process, int milliseco
     return search.found;
 }
 
-bool driveDialog(const std::function<void()>& open, const std::function<void(HWND)>& drive,
-    const std::function<void(DWORD thread)>& tidy)
+bool driveDialog(const std::function<void()>& open, const std::function<void(HWND)>& drive)
 {
     const DWORD thread = GetCurrentThreadId();
     bool opened = false;
     std::thread driver([&] {
         HWND dialog = waitForDialogOfThread(thread);
-        opened = dialog != nullptr;
-        if (dialog)
+        if ((opened = dialog != nullptr))
             drive(dialog);
         waitFor([&] {
-            if (tidy)
-                tidy(thread);
-            HWND still = waitForDialogOfThread(thread, 0);
-            if (still)
-                PostMessageA(still, WM_COMMAND, IDCANCEL, 0);
+            HWND still = nullptr;
+            for (const char* title : { "Add New Preset", "Quarvel Dialog" })
+                if ((still = waitForDialog(title, thread, 0, 0)) != nullptr)
+                    PostMessageA(still, WM_COMMAND, IDCANCEL, 0);
             return still == nullptr;
         });
     });
@@ -407,12 +404,6 @@ std::string besideTests(const std::string& name)
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     const std::string self(path);
     return self.substr(0, self.find_last_of("\\/") + 1) + name;
-}
-
-std::string samplePhoto()
-{
-    const std::string inTree = besideTests("..\\..\\..\\samples\\coffee.png");
-    return GetFileAttributesA(inTree.c_str()) != INVALID_FILE_ATTRIBUTES ? inTree : besideTests("coffee.png");
 }
 
 std::string readFile(const std::string& path)

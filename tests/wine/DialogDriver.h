@@ -17,25 +17,18 @@ namespace quarvel::test {
 // True once `done` holds, false after `milliseconds`; asks every `interval` milliseconds.
 bool waitFor(const std::function<bool()>& done, int milliseconds = 20000, int interval = 10);
 
-// A visible top-level dialog window with exactly this title ("Quarvel Dialog", the preset window
-// "Quarvel Presets", the name box "Add New Preset") of a thread, or with `thread` 0 of a process;
-// null after the timeout.
+// A visible top-level dialog window with exactly this title ("Quarvel Dialog", "Quarvel Presets",
+// "Add New Preset") of a thread, or with `thread` 0 of a process; null after the timeout.
 HWND waitForDialog(const char* title, DWORD thread, DWORD process = 0, int milliseconds = 20000);
-inline HWND waitForWindowOfThread(DWORD thread, const char* title, int milliseconds = 20000)
-{
-    return waitForDialog(title, thread, 0, milliseconds);
-}
 inline HWND waitForDialogOfThread(DWORD thread, int milliseconds = 20000)
 {
     return waitForDialog("Quarvel Dialog", thread, 0, milliseconds);
 }
 
 // Calls `open`, which shows the dialog on this thread and returns once it has closed, while
-// `drive` acts on the dialog from a second thread. Whatever is still open afterwards is
-// cancelled, after `tidy` has had the chance to dismiss windows of its own, so that no test waits
-// on a modal window. False if the dialog never appeared.
-bool driveDialog(const std::function<void()>& open, const std::function<void(HWND)>& drive,
-    const std::function<void(DWORD thread)>& tidy = {});
+// `drive` acts on it from a second thread. What is still open afterwards (a name box, the
+// dialog) is cancelled, so that no test waits on a modal window. False if it never appeared.
+bool driveDialog(const std::function<void()>& open, const std::function<void(HWND)>& drive);
 // Presses the button until the dialog has closed: OK waits while a run is in progress.
 void closeWith(HWND dialog, int button);
 
@@ -117,9 +110,8 @@ private:
 std::vector<uint8_t> capture(HWND window, int& width, int& height);
 bool saveScreenshot(HWND window, const std::string& name);
 
-// A file beside the test executable; the sample photo; whole files.
+// A file beside the test executable; whole files.
 std::string besideTests(const std::string& name);
-std::string samplePhoto();
 std::string readFile(const std::string& path);
 bool writeFile(const std::string& path, const std::string& bytes);
 

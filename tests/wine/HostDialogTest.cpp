@@ -61,7 +61,8 @@ std::string quoted(const std::string& path) { return "\"" + path + "\""; }
 
 TEST(HostDialog, OkWritesWhatPlayingTheRecordWritesAndCancelWritesNothing)
 {
-    const std::string in = quoted(samplePhoto()), out = ::testing::TempDir() + "quarvel-dialog-out.png",
+    const std::string in = quoted(besideTests("..\\..\\..\\samples\\coffee.png")),
+                      out = ::testing::TempDir() + "quarvel-dialog-out.png",
                       record = ::testing::TempDir() + "quarvel-dialog-rec.json",
                       direct = ::testing::TempDir() + "quarvel-dialog-direct.png";
     writeFile(out, "keep me");

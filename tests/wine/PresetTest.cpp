@@ -178,8 +178,7 @@ protected:
         DeleteFileA(settingsFile().c_str());
     }
 
-    // Opens the copied module's dialog as a menu invocation, lets `drive` act on it from another
-    // thread, and closes whatever is still open, a name box included.
+    // The copied module's dialog as a menu invocation opens it, `drive` acting on it.
     void run(int16_t expected, const std::function<void(HWND)>& drive)
     {
         host = std::make_unique<FakeHost>(kWidth, kHeight, 3, 8);
@@ -191,11 +190,7 @@ protected:
             if (result == noErr)
                 copiedEntry()(filterSelectorStart, &host->record, &data, &result);
         };
-        const auto dismissNameBox = [](DWORD owner) {
-            if (HWND nameBox = waitForWindowOfThread(owner, "Add New Preset", 0))
-                PostMessageA(nameBox, WM_COMMAND, IDCANCEL, 0);
-        };
-        EXPECT_TRUE(driveDialog(open, drive, dismissNameBox)) << "the dialog did not open";
+        EXPECT_TRUE(driveDialog(open, drive)) << "the dialog did not open";
         EXPECT_EQ(result, expected);
     }
 
@@ -203,21 +198,40 @@ protected:
     {
         if (!presetButtonChecked(dialog))
             click(dialog, IDC_PRESET_BUTTON);
-        return waitForWindowOfThread(thread, "Quarvel Presets");
+        return waitForDialog("Quarvel Presets", thread);
     }
 
     // Presses Add; the name box it opens.
     HWND addPreset(HWND manager)
     {
         PostMessageA(manager, WM_COMMAND, IDC_PRESET_ADD, 0);
-        return waitForWindowOfThread(thread, "Add New Preset");
+        return waitForDialog("Add New Preset", thread);
     }
 
-    // The name box that comes back after `previous` has closed.
-    HWND nameBoxAfter(HWND previous)
+    // Enters a name that brings message box number `box`, after which the name box comes back
+    // with the name for correction; that box.
+    HWND enterAndComeBack(HWND nameBox, const std::string& name, size_t box)
     {
-        waitFor([&] { return !IsWindow(previous); }, 10000);
-        return waitForWindowOfThread(thread, "Add New Preset");
+        enterName(nameBox, name);
+        EXPECT_TRUE(boxes.waitForBoxes(box)) << name;
+        waitFor([&] { return !IsWindow(nameBox); }, 10000);
+        HWND again = waitForDialog("Add New Preset", thread);
+        EXPECT_EQ(text(again, IDC_PRESET_NAME), name) << "the name comes back";
+        return again;
+    }
+
+    // A box that the plug-in shows, checked; `defaultButton` 0 leaves that unchecked.
+    void expectBox(
+        size_t index, const std::string& text, std::vector<int> buttons, UINT icon, int defaultButton = 0)
+    {
+        const auto shown = boxes.boxes();
+        ASSERT_LT(index, shown.size());
+        EXPECT_EQ(shown[index].caption, "Quarvel");
+        EXPECT_EQ(shown[index].text, text);
+        EXPECT_EQ(shown[index].buttons, buttons);
+        EXPECT_EQ(shown[index].icon, icon);
+        if (defaultButton)
+            EXPECT_EQ(shown[index].defaultButton, defaultButton);
     }
 
     bool listSettlesOn(HWND manager, const Names& expected)
@@ -255,10 +269,7 @@ TEST_F(PresetWindow, ListsTheFolderWithLabelsThatTellForeignFilesApart)
         const std::string longName(std::min<size_t>(251, MAX_PATH - 1 - presets().size() - 4), 'L');
         for (const auto& [name, bytes] :
             std::vector<std::pair<std::string, std::string>> { { "Ours.qvp", ourPreset("Gamma=3;\n") },
-                { "Shouting.qvp", "PlugInName=QUARVEL;\r\nVersion=2.0;\r\n" },
                 { "Older.qvp", "PlugInName=Quarvel;\r\nVersion=1.9;\r\n" }, { "a.qvp", "Gamma=5;\r\n" },
-                { "Borrowed.qvp", "PlugInName=Other Filter;\r\nVersion=2.0;\r\n" },
-                { "Unversioned.qvp", "PlugInName=Quarvel;\r\n" },
                 { "One Line.qvp", "PlugInName=Quarvel;Version=2.0" }, { "Empty.qvp", "" },
                 { "Huge.qvp", huge }, { "Binary.qvp", binary }, { "notes.txt", ourPreset("") },
                 { longName + ".qvp", "PlugInName=Quarvel;\r\nVersion=1.9;\r\n" } })
@@ -267,9 +278,8 @@ TEST_F(PresetWindow, ListsTheFolderWithLabelsThatTellForeignFilesApart)
 
         SendMessageA(manager, WM_COMMAND, IDC_PRESET_REFRESH, 0);
         EXPECT_EQ(labels(manager),
-            sorted({ "Ours", "Shouting", "\xFE<v1.9> Older", "\xFE<v1.2> a", "\xFE<v1.2> Borrowed",
-                "\xFE<v1.2> Unversioned", "One Line", "\xFE<v1.2> Empty", "Huge", "\xFE<v1.2> Binary",
-                "\xFE<v1.9> " + longName }));
+            sorted({ "Ours", "\xFE<v1.9> Older", "\xFE<v1.2> a", "One Line", "\xFE<v1.2> Empty", "Huge",
+                "\xFE<v1.2> Binary", "\xFE<v1.9> " + longName }));
         closeWith(dialog, IDOK);
     });
     EXPECT_TRUE(boxes.boxes().empty());
@@ -296,13 +306,8 @@ TEST_F(PresetWindow, AddSavesTheCommittedSettingsUnderANameTheFolderCanHold)
         Sleep(200);
         EXPECT_TRUE(IsWindow(nameBox)) << "Enter with an empty name closed the box";
 
-        for (size_t i = 0; i < refused.size(); ++i) {
-            enterName(nameBox, refused[i]);
-            ASSERT_TRUE(boxes.waitForBoxes(i + 1)) << refused[i];
-            nameBox = nameBoxAfter(nameBox);
-            ASSERT_NE(nameBox, nullptr) << refused[i];
-            EXPECT_EQ(text(nameBox, IDC_PRESET_NAME), refused[i]) << "the name comes back for correction";
-        }
+        for (size_t i = 0; i < refused.size(); ++i)
+            nameBox = enterAndComeBack(nameBox, refused[i], i + 1);
         SetDlgItemTextA(nameBox, IDC_PRESET_NAME, "Mine");
         EXPECT_TRUE(saveScreenshot(nameBox, "add-preset"));
         enterName(nameBox, "Mine");
@@ -310,14 +315,9 @@ TEST_F(PresetWindow, AddSavesTheCommittedSettingsUnderANameTheFolderCanHold)
         EXPECT_EQ(readFile(presets() + "Mine.qvp"), kDefaultsPreset);
         closeWith(dialog, IDOK);
     });
-    const auto shown = boxes.boxes();
-    ASSERT_EQ(shown.size(), refused.size());
-    for (size_t i = 0; i < refused.size(); ++i) {
-        EXPECT_EQ(shown[i].caption, "Quarvel");
-        EXPECT_EQ(shown[i].text, "Cannot save preset with name \"" + refused[i] + "\".");
-        EXPECT_EQ(shown[i].buttons, std::vector<int> { IDOK });
-        EXPECT_EQ(shown[i].icon, UINT(MB_ICONEXCLAMATION));
-    }
+    ASSERT_EQ(boxes.boxes().size(), refused.size());
+    for (size_t i = 0; i < refused.size(); ++i)
+        expectBox(i, "Cannot save preset with name \"" + refused[i] + "\".", { IDOK }, MB_ICONEXCLAMATION);
     EXPECT_EQ(filesIn(presets()), Names { "Mine.qvp" }) << "no temporary file is left";
     EXPECT_EQ(filesIn(folder()), (Names { "Presets", "quarvel-copy.8bf", "quarvel.cfg" }))
         << "nothing was written beside the folder";
@@ -337,12 +337,7 @@ TEST_F(PresetWindow, ReplaceNoBringsTheNameBackAndYesReplacesTheFileWhole)
         EXPECT_TRUE(monitor.waitForRuns(1));
         HWND manager = showPresets(dialog);
         EXPECT_EQ(labels(manager), Names { "\xFE<v1.2> " + name });
-        HWND nameBox = addPreset(manager);
-        enterName(nameBox, name);
-        ASSERT_TRUE(boxes.waitForBoxes(1));
-        nameBox = nameBoxAfter(nameBox);
-        ASSERT_NE(nameBox, nullptr) << "No brings the name box back";
-        EXPECT_EQ(text(nameBox, IDC_PRESET_NAME), name);
+        HWND nameBox = enterAndComeBack(addPreset(manager), name, 1);
         EXPECT_TRUE(okEnabled(nameBox));
         EXPECT_EQ(readFile(path), "Gamma=5;\r\n");
 
@@ -355,30 +350,20 @@ TEST_F(PresetWindow, ReplaceNoBringsTheNameBackAndYesReplacesTheFileWhole)
         EXPECT_EQ(filesIn(presets()), Names { name + ".qvp" });
 
         // A name that differs only in case names the same file; Cancel after a No saves nothing.
-        nameBox = addPreset(manager);
-        enterName(nameBox, lower);
-        ASSERT_TRUE(boxes.waitForBoxes(3));
-        nameBox = nameBoxAfter(nameBox);
-        EXPECT_EQ(text(nameBox, IDC_PRESET_NAME), lower);
-        cancelNameBox(nameBox);
+        cancelNameBox(enterAndComeBack(addPreset(manager), lower, 3));
 
         selectPreset(manager, name);
         deletePreset(manager);
         EXPECT_TRUE(labels(manager).empty());
         closeWith(dialog, IDOK);
     });
-    const auto shown = boxes.boxes();
-    ASSERT_EQ(shown.size(), 4u);
+    ASSERT_EQ(boxes.boxes().size(), 4u);
     const auto question = [](const std::string& n) {
         return "Preset named \"" + n + "\" already exists.\n\rDo you want to replace with new settings?";
     };
-    EXPECT_EQ(shown[0].text, question(name));
-    EXPECT_EQ(shown[0].caption, "Quarvel");
-    EXPECT_EQ(shown[0].buttons, (std::vector<int> { IDYES, IDNO }));
-    EXPECT_EQ(shown[0].defaultButton, IDNO);
-    EXPECT_EQ(shown[0].icon, UINT(MB_ICONQUESTION));
-    EXPECT_EQ(shown[2].text, question(lower));
-    EXPECT_EQ(shown[3].text, "Do you want to delete a preset \"" + name + "\"?");
+    expectBox(0, question(name), { IDYES, IDNO }, MB_ICONQUESTION, IDNO);
+    expectBox(2, question(lower), { IDYES, IDNO }, MB_ICONQUESTION);
+    expectBox(3, "Do you want to delete a preset \"" + name + "\"?", { IDYES, IDNO }, MB_ICONQUESTION);
     EXPECT_TRUE(filesIn(presets()).empty());
 }
 
@@ -389,14 +374,11 @@ TEST_F(PresetWindow, AFolderThatIsAFileListsNothingAndSavingSaysSo)
         EXPECT_TRUE(monitor.waitForRuns(1));
         HWND manager = showPresets(dialog);
         EXPECT_TRUE(labels(manager).empty());
-        HWND nameBox = addPreset(manager);
-        enterName(nameBox, "Anything");
-        ASSERT_TRUE(boxes.waitForBoxes(1));
-        cancelNameBox(nameBoxAfter(nameBox));
+        cancelNameBox(enterAndComeBack(addPreset(manager), "Anything", 1));
         closeWith(dialog, IDOK);
     });
     ASSERT_EQ(boxes.boxes().size(), 1u);
-    EXPECT_EQ(boxes.boxes()[0].text, "Cannot save preset with name \"Anything\".");
+    expectBox(0, "Cannot save preset with name \"Anything\".", { IDOK }, MB_ICONEXCLAMATION);
     EXPECT_EQ(readFile(folder() + "Presets"), "not a folder");
 }
 
@@ -419,12 +401,7 @@ TEST_F(PresetWindow, DeleteAsksWithTheLabelAndAReadOnlyPresetStaysWhole)
         deletePreset(manager);
         EXPECT_EQ(labels(manager), Names { "Locked" });
 
-        HWND nameBox = addPreset(manager);
-        enterName(nameBox, "Locked");
-        ASSERT_TRUE(boxes.waitForBoxes(4));
-        nameBox = nameBoxAfter(nameBox);
-        EXPECT_EQ(text(nameBox, IDC_PRESET_NAME), "Locked");
-        cancelNameBox(nameBox);
+        cancelNameBox(enterAndComeBack(addPreset(manager), "Locked", 4));
         // A file that cannot be deleted leaves the list all the same, and comes back with it.
         selectPreset(manager, "Locked");
         deletePreset(manager);
@@ -433,14 +410,9 @@ TEST_F(PresetWindow, DeleteAsksWithTheLabelAndAReadOnlyPresetStaysWhole)
         EXPECT_EQ(labels(manager), Names { "Locked" });
         closeWith(dialog, IDOK);
     });
-    const auto shown = boxes.boxes();
-    ASSERT_EQ(shown.size(), 5u);
-    EXPECT_EQ(shown[0].caption, "Quarvel");
-    EXPECT_EQ(shown[0].text, "Do you want to delete a preset \"\xFE<v1.2> a\"?");
-    EXPECT_EQ(shown[0].buttons, (std::vector<int> { IDYES, IDNO }));
-    EXPECT_EQ(shown[0].defaultButton, IDYES);
-    EXPECT_EQ(shown[0].icon, UINT(MB_ICONQUESTION));
-    EXPECT_EQ(shown[3].text, "Cannot save preset with name \"Locked\".");
+    ASSERT_EQ(boxes.boxes().size(), 5u);
+    expectBox(0, "Do you want to delete a preset \"\xFE<v1.2> a\"?", { IDYES, IDNO }, MB_ICONQUESTION, IDYES);
+    expectBox(3, "Cannot save preset with name \"Locked\".", { IDOK }, MB_ICONEXCLAMATION);
     EXPECT_EQ(readFile(locked), ourPreset("Gamma=9;\n"));
     EXPECT_EQ(filesIn(presets()), Names { "Locked.qvp" });
     SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -538,7 +510,7 @@ TEST_F(PresetWindow, ResizesHidesByItsCloseBoxAndIsRememberedWithTheDialogWhenCl
 
     const std::string before = fileIdentity(settingsFile());
     run(userCanceledErr, [&](HWND dialog) {
-        HWND manager = waitForWindowOfThread(thread, "Quarvel Presets");
+        HWND manager = waitForDialog("Quarvel Presets", thread);
         ASSERT_NE(manager, nullptr) << "the preset window opens as it was";
         EXPECT_TRUE(presetButtonChecked(dialog));
         EXPECT_EQ(describe(rectOf(dialog)), describe(dialogPlace));
@@ -595,7 +567,7 @@ TEST_F(SettingsFile, WhatIsMissingOffScreenOrGarbageKeepsItsDefault)
         writeFile(settingsFile(), c.bytes);
         run(noErr, [&](HWND dialog) {
             EXPECT_EQ(describe(rectOf(dialog)), describe(c.dialog));
-            HWND manager = waitForWindowOfThread(thread, "Quarvel Presets", c.presetsOpen ? 10000 : 300);
+            HWND manager = waitForDialog("Quarvel Presets", thread, 0, c.presetsOpen ? 10000 : 300);
             EXPECT_EQ(manager != nullptr, c.presetsOpen);
             EXPECT_EQ(presetButtonChecked(dialog), c.presetsOpen);
             if (manager)
