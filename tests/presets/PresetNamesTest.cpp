@@ -11,52 +11,35 @@ namespace {
 
 const std::string kFolder = "C:\\Hosts\\Plug-ins\\Presets\\";
 
-TEST(PresetPaths, FolderFileAndPatternBesideTheModule)
+TEST(PresetPaths, FolderFileAndPatternBesideTheModuleAndALongNameKeptWhole)
 {
     EXPECT_EQ(presetFolderPath("C:\\Hosts\\Plug-ins\\"), kFolder);
     EXPECT_EQ(presetFilePath(kFolder, "Lift Shadows"), kFolder + "Lift Shadows.qvp");
     EXPECT_EQ(presetSearchPattern(kFolder), kFolder + "*.qvp");
-}
-
-TEST(PresetPaths, ALongNameIsKeptWhole)
-{
     const std::string name(259, 'n');
-    const std::string path = presetFilePath(kFolder, name);
-    EXPECT_EQ(path.size(), kFolder.size() + 259 + 4);
-    EXPECT_EQ(path.substr(kFolder.size(), 259), name);
-    EXPECT_EQ(path.substr(path.size() - 4), ".qvp");
+    EXPECT_EQ(presetFilePath(kFolder, name), kFolder + name + ".qvp");
 }
 
-TEST(PresetLabels, ThisVersionIsListedUnderItsBareName)
+TEST(PresetLabels, ThisVersionBareOtherVersionsNamedAndForeignFilesVersionOneTwo)
 {
-    EXPECT_EQ(presetLabel("Soft Glow.qvp", "Quarvel", "2.0"), "Soft Glow");
-    EXPECT_EQ(presetLabel("Soft Glow.qvp", "QUARVEL", "2.0"), "Soft Glow");
-    EXPECT_EQ(presetLabel("a.QVP", "quarvel", "2.0"), "a");
-}
-
-TEST(PresetLabels, OtherVersionsOfThisProductNameTheirVersion)
-{
-    EXPECT_EQ(presetLabel("Old.qvp", "Quarvel", "1.9"), "\xFE<v1.9> Old");
-    EXPECT_EQ(presetLabel("Old.qvp", "Quarvel", ""), "\xFE<v> Old");
-    const std::string version(127, '7');
-    EXPECT_EQ(presetLabel("Old.qvp", "Quarvel", version.c_str()), "\xFE<v" + version + "> Old");
-}
-
-TEST(PresetLabels, FilesWithoutOurIdentityCountAsVersionOneTwo)
-{
-    EXPECT_EQ(presetLabel("a.qvp", nullptr, nullptr), "\xFE<v1.2> a");
-    EXPECT_EQ(presetLabel("a.qvp", nullptr, "2.0"), "\xFE<v1.2> a");
-    EXPECT_EQ(presetLabel("a.qvp", "Quarvel", nullptr), "\xFE<v1.2> a");
-    EXPECT_EQ(presetLabel("a.qvp", "Other Filter", "2.0"), "\xFE<v1.2> a");
-    EXPECT_EQ(presetLabel("a.qvp", "Quarvel2", "2.0"), "\xFE<v1.2> a");
-}
-
-TEST(PresetLabels, TheLastFourCharactersAreTheExtension)
-{
-    EXPECT_EQ(presetLabel(".qvp", "Quarvel", "2.0"), "");
-    EXPECT_EQ(presetLabel("qvp", "Quarvel", "2.0"), "");
-    const std::string name(251, 'x');
-    EXPECT_EQ(presetLabel(name + ".qvp", "Quarvel", "1.9"), "\xFE<v1.9> " + name);
+    const std::string version(127, '7'), name(251, 'x');
+    const struct {
+        std::string file;
+        const char* product;
+        const char* version;
+        std::string label;
+    } cases[] = { { "Soft Glow.qvp", "Quarvel", "2.0", "Soft Glow" },
+        { "Soft Glow.qvp", "QUARVEL", "2.0", "Soft Glow" }, { "a.QVP", "quarvel", "2.0", "a" },
+        { "Old.qvp", "Quarvel", "1.9", "\xFE<v1.9> Old" }, { "Old.qvp", "Quarvel", "", "\xFE<v> Old" },
+        { "Old.qvp", "Quarvel", version.c_str(), "\xFE<v" + version + "> Old" },
+        { "a.qvp", nullptr, nullptr, "\xFE<v1.2> a" }, { "a.qvp", nullptr, "2.0", "\xFE<v1.2> a" },
+        { "a.qvp", "Quarvel", nullptr, "\xFE<v1.2> a" }, { "a.qvp", "Other Filter", "2.0", "\xFE<v1.2> a" },
+        { "a.qvp", "Quarvel2", "2.0", "\xFE<v1.2> a" },
+        // The last four characters are the extension, whatever they are.
+        { ".qvp", "Quarvel", "2.0", "" }, { "qvp", "Quarvel", "2.0", "" },
+        { name + ".qvp", "Quarvel", "1.9", "\xFE<v1.9> " + name } };
+    for (const auto& c : cases)
+        EXPECT_EQ(presetLabel(c.file, c.product, c.version), c.label) << c.file;
 }
 
 TEST(PresetMessages, TheTextsWithTheWholeName)
@@ -76,25 +59,17 @@ TEST(PresetMessages, TheTextsWithTheWholeName)
 
 TEST(PresetNameChecks, WhatAFileNameInTheFolderCanHold)
 {
-    for (const char* name : { "Mine", "a", "Lift Shadows", " lead", "trailing.", "v1.2 (copy)", "Caf\xE9",
-             "\xFE", "console", "COM10", "LPT", "nul1", "a.con" })
+    const std::string longest(259, 'n'), tooLong(260, 'n');
+    for (const std::string& name :
+        std::initializer_list<std::string> { "Mine", "a", "Lift Shadows", " lead", "trailing.", "v1.2 (copy)",
+            "Caf\xE9", "\xFE", "console", "COM10", "LPT", "nul1", "a.con", longest })
         EXPECT_TRUE(isPresetFileName(name)) << name;
-    EXPECT_TRUE(isPresetFileName(std::string(259, 'n')));
-}
-
-TEST(PresetNameChecks, NamesThatWouldNotBeAFileInTheFolder)
-{
-    EXPECT_FALSE(isPresetFileName(""));
-    EXPECT_FALSE(isPresetFileName(std::string(260, 'n')));
-    for (const char* name : { "a?b", "a*", "x\\y", "x/y", "..\\up", "c:d", "Lift Shadows.qvp:hidden",
-             "say \"hi\"", "<", ">", "a|b", "tab\there", "line\nend" })
-        EXPECT_FALSE(isPresetFileName(name)) << name;
-}
-
-TEST(PresetNameChecks, DeviceNamesInAnyCaseAndWithAnyExtension)
-{
-    for (const char* name : { "CON", "con", "Prn", "AUX", "nul", "NUL.txt", "nul ", "COM1", "com9", "LPT1",
-             "lpt9.x", "CONIN$", "conout$" })
+    // Empty, too long, characters a file name cannot hold, and device names in any case and with
+    // any extension.
+    for (const std::string& name :
+        std::initializer_list<std::string> { "", tooLong, "a?b", "a*", "x\\y", "x/y", "..\\up", "c:d",
+            "Lift Shadows.qvp:hidden", "say \"hi\"", "<", ">", "a|b", "tab\there", "line\nend", "CON", "con",
+            "Prn", "AUX", "nul", "NUL.txt", "nul ", "COM1", "com9", "LPT1", "lpt9.x", "CONIN$", "conout$" })
         EXPECT_FALSE(isPresetFileName(name)) << name;
 }
 

@@ -3,59 +3,39 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace quarvel {
 namespace {
 
-const std::vector<int> kLadder
-    = { 1, 2, 3, 4, 5, 10, 15, 20, 25, 30, 40, 50, 60, 80, 100, 150, 200, 300, 400, 600, 800, 1000 };
+std::vector<int64_t> sides(const PixelRect& r) { return { r.left, r.top, r.right, r.bottom }; }
 
-TEST(ZoomSteps, WalkOneLadderInBothDirections)
+TEST(ZoomSteps, WalkOneLadderInBothDirectionsAndStopAtItsEnds)
 {
-    std::vector<int> walked;
-    for (int z = 1; zoomIn(z) != z; z = zoomIn(z))
-        walked.push_back(z);
-    walked.push_back(1000);
-    EXPECT_EQ(walked, kLadder);
-    std::vector<int> back;
-    for (int z = 1000; zoomOut(z) != z; z = zoomOut(z))
-        back.insert(back.begin(), z);
-    back.insert(back.begin(), 1);
-    EXPECT_EQ(back, kLadder);
-}
-
-TEST(ZoomSteps, NeighboursAndEnds)
-{
-    EXPECT_EQ(zoomIn(100), 150);
-    EXPECT_EQ(zoomOut(100), 80);
-    EXPECT_EQ(zoomIn(25), 30);
-    EXPECT_EQ(zoomOut(25), 20);
-    EXPECT_EQ(zoomIn(5), 10);
-    EXPECT_EQ(zoomOut(5), 4);
-    EXPECT_EQ(zoomIn(1000), 1000);
-    EXPECT_EQ(zoomOut(1), 1);
+    const std::vector<int> ladder
+        = { 1, 2, 3, 4, 5, 10, 15, 20, 25, 30, 40, 50, 60, 80, 100, 150, 200, 300, 400, 600, 800, 1000 };
+    for (size_t i = 0; i < ladder.size(); ++i) {
+        EXPECT_EQ(zoomIn(ladder[i]), ladder[std::min(i + 1, ladder.size() - 1)]) << ladder[i];
+        EXPECT_EQ(zoomOut(ladder[i]), ladder[i ? i - 1 : 0]) << ladder[i];
+    }
     // Off the ladder, one step lands on it.
     EXPECT_EQ(zoomIn(33), 40);
     EXPECT_EQ(zoomOut(33), 30);
     EXPECT_EQ(zoomLabel(150), "150%");
 }
 
-TEST(PreviewPlacement, SmallImagesStayCentred)
+TEST(PreviewPlacement, SmallImagesStayCentredAndAnUnchangedSizeNeverMovesTheView)
 {
     EXPECT_EQ(placeAlongAxis(526, -40, 600, 300), 113);
     EXPECT_EQ(placeAlongAxis(526, 0, 526, 526), 0);
     EXPECT_EQ(zoomedSize(6, 1), 0);
     EXPECT_EQ(zoomedSize(32767, 1000), 327670);
-}
-
-TEST(PreviewPlacement, AnUnchangedSizeNeverMovesTheView)
-{
     for (int x : { 0, -1, -250, -3474 })
         EXPECT_EQ(placeAlongAxis(526, x, 4000, 4000), x);
 }
 
-TEST(PreviewPlacement, AZoomStepKeepsThePointUnderTheMiddle)
+TEST(PreviewPlacement, AZoomStepKeepsThePointUnderTheMiddleUnlessAnEdgeWouldComeInside)
 {
     // A 2000-pixel image at 100 %, its middle in the frame's middle, zoomed in and out.
     const int frame = 526;
@@ -71,17 +51,12 @@ TEST(PreviewPlacement, AZoomStepKeepsThePointUnderTheMiddle)
         // Within a pixel, plus the half pixel the rounding leans towards the left when zooming out.
         EXPECT_NEAR(position + point * size, frame / 2, 1.5) << zoom;
     }
-}
-
-TEST(PreviewPlacement, EdgesNeverComeInsideTheFrame)
-{
-    // Looking at the left edge, zooming out would pull it inside: it is put on the frame's edge.
+    // Looking at the left edge or the far edge, zooming out puts that edge on the frame's edge.
     EXPECT_EQ(placeAlongAxis(526, 0, 4000, 2000), 0);
-    // The far edge likewise.
     EXPECT_EQ(placeAlongAxis(526, 526 - 4000, 4000, 2000), 526 - 2000);
 }
 
-TEST(PreviewPanning, StepsThatWouldShowAnEdgeAreRefusedWhole)
+TEST(PreviewPanning, StepsThatWouldShowAnEdgeAreRefusedWholeAndTheCursorTellsAnOverhang)
 {
     EXPECT_EQ(allowedPanStep(5, -10, 1990, 526), 5);
     EXPECT_EQ(allowedPanStep(10, -10, 1990, 526), 0);
@@ -95,10 +70,7 @@ TEST(PreviewPanning, StepsThatWouldShowAnEdgeAreRefusedWhole)
     for (int i = 0; i < 50; ++i)
         left += allowedPanStep(1, left, left + 2000, 526);
     EXPECT_EQ(left, -1);
-}
 
-TEST(PreviewPanning, CursorShowsMoveOnlyWhenTheImageOverhangs)
-{
     const PixelRect frame { 10, 10, 536, 481 };
     EXPECT_TRUE(containsRect(frame, { 10, 10, 536, 481 }));
     EXPECT_TRUE(containsRect(frame, { 100, 50, 400, 300 }));
@@ -106,27 +78,17 @@ TEST(PreviewPanning, CursorShowsMoveOnlyWhenTheImageOverhangs)
     EXPECT_FALSE(containsRect(frame, { 100, 50, 400, 482 }));
 }
 
-TEST(PreviewPainting, TheImageWindowCoversOnlyWhatTheFrameShows)
+TEST(PreviewPainting, TheImageWindowCoversOnlyWhatTheFrameShowsAndAPaintOnlyTheBitmapUnderIt)
 {
-    const PixelRect shown = visiblePart({ -29737, -1266, 30263, 1734 }, 526, 467);
-    EXPECT_EQ(shown.left, 0);
-    EXPECT_EQ(shown.top, 0);
-    EXPECT_EQ(shown.right, 526);
-    EXPECT_EQ(shown.bottom, 467);
-    const PixelRect small = visiblePart({ 113, 83, 413, 383 }, 526, 467);
-    EXPECT_EQ(small.left, 113);
-    EXPECT_EQ(small.right, 413);
+    EXPECT_EQ(sides(visiblePart({ -29737, -1266, 30263, 1734 }, 526, 467)),
+        (std::vector<int64_t> { 0, 0, 526, 467 }));
+    EXPECT_EQ(
+        sides(visiblePart({ 113, 83, 413, 383 }, 526, 467)), (std::vector<int64_t> { 113, 83, 413, 383 }));
     EXPECT_EQ(visiblePart({ 0, 0, 0, 0 }, 526, 467).right, 0);
-}
 
-TEST(PreviewPainting, APaintAtTenTimesNeedsOnlyTheBitmapUnderIt)
-{
     // 6000 × 4000 at 1000 %: the frame shows a 526 × 467 corner of a 60000 × 40000 window.
     const StretchPart part = stretchPartFor({ 30000, 20000, 30526, 20467 }, 6000, 4000, 60000, 40000);
-    EXPECT_EQ(part.source.left, 3000);
-    EXPECT_EQ(part.source.right, 3053);
-    EXPECT_EQ(part.source.top, 2000);
-    EXPECT_EQ(part.source.bottom, 2047);
+    EXPECT_EQ(sides(part.source), (std::vector<int64_t> { 3000, 2000, 3053, 2047 }));
     EXPECT_EQ(part.destination.left, 30000);
     EXPECT_EQ(part.destination.right, 30530);
     EXPECT_LE(part.destination.bottom, 40000);

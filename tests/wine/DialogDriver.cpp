@@ -1,56 +1,48 @@
 #include "tests/wine/DialogDriver.h"
 
 #include "resources/ResourceIds.h"
+#include "settings/ParameterDocument.h"
+#include "settings/ParameterTable.h"
 #include "tools/host/ImageFile.h"
 
 #include <commctrl.h>
 
 #include <chrono>
-#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <thread>
-#include <vector>
 
 namespace quarvel::test {
 
 namespace {
 
-DialogMonitor* gMonitor = nullptr;
-
-// A top-level dialog window ("#32770") with exactly this title, of one process or of any.
-struct Search {
-    const char* title = nullptr;
-    bool visibleOnly = true;
-    DWORD process = 0; // 0: any
-    HWND found = nullptr;
-    int id = 0; // controls: the id sought
-};
-
-BOOL CALLBACK findTitled(HWND window, LPARAM pointer)
+std::string windowText(HWND window)
 {
-    auto* search = reinterpret_cast<Search*>(pointer);
-    char title[128] = {};
-    char className[16] = {};
-    DWORD process = 0;
-    GetWindowTextA(window, title, sizeof title);
-    GetClassNameA(window, className, sizeof className);
-    GetWindowThreadProcessId(window, &process);
-    if (std::strcmp(title, search->title) == 0 && std::strcmp(className, "#32770") == 0
-        && (!search->visibleOnly || IsWindowVisible(window))
-        && (!search->process || process == search->process)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
+    std::vector<char> text(size_t(GetWindowTextLengthA(window)) + 1, '\0');
+    GetWindowTextA(window, text.data(), int(text.size()));
+    return text.data();
 }
 
-BOOL CALLBACK findControl(HWND window, LPARAM pointer)
+std::string className(HWND window)
+{
+    char name[32] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+// The first window an enumeration visits that matches.
+struct Search {
+    std::function<bool(HWND)> match;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK visit(HWND window, LPARAM pointer)
 {
     auto* search = reinterpret_cast<Search*>(pointer);
-    if (GetDlgCtrlID(window) == search->id) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
+    if (!search->match(window))
+        return TRUE;
+    search->found = window;
+    return FALSE;
 }
 
 void sendScroll(HWND slider, int code, int position)
@@ -71,55 +63,32 @@ bool waitFor(const std::function<bool()>& done, int milliseconds, int interval)
     return true;
 }
 
-HWND waitForWindowOfThread(DWORD thread, const char* title, int milliseconds, bool visibleOnly)
+HWND waitForDialog(const char* title, DWORD thread, DWORD process, int milliseconds)
 {
-    Search search;
-    search.title = title;
-    search.visibleOnly = visibleOnly;
+    Search search { [&](HWND window) {
+        DWORD owner = 0;
+        const DWORD ownerThread = GetWindowThreadProcessId(window, &owner);
+        return (thread ? ownerThread == thread : owner == process) && className(window) == "#32770"
+            && IsWindowVisible(window) && windowText(window) == title;
+    } };
     waitFor(
-        [&] {
-            EnumThreadWindows(thread, findTitled, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
-        },
-        milliseconds);
+        [&] { return !EnumWindows(visit, reinterpret_cast<LPARAM>(&search)) && search.found; }, milliseconds);
     return search.found;
 }
 
-HWND waitForDialogOfThread(DWORD thread, int milliseconds)
-{
-    return waitForWindowOfThread(thread, "Quarvel Dialog", milliseconds);
-}
-
-HWND waitForDialogOfProcess(DWORD process, int milliseconds)
-{
-    Search search;
-    search.title = "Quarvel Dialog";
-    search.process = process;
-    waitFor(
-        [&] {
-            EnumWindows(findTitled, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
-        },
-        milliseconds);
-    return search.found;
-}
-
-bool driveDialog(const std::function<void()>& open, const std::function<void(HWND)>& drive,
-    const std::function<void(DWORD thread)>& tidy)
+bool driveDialog(const std::function<void()>& open, const std::function<void(HWND)>& drive)
 {
     const DWORD thread = GetCurrentThreadId();
     bool opened = false;
     std::thread driver([&] {
         HWND dialog = waitForDialogOfThread(thread);
-        opened = dialog != nullptr;
-        if (dialog)
+        if ((opened = dialog != nullptr))
             drive(dialog);
         waitFor([&] {
-            if (tidy)
-                tidy(thread);
-            HWND still = waitForDialogOfThread(thread, 0);
-            if (still)
-                PostMessageA(still, WM_COMMAND, IDCANCEL, 0);
+            HWND still = nullptr;
+            for (const char* title : { "Add New Preset", "Quarvel Dialog" })
+                if ((still = waitForDialog(title, thread, 0, 0)) != nullptr)
+                    PostMessageA(still, WM_COMMAND, IDCANCEL, 0);
             return still == nullptr;
         });
     });
@@ -128,11 +97,22 @@ bool driveDialog(const std::function<void()>& open, const std::function<void(HWN
     return opened;
 }
 
+void closeWith(HWND dialog, int button)
+{
+    waitFor(
+        [&] {
+            if (!IsWindow(dialog))
+                return true;
+            PostMessageA(dialog, WM_COMMAND, WPARAM(button), 0);
+            return false;
+        },
+        20000, 250);
+}
+
 HWND control(HWND dialog, int id)
 {
-    Search search;
-    search.id = id;
-    EnumChildWindows(dialog, findControl, reinterpret_cast<LPARAM>(&search));
+    Search search { [&](HWND window) { return GetDlgCtrlID(window) == id; } };
+    EnumChildWindows(dialog, visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -161,12 +141,7 @@ void moveSlider(HWND dialog, int id, int position) { dragSlider(dialog, id, { po
 
 int sliderPosition(HWND dialog, int id) { return int(SendMessageA(control(dialog, id), TBM_GETPOS, 0, 0)); }
 
-std::string text(HWND dialog, int id)
-{
-    char buffer[128] = {};
-    GetWindowTextA(control(dialog, id), buffer, sizeof buffer);
-    return buffer;
-}
+std::string text(HWND dialog, int id) { return windowText(control(dialog, id)); }
 
 void click(HWND dialog, int id)
 {
@@ -177,11 +152,11 @@ void click(HWND dialog, int id)
         SendMessageA(button, BM_SETCHECK, checked ? BST_UNCHECKED : BST_CHECKED, 0);
     } else if (style == BS_AUTORADIOBUTTON || style == BS_RADIOBUTTON) {
         // The group's other buttons go off, as a click on an automatic radio button does.
-        for (HWND sibling = GetWindow(GetParent(button), GW_CHILD); sibling;
-             sibling = GetWindow(sibling, GW_HWNDNEXT)) {
-            const auto siblingStyle = GetWindowLongA(sibling, GWL_STYLE) & BS_TYPEMASK;
-            if (siblingStyle == BS_AUTORADIOBUTTON || siblingStyle == BS_RADIOBUTTON)
-                SendMessageA(sibling, BM_SETCHECK, sibling == button ? BST_CHECKED : BST_UNCHECKED, 0);
+        for (HWND other = GetWindow(GetParent(button), GW_CHILD); other;
+             other = GetWindow(other, GW_HWNDNEXT)) {
+            const auto otherStyle = GetWindowLongA(other, GWL_STYLE) & BS_TYPEMASK;
+            if (otherStyle == BS_AUTORADIOBUTTON || otherStyle == BS_RADIOBUTTON)
+                SendMessageA(other, BM_SETCHECK, other == button ? BST_CHECKED : BST_UNCHECKED, 0);
         }
     }
     SendMessageA(GetParent(button), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
@@ -197,9 +172,13 @@ void selectPage(HWND dialog, int index)
 
 bool visible(HWND dialog, int id) { return IsWindowVisible(control(dialog, id)) != FALSE; }
 
-bool running(HWND dialog) { return visible(dialog, IDC_PROGRESS); }
+bool idle(HWND dialog) { return !visible(dialog, IDC_PROGRESS) && IsWindowEnabled(GetDlgItem(dialog, IDOK)); }
 
-bool idle(HWND dialog) { return !running(dialog) && IsWindowEnabled(GetDlgItem(dialog, IDOK)); }
+namespace {
+DialogMonitor* gMonitor = nullptr;
+MessageBoxAnswerer* gAnswerer = nullptr;
+constexpr int kMessageTextId = 0xFFFF; // the id of a message box's text
+} // namespace
 
 DialogMonitor::DialogMonitor(DWORD dialogThread)
 {
@@ -249,31 +228,15 @@ bool DialogMonitor::waitForRuns(int count, int milliseconds) const
 
 namespace {
 
-MessageBoxAnswerer* gAnswerer = nullptr;
-
-// The id of the box's message text, as message boxes have it.
-constexpr int kMessageTextId = 0xFFFF;
-
-std::string windowText(HWND window)
-{
-    std::vector<char> text(size_t(GetWindowTextLengthA(window)) + 1, '\0');
-    GetWindowTextA(window, text.data(), int(text.size()));
-    return text.data();
-}
-
 // A top-level dialog with a message text and no field to type in: what MessageBox makes.
 bool isMessageBox(HWND window)
 {
-    char className[16] = {};
-    GetClassNameA(window, className, sizeof className);
-    if (std::strcmp(className, "#32770") != 0 || (GetWindowLongA(window, GWL_STYLE) & WS_CHILD)
+    if (className(window) != "#32770" || (GetWindowLongA(window, GWL_STYLE) & WS_CHILD)
         || !GetDlgItem(window, kMessageTextId))
         return false;
-    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        GetClassNameA(child, className, sizeof className);
-        if (lstrcmpiA(className, "Edit") == 0)
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        if (lstrcmpiA(className(child).c_str(), "Edit") == 0)
             return false;
-    }
     return true;
 }
 
@@ -281,20 +244,13 @@ bool isMessageBox(HWND window)
 UINT iconStyle(HWND box)
 {
     for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        char className[16] = {};
-        GetClassNameA(child, className, sizeof className);
-        if (lstrcmpiA(className, "Static") != 0
-            || (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
+        if (lstrcmpiA(className(child).c_str(), "Static") != 0)
             continue;
         const auto shown = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
         if (shown == LoadIconA(nullptr, IDI_QUESTION))
             return MB_ICONQUESTION;
         if (shown == LoadIconA(nullptr, IDI_EXCLAMATION))
             return MB_ICONEXCLAMATION;
-        if (shown == LoadIconA(nullptr, IDI_HAND))
-            return MB_ICONHAND;
-        if (shown == LoadIconA(nullptr, IDI_ASTERISK))
-            return MB_ICONASTERISK;
     }
     return 0;
 }
@@ -303,38 +259,33 @@ UINT iconStyle(HWND box)
 
 MessageBoxAnswerer::MessageBoxAnswerer(DWORD thread)
 {
-    InitializeCriticalSection(&lock_);
     gAnswerer = this;
-    callHook_ = SetWindowsHookExA(WH_CALLWNDPROC, onCall, nullptr, thread);
-    returnHook_ = SetWindowsHookExA(WH_CALLWNDPROCRET, onReturn, nullptr, thread);
-    getHook_ = SetWindowsHookExA(WH_GETMESSAGE, onGet, nullptr, thread);
+    hooks_[0] = SetWindowsHookExA(WH_CALLWNDPROC, onCall, nullptr, thread);
+    hooks_[1] = SetWindowsHookExA(WH_CALLWNDPROCRET, onReturn, nullptr, thread);
+    hooks_[2] = SetWindowsHookExA(WH_GETMESSAGE, onGet, nullptr, thread);
 }
 
 MessageBoxAnswerer::~MessageBoxAnswerer()
 {
-    UnhookWindowsHookEx(callHook_);
-    UnhookWindowsHookEx(returnHook_);
-    UnhookWindowsHookEx(getHook_);
+    for (HHOOK hook : hooks_)
+        UnhookWindowsHookEx(hook);
     gAnswerer = nullptr;
-    DeleteCriticalSection(&lock_);
 }
 
 void MessageBoxAnswerer::answer(std::initializer_list<int> buttons)
 {
-    EnterCriticalSection(&lock_);
+    std::lock_guard<std::mutex> hold(lock_);
     answers_.insert(answers_.end(), buttons.begin(), buttons.end());
-    LeaveCriticalSection(&lock_);
 }
 
 std::vector<MessageBoxAnswerer::Box> MessageBoxAnswerer::boxes() const
 {
-    EnterCriticalSection(&lock_);
-    std::vector<Box> copy;
+    std::lock_guard<std::mutex> hold(lock_);
+    std::vector<Box> complete;
     for (const Box& box : boxes_)
         if (box.complete)
-            copy.push_back(box);
-    LeaveCriticalSection(&lock_);
-    return copy;
+            complete.push_back(box);
+    return complete;
 }
 
 bool MessageBoxAnswerer::waitForBoxes(size_t count, int milliseconds) const
@@ -342,8 +293,7 @@ bool MessageBoxAnswerer::waitForBoxes(size_t count, int milliseconds) const
     return waitFor([&] { return boxes().size() >= count; }, milliseconds);
 }
 
-// Before the box's own initialisation, which gives it its caption: the answer posted now is the
-// first message its modal loop will see.
+// Before the box's own initialisation: the answer posted now is the first message its loop sees.
 LRESULT CALLBACK MessageBoxAnswerer::onCall(int code, WPARAM first, LPARAM second)
 {
     const auto* call = reinterpret_cast<const CWPSTRUCT*>(second);
@@ -352,13 +302,14 @@ LRESULT CALLBACK MessageBoxAnswerer::onCall(int code, WPARAM first, LPARAM secon
         Box shown;
         shown.window = call->hwnd;
         shown.answer = IDNO;
-        EnterCriticalSection(&self->lock_);
-        if (!self->answers_.empty()) {
-            shown.answer = self->answers_.front();
-            self->answers_.erase(self->answers_.begin());
+        {
+            std::lock_guard<std::mutex> hold(self->lock_);
+            if (!self->answers_.empty()) {
+                shown.answer = self->answers_.front();
+                self->answers_.erase(self->answers_.begin());
+            }
+            self->boxes_.push_back(shown);
         }
-        self->boxes_.push_back(shown);
-        LeaveCriticalSection(&self->lock_);
         PostMessageA(call->hwnd, WM_COMMAND, MAKEWPARAM(shown.answer, BN_CLICKED), 0);
     }
     return CallNextHookEx(nullptr, code, first, second);
@@ -370,25 +321,21 @@ LRESULT CALLBACK MessageBoxAnswerer::onReturn(int code, WPARAM first, LPARAM sec
     const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(second);
     MessageBoxAnswerer* self = gAnswerer;
     if (code == HC_ACTION && self && call->message == WM_INITDIALOG) {
-        EnterCriticalSection(&self->lock_);
+        std::lock_guard<std::mutex> hold(self->lock_);
         for (Box& shown : self->boxes_) {
             if (shown.window != call->hwnd || shown.complete)
                 continue;
-            HWND box = call->hwnd;
-            shown.caption = windowText(box);
-            shown.text = windowText(GetDlgItem(box, kMessageTextId));
-            for (int id = IDOK; id <= IDNO; ++id) {
-                HWND button = GetDlgItem(box, id);
-                if (!button)
-                    continue;
-                shown.buttons.push_back(id);
-                if ((GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
-                    shown.defaultButton = id;
-            }
-            shown.icon = iconStyle(box);
+            shown.caption = windowText(call->hwnd);
+            shown.text = windowText(GetDlgItem(call->hwnd, kMessageTextId));
+            for (int id = IDOK; id <= IDNO; ++id)
+                if (HWND button = GetDlgItem(call->hwnd, id)) {
+                    shown.buttons.push_back(id);
+                    if ((GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+                        shown.defaultButton = id;
+                }
+            shown.icon = iconStyle(call->hwnd);
             shown.complete = true;
         }
-        LeaveCriticalSection(&self->lock_);
     }
     return CallNextHookEx(nullptr, code, first, second);
 }
@@ -400,11 +347,10 @@ LRESULT CALLBACK MessageBoxAnswerer::onGet(int code, WPARAM first, LPARAM second
     auto* message = reinterpret_cast<MSG*>(second);
     MessageBoxAnswerer* self = gAnswerer;
     if (code == HC_ACTION && first == PM_REMOVE && self && message->message == WM_COMMAND) {
-        EnterCriticalSection(&self->lock_);
+        std::lock_guard<std::mutex> hold(self->lock_);
         for (const Box& shown : self->boxes_)
             if (shown.window == message->hwnd && LOWORD(message->wParam) != shown.answer)
                 message->message = WM_NULL;
-        LeaveCriticalSection(&self->lock_);
     }
     return CallNextHookEx(nullptr, code, first, second);
 }
@@ -426,17 +372,12 @@ std::vector<uint8_t> capture(HWND window, int& width, int& height)
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ previous = SelectObject(memory, bitmap);
-    const bool copied = BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY) != FALSE;
-    GdiFlush();
     std::vector<uint8_t> rgb;
-    if (copied) {
-        rgb.resize(size_t(width) * size_t(height) * 3);
+    if (BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY)) {
+        GdiFlush();
         const auto* bgra = static_cast<const uint8_t*>(bits);
-        for (size_t i = 0; i < size_t(width) * size_t(height); ++i) {
-            rgb[3 * i] = bgra[4 * i + 2];
-            rgb[3 * i + 1] = bgra[4 * i + 1];
-            rgb[3 * i + 2] = bgra[4 * i];
-        }
+        for (size_t i = 0; i < size_t(width) * size_t(height); ++i)
+            rgb.insert(rgb.end(), { bgra[4 * i + 2], bgra[4 * i + 1], bgra[4 * i] });
     }
     SelectObject(memory, previous);
     DeleteObject(bitmap);
@@ -445,16 +386,68 @@ std::vector<uint8_t> capture(HWND window, int& width, int& height)
     return rgb;
 }
 
-bool saveScreenshot(HWND window, const std::string& path)
+bool saveScreenshot(HWND window, const std::string& name)
 {
     host::ImageFile image;
     image.pixels = capture(window, image.width, image.height);
-    if (image.pixels.empty())
-        return false;
     image.channels = 3;
     image.bitsPerSample = 8;
     std::string error;
-    return host::writeImageFile(path, host::ImageFormat::Png, image, error);
+    CreateDirectoryA("screenshots", nullptr);
+    return !image.pixels.empty()
+        && host::writeImageFile("screenshots\\" + name + ".png", host::ImageFormat::Png, image, error);
+}
+
+std::string besideTests(const std::string& name)
+{
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string self(path);
+    return self.substr(0, self.find_last_of("\\/") + 1) + name;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return file ? std::string(std::istreambuf_iterator<char>(file), {}) : "<missing>";
+}
+
+bool writeFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream file(path, std::ios::binary);
+    return bool(file.write(bytes.data(), std::streamsize(bytes.size())).flush());
+}
+
+std::vector<uint8_t> outputOf(const FakeHost& host)
+{
+    std::vector<uint8_t> out;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+            for (int p = 0; p < 3; ++p)
+                out.push_back(uint8_t(host.output(x, y, p)));
+    return out;
+}
+
+std::vector<uint8_t> directRun(const std::vector<FakeHost::Value>& settings)
+{
+    FakeHost direct(kWidth, kHeight, 3, 8);
+    direct.fillInput(11);
+    direct.playDescriptor = true;
+    direct.playback = settings;
+    return direct.run() == pluginapi::noErr ? outputOf(direct) : std::vector<uint8_t> {};
+}
+
+std::vector<FakeHost::Value> playbackOf(const std::string& text)
+{
+    ParameterDocument document;
+    document.setText(text.c_str());
+    std::vector<FakeHost::Value> values;
+    for (const SettingInfo& setting : kSettings) {
+        char value[64] = {};
+        if (document.getString(setting.name, value, 63, nullptr))
+            values.push_back({ setting.key, value });
+    }
+    return values;
 }
 
 } // namespace quarvel::test

@@ -1,12 +1,14 @@
 // Drives the plug-in's real dialog from a second thread or process, the way a user would but by
-// window messages: it finds the dialog and its controls by id, moves sliders, clicks, switches
-// pages, counts preview runs and the pages' change messages, and takes screenshots.
+// window messages, and the little that the Wine dialog tests share besides.
 #pragma once
+
+#include "tests/support/FakeHost.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,30 +17,26 @@ namespace quarvel::test {
 // True once `done` holds, false after `milliseconds`; asks every `interval` milliseconds.
 bool waitFor(const std::function<bool()>& done, int milliseconds = 20000, int interval = 10);
 
-// The dialog's window ("Quarvel Dialog") of a thread or of a process; null after the timeout.
-HWND waitForDialogOfThread(DWORD thread, int milliseconds = 20000);
-HWND waitForDialogOfProcess(DWORD process, int milliseconds = 20000);
-
-// A top-level dialog window of a thread with exactly this title (the preset window "Quarvel
-// Presets", the name box "Add New Preset"); null after the timeout. Hidden ones count only when
-// `visibleOnly` is false.
-HWND waitForWindowOfThread(
-    DWORD thread, const char* title, int milliseconds = 20000, bool visibleOnly = true);
+// A visible top-level dialog window with exactly this title ("Quarvel Dialog", "Quarvel Presets",
+// "Add New Preset") of a thread, or with `thread` 0 of a process; null after the timeout.
+HWND waitForDialog(const char* title, DWORD thread, DWORD process = 0, int milliseconds = 20000);
+inline HWND waitForDialogOfThread(DWORD thread, int milliseconds = 20000)
+{
+    return waitForDialog("Quarvel Dialog", thread, 0, milliseconds);
+}
 
 // Calls `open`, which shows the dialog on this thread and returns once it has closed, while
-// `drive` acts on the dialog from a second thread. Whatever is still open afterwards is
-// cancelled, after `tidy` has had the chance to dismiss windows of its own, so that no test waits
-// on a modal window. False if the dialog never appeared.
-bool driveDialog(const std::function<void()>& open, const std::function<void(HWND)>& drive,
-    const std::function<void(DWORD thread)>& tidy = {});
+// `drive` acts on it from a second thread. What is still open afterwards (a name box, the
+// dialog) is cancelled, so that no test waits on a modal window. False if it never appeared.
+bool driveDialog(const std::function<void()>& open, const std::function<void(HWND)>& drive);
+// Presses the button until the dialog has closed: OK waits while a run is in progress.
+void closeWith(HWND dialog, int button);
 
-// A control of the dialog or of one of its pages.
+// A control of the dialog or of one of its pages; the preview's image window.
 HWND control(HWND dialog, int id);
-// The preview's image window.
 HWND imageWindow(HWND dialog);
 
-// A release after dragging the thumb through `positions` (each a tracking step): what a user's
-// drag sends to the page.
+// A release after dragging the thumb through `positions` (each a tracking step).
 void dragSlider(HWND dialog, int id, std::initializer_list<int> positions);
 void moveSlider(HWND dialog, int id, int position);
 int sliderPosition(HWND dialog, int id);
@@ -47,9 +45,7 @@ std::string text(HWND dialog, int id);
 void click(HWND dialog, int id);
 void selectPage(HWND dialog, int index);
 bool visible(HWND dialog, int id);
-
-// The progress bar shows exactly while a run is in progress.
-bool running(HWND dialog);
+// No run in progress (the progress bar shows exactly while one is) and OK enabled.
 bool idle(HWND dialog);
 
 // Counts, on the dialog's thread, the preview runs (the progress bar shown and hidden again) and
@@ -71,27 +67,22 @@ public:
 private:
     static LRESULT CALLBACK onCall(int code, WPARAM first, LPARAM second);
     static LRESULT CALLBACK onGet(int code, WPARAM first, LPARAM second);
-    HHOOK callHook_ = nullptr;
-    HHOOK getHook_ = nullptr;
+    HHOOK callHook_ = nullptr, getHook_ = nullptr;
     std::atomic<int> started_ { 0 }, ended_ { 0 }, changes_ { 0 };
 };
 
-// Answers the message boxes that a thread shows, with the buttons it was given in turn, and
-// keeps what each box said. It answers from the thread itself, as the box is being set up and
-// before it has its caption, and drops any other answer that reaches a box it answered: a watcher
-// that polls for "Quarvel" boxes from outside (startMessageWatch, which presses OK) can then
-// neither answer a question first nor overrule the answer while the box is still closing. A box
-// with no answer waiting gets No (a box without that button closes all the same), so none is left
-// open.
+// Answers the message boxes that a thread shows, with the buttons it was given in turn (No when
+// none is left, so that none stays open), and keeps what each box said. It answers from the
+// thread itself, before the box has its caption, and drops any other command that reaches a box
+// it answered: a watcher that presses OK on "Quarvel" boxes from outside (startMessageWatch) can
+// then neither answer first nor overrule the answer while the box is closing.
 class MessageBoxAnswerer {
 public:
     struct Box {
-        std::string caption;
-        std::string text;
-        UINT icon = 0; // MB_ICONQUESTION, MB_ICONEXCLAMATION, ...; 0 for none
-        std::vector<int> buttons; // the ids of its buttons, ascending
-        int defaultButton = 0;
-        int answer = 0;
+        std::string caption, text;
+        UINT icon = 0; // MB_ICONQUESTION or MB_ICONEXCLAMATION; 0 for any other
+        std::vector<int> buttons; // ascending
+        int defaultButton = 0, answer = 0;
         HWND window = nullptr;
         bool complete = false; // its set-up has finished, and all of the above is known
     };
@@ -100,27 +91,36 @@ public:
     MessageBoxAnswerer(const MessageBoxAnswerer&) = delete;
     MessageBoxAnswerer& operator=(const MessageBoxAnswerer&) = delete;
 
-    // Appends answers (IDYES, IDNO, IDOK) for the boxes to come.
-    void answer(std::initializer_list<int> buttons);
-    // The boxes answered so far, oldest first.
-    std::vector<Box> boxes() const;
+    void answer(std::initializer_list<int> buttons); // IDYES, IDNO, IDOK for the boxes to come
+    std::vector<Box> boxes() const; // the boxes answered so far, oldest first
     bool waitForBoxes(size_t count, int milliseconds = 20000) const;
 
 private:
     static LRESULT CALLBACK onCall(int code, WPARAM first, LPARAM second);
     static LRESULT CALLBACK onReturn(int code, WPARAM first, LPARAM second);
     static LRESULT CALLBACK onGet(int code, WPARAM first, LPARAM second);
-    HHOOK callHook_ = nullptr;
-    HHOOK returnHook_ = nullptr;
-    HHOOK getHook_ = nullptr;
-    mutable CRITICAL_SECTION lock_;
+    HHOOK hooks_[3] = {};
+    mutable std::mutex lock_;
     std::vector<int> answers_;
     std::vector<Box> boxes_;
 };
 
-// The window as it is on screen, 8-bit RGB; empty if the screen could not be read.
+// The window as it is on screen, 8-bit RGB (empty if the screen could not be read), or as
+// screenshots\NAME.png, a picture for the eye and the documentation.
 std::vector<uint8_t> capture(HWND window, int& width, int& height);
-// The same as a PNG file. False if the screen could not be read.
-bool saveScreenshot(HWND window, const std::string& path);
+bool saveScreenshot(HWND window, const std::string& name);
+
+// A file beside the test executable; whole files.
+std::string besideTests(const std::string& name);
+std::string readFile(const std::string& path);
+bool writeFile(const std::string& path, const std::string& bytes);
+
+// The dialog tests' image: 320 × 240, pseudo-random from seed 11. Its output bytes (RGB), and
+// what the module gives for it without its dialog with settings as a descriptor plays them.
+constexpr int kWidth = 320, kHeight = 240;
+std::vector<uint8_t> outputOf(const FakeHost& host);
+std::vector<uint8_t> directRun(const std::vector<FakeHost::Value>& settings);
+// The settings that a text of "Name=value;" entries holds, each as written, as a descriptor plays them.
+std::vector<FakeHost::Value> playbackOf(const std::string& text);
 
 } // namespace quarvel::test

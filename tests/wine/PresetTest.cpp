@@ -1,11 +1,9 @@
-// The preset window, the name box and the remembered placement, in the real module under Wine,
-// driven by window messages from a second thread; message boxes are read and answered on the
-// dialog's own thread. The module runs as a copy in a folder of its own, so that the presets and
-// the settings file these tests write never touch the ones beside the real module.
+// The preset window, the name box and the remembered placement, driven from a second thread while
+// message boxes are read and answered on the dialog's own thread. The module runs as a copy in a
+// folder of its own, so that the presets and the settings file written here never touch the ones
+// beside the real module.
 #include "resources/ResourceIds.h"
-#include "settings/ParameterDocument.h"
-#include "settings/ParameterTable.h"
-#include "tests/support/FakeHost.h"
+#include "tests/settings/SettingsTexts.h"
 #include "tests/wine/DialogDriver.h"
 
 #include <windows.h>
@@ -15,51 +13,28 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <memory>
-#include <string>
-#include <thread>
-#include <vector>
 
 namespace quarvel::test {
 namespace {
 
 using namespace pluginapi;
-
-// ---- files ------------------------------------------------------------------------------------
-
-std::string besideTests(const std::string& name)
-{
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    const std::string dir(path);
-    return dir.substr(0, dir.find_last_of("\\/") + 1) + name;
-}
-
 namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
 
-bool writeFile(const std::string& path, const std::string& bytes)
+Names sorted(Names names)
 {
-    std::ofstream file(path, std::ios::binary);
-    return bool(file.write(bytes.data(), std::streamsize(bytes.size())).flush());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
-std::string readFile(const std::string& path)
+Names filesIn(const std::string& folder)
 {
-    std::ifstream file(path, std::ios::binary);
-    return file ? std::string(std::istreambuf_iterator<char>(file), {}) : "<missing>";
-}
-
-// The names in a folder, sorted.
-std::vector<std::string> filesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
+    Names names;
     std::error_code ignored;
     for (const auto& entry : fs::directory_iterator(folder, ignored))
         names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
+    return sorted(names);
 }
 
 void removeTree(const std::string& path)
@@ -71,94 +46,73 @@ void removeTree(const std::string& path)
     fs::remove_all(path, ignored);
 }
 
-// ---- the copied module ------------------------------------------------------------------------
-
-struct CopiedModule {
-    std::string folder; // ends in a backslash
-    PluginEntryProc entry = nullptr;
-};
-
-const CopiedModule& copiedModule()
+// Which file a path names: a file replaced by another is a different one, one rewritten in place
+// the same.
+std::string fileIdentity(const std::string& path)
 {
-    static const CopiedModule copy = [] {
-        CopiedModule made;
-        // One folder for every run: each overwrites the copy that the last one left.
-        made.folder = ::testing::TempDir() + "quarvel-presets\\";
-        CreateDirectoryA(made.folder.c_str(), nullptr);
-        const std::string module = besideTests(sizeof(void*) == 8 ? "quarvel64.8bf" : "quarvel.8bf");
-        const std::string copyPath = made.folder + "quarvel-copy.8bf";
-        // Loaded for the rest of the process: its worker threads may outlive any one test.
-        if (CopyFileA(module.c_str(), copyPath.c_str(), FALSE))
-            if (HMODULE loaded = LoadLibraryA(copyPath.c_str()))
-                made.entry = reinterpret_cast<PluginEntryProc>(
-                    reinterpret_cast<void*>(GetProcAddress(loaded, "ENTRYPOINT")));
-        return made;
-    }();
-    return copy;
+    HANDLE file
+        = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "<missing>";
+    BY_HANDLE_FILE_INFORMATION info {};
+    GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":"
+        + std::to_string(info.nFileIndexLow);
 }
 
-// ---- presets ----------------------------------------------------------------------------------
+// One folder for every run of the tests, each overwriting the copy of the module the last one left.
+std::string folder() { return ::testing::TempDir() + "quarvel-presets\\"; }
+
+// The copy, loaded for the rest of the process: its worker threads may outlive any one test.
+PluginEntryProc copiedEntry()
+{
+    static const PluginEntryProc entry = [] {
+        CreateDirectoryA(folder().c_str(), nullptr);
+        const std::string copy = folder() + "quarvel-copy.8bf";
+        HMODULE loaded = CopyFileA(besideTests(sizeof(void*) == 8 ? "quarvel64.8bf" : "quarvel.8bf").c_str(),
+                             copy.c_str(), FALSE)
+            ? LoadLibraryA(copy.c_str())
+            : nullptr;
+        return loaded
+            ? reinterpret_cast<PluginEntryProc>(reinterpret_cast<void*>(GetProcAddress(loaded, "ENTRYPOINT")))
+            : nullptr;
+    }();
+    return entry;
+}
+
+std::string withCrLf(const std::string& text)
+{
+    std::string out;
+    for (char c : text)
+        out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return out;
+}
 
 // What the dialog saves from a fresh document: every setting at its default, the sharpening method
-// the Sharpness page adds, then the identity, each line ending in CR LF.
-std::string defaultsPreset()
-{
-    std::string text;
-    for (const char* entry : { "DynamicEnable=1", "ColorEnable=1", "SharpEnable=1", "SmoothEnable=1",
-             "ShadowLevel=0", "ShadowContrast=150", "ShadowAmount=0", "ShadowClip=0.00000000",
-             "HilightLevel=0", "HilightContrast=150", "HilightAmount=0", "HilightClip=0.00000000",
-             "AutoColor=0", "AutoExposure=0", "Gamma=0", "Density=0", "Saturation=0", "Contrast=0",
-             "Monochromatic=1", "HiSharpAmount=0", "HiSharpRadius=1.00000000", "HiSharpEdge=20",
-             "HiSharpThreshold=0", "HiSharpTonal=170", "ShSharpAmount=0", "ShSharpRadius=1.00000000",
-             "ShSharpEdge=20", "ShSharpThreshold=0", "ShSharpTonal=85", "SmoothAmount=0",
-             "SmoothRadius=1.00000000", "SmoothThreshold=0", "DiffuseAmount=0", "DiffuseRadius=5.00000000",
-             "DiffuseTone=0", "GrainAmount=0", "SharpMethod=0", "PlugInName=Quarvel", "Version=2.0" })
-        text += std::string(entry) + ";\r\n";
-    return text;
-}
+// the Sharpness page adds, then the identity.
+const std::string kDefaultsPreset
+    = withCrLf(kCanonicalDefaultsText + "SharpMethod=0;\nPlugInName=Quarvel;\nVersion=2.0;\n");
 
 std::string ourPreset(const std::string& entries)
 {
-    return "PlugInName=Quarvel;\r\nVersion=2.0;\r\n" + entries;
+    return withCrLf("PlugInName=Quarvel;\nVersion=2.0;\n" + entries);
 }
 
-const std::string kLively = ourPreset("ShadowAmount=40;\r\nShadowLevel=50;\r\nSaturation=20;\r\n");
-const std::string kCalm = ourPreset("Gamma=-20;\r\nHilightAmount=30;\r\nSmoothAmount=100;\r\n");
+const std::string kLively = "ShadowAmount=40;\nShadowLevel=50;\nSaturation=20;\n";
+const std::string kCalm = "Gamma=-20;\nHilightAmount=30;\nSmoothAmount=100;\n";
 
-// The settings of a preset as a host plays them back.
-std::vector<FakeHost::Value> playbackOf(const std::string& preset)
-{
-    ParameterDocument document;
-    document.loadFromMemory(preset.data(), preset.size());
-    std::vector<FakeHost::Value> values;
-    for (const SettingInfo& setting : kSettings) {
-        char value[64] = {};
-        if (document.getString(setting.name, value, 63, nullptr))
-            values.push_back({ setting.key, value });
-    }
-    return values;
-}
-
-// ---- the windows ------------------------------------------------------------------------------
-
-std::vector<std::string> labels(HWND manager)
+Names labels(HWND manager)
 {
     HWND list = GetDlgItem(manager, IDC_PRESET_LIST);
-    std::vector<std::string> shown;
-    const auto count = int(SendMessageA(list, LB_GETCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i) {
+    Names shown;
+    for (int i = 0; i < int(SendMessageA(list, LB_GETCOUNT, 0, 0)); ++i) {
         std::vector<char> text(size_t(SendMessageA(list, LB_GETTEXTLEN, WPARAM(i), 0)) + 1, '\0');
         SendMessageA(list, LB_GETTEXT, WPARAM(i), reinterpret_cast<LPARAM>(text.data()));
         shown.push_back(text.data());
     }
-    std::sort(shown.begin(), shown.end());
-    return shown;
-}
-
-std::vector<std::string> sorted(std::vector<std::string> values)
-{
-    std::sort(values.begin(), values.end());
-    return values;
+    return sorted(shown);
 }
 
 // As a click on the entry: the list moves its selection and tells its window.
@@ -177,14 +131,6 @@ bool presetButtonChecked(HWND dialog)
     return SendMessageA(control(dialog, IDC_PRESET_BUTTON), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-std::string fieldText(HWND nameBox)
-{
-    HWND field = GetDlgItem(nameBox, IDC_PRESET_NAME);
-    std::vector<char> text(size_t(GetWindowTextLengthA(field)) + 1, '\0');
-    GetWindowTextA(field, text.data(), int(text.size()));
-    return text.data();
-}
-
 bool okEnabled(HWND nameBox) { return IsWindowEnabled(GetDlgItem(nameBox, IDOK)) != FALSE; }
 
 void press(HWND window, int id)
@@ -193,41 +139,21 @@ void press(HWND window, int id)
         window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
 }
 
-// Presses the button until the dialog has closed: OK waits while a run is in progress, and
-// Cancel then stops the run first.
-void closeWith(HWND dialog, int button)
+void enterName(HWND nameBox, const std::string& name)
 {
-    waitFor(
-        [&] {
-            if (!IsWindow(dialog))
-                return true;
-            PostMessageA(dialog, WM_COMMAND, WPARAM(button), 0);
-            return false;
-        },
-        20000, 250);
+    SetDlgItemTextA(nameBox, IDC_PRESET_NAME, name.c_str());
+    press(nameBox, IDOK);
 }
 
-// Which file a path names: a file replaced by another is a different one, a file rewritten in
-// place the same.
-std::string fileIdentity(const std::string& path)
-{
-    HANDLE file
-        = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return "<missing>";
-    BY_HANDLE_FILE_INFORMATION info {};
-    GetFileInformationByHandle(file, &info);
-    CloseHandle(file);
-    return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":"
-        + std::to_string(info.nFileIndexLow);
-}
+void deletePreset(HWND manager) { SendMessageA(manager, WM_COMMAND, IDC_PRESET_DELETE, 0); }
 
-RECT clientRectOf(HWND child)
+// A window's rectangle on screen, or with `inParent` in its parent's client area.
+RECT rectOf(HWND window, bool inParent = false)
 {
     RECT r {};
-    GetWindowRect(child, &r);
-    MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+    GetWindowRect(window, &r);
+    if (inParent)
+        MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&r), 2);
     return r;
 }
 
@@ -237,24 +163,12 @@ std::string describe(const RECT& r)
         + std::to_string(r.bottom);
 }
 
-// ---- the fixture ------------------------------------------------------------------------------
-
-class CopiedModuleDialog : public ::testing::Test {
+class PresetWindow : public ::testing::Test {
 protected:
-    static constexpr int kWidth = 320, kHeight = 240;
+    PresetWindow() { clearFolder(); }
+    ~PresetWindow() override { clearFolder(); }
+    void SetUp() override { ASSERT_NE(copiedEntry(), nullptr) << "the module copy did not load"; }
 
-    CopiedModuleDialog()
-        : thread(GetCurrentThreadId())
-        , monitor(thread)
-        , boxes(thread)
-    {
-        clearFolder();
-    }
-    ~CopiedModuleDialog() override { clearFolder(); }
-
-    void SetUp() override { ASSERT_NE(copiedModule().entry, nullptr) << "the module copy did not load"; }
-
-    static std::string folder() { return copiedModule().folder; }
     static std::string presets() { return folder() + "Presets\\"; }
     static std::string settingsFile() { return folder() + "quarvel.cfg"; }
     static void makePresetFolder() { CreateDirectoryA(presets().c_str(), nullptr); }
@@ -264,141 +178,124 @@ protected:
         DeleteFileA(settingsFile().c_str());
     }
 
-    // Opens the copied module's dialog over a host of its own that passes no descriptor (a menu
-    // invocation), lets `drive` act on it from another thread, and closes whatever is still open.
-    int16_t run(const std::function<void(HWND)>& drive)
+    // The copied module's dialog as a menu invocation opens it, `drive` acting on it.
+    void run(int16_t expected, const std::function<void(HWND)>& drive)
     {
         host = std::make_unique<FakeHost>(kWidth, kHeight, 3, 8);
         host->fillInput(11);
         intptr_t data = 0;
         int16_t result = 0;
         const auto open = [&] {
-            copiedModule().entry(filterSelectorPrepare, &host->record, &data, &result);
+            copiedEntry()(filterSelectorPrepare, &host->record, &data, &result);
             if (result == noErr)
-                copiedModule().entry(filterSelectorStart, &host->record, &data, &result);
+                copiedEntry()(filterSelectorStart, &host->record, &data, &result);
         };
-        const auto dismissNameBox = [](DWORD owner) {
-            if (HWND nameBox = waitForWindowOfThread(owner, "Add New Preset", 0))
-                PostMessageA(nameBox, WM_COMMAND, IDCANCEL, 0);
-        };
-        EXPECT_TRUE(driveDialog(open, drive, dismissNameBox)) << "the dialog did not open";
-        return result;
+        EXPECT_TRUE(driveDialog(open, drive)) << "the dialog did not open";
+        EXPECT_EQ(result, expected);
     }
 
     HWND showPresets(HWND dialog)
     {
         if (!presetButtonChecked(dialog))
             click(dialog, IDC_PRESET_BUTTON);
-        return waitForWindowOfThread(thread, "Quarvel Presets");
+        return waitForDialog("Quarvel Presets", thread);
     }
 
     // Presses Add; the name box it opens.
     HWND addPreset(HWND manager)
     {
         PostMessageA(manager, WM_COMMAND, IDC_PRESET_ADD, 0);
-        return waitForWindowOfThread(thread, "Add New Preset");
+        return waitForDialog("Add New Preset", thread);
     }
 
-    // The name box that comes back after `previous` has closed.
-    HWND nameBoxAfter(HWND previous)
+    // Enters a name that brings message box number `box`, after which the name box comes back
+    // with the name for correction; that box.
+    HWND enterAndComeBack(HWND nameBox, const std::string& name, size_t box)
     {
-        waitFor([&] { return !IsWindow(previous); }, 10000);
-        return waitForWindowOfThread(thread, "Add New Preset");
+        enterName(nameBox, name);
+        EXPECT_TRUE(boxes.waitForBoxes(box)) << name;
+        waitFor([&] { return !IsWindow(nameBox); }, 10000);
+        HWND again = waitForDialog("Add New Preset", thread);
+        EXPECT_EQ(text(again, IDC_PRESET_NAME), name) << "the name comes back";
+        return again;
     }
 
-    // Types a name into the box and presses OK.
-    static void enterName(HWND nameBox, const std::string& name)
+    // A box that the plug-in shows, checked; `defaultButton` 0 leaves that unchecked.
+    void expectBox(
+        size_t index, const std::string& text, std::vector<int> buttons, UINT icon, int defaultButton = 0)
     {
-        SetDlgItemTextA(nameBox, IDC_PRESET_NAME, name.c_str());
-        press(nameBox, IDOK);
+        const auto shown = boxes.boxes();
+        ASSERT_LT(index, shown.size());
+        EXPECT_EQ(shown[index].caption, "Quarvel");
+        EXPECT_EQ(shown[index].text, text);
+        EXPECT_EQ(shown[index].buttons, buttons);
+        EXPECT_EQ(shown[index].icon, icon);
+        if (defaultButton)
+            EXPECT_EQ(shown[index].defaultButton, defaultButton);
     }
 
-    static std::vector<uint8_t> outputOf(const FakeHost& from)
+    bool listSettlesOn(HWND manager, const Names& expected)
     {
-        std::vector<uint8_t> out;
-        for (int y = 0; y < kHeight; ++y)
-            for (int x = 0; x < kWidth; ++x)
-                for (int p = 0; p < 3; ++p)
-                    out.push_back(uint8_t(from.output(x, y, p)));
-        return out;
+        return waitFor([&] { return labels(manager) == expected; }, 10000);
     }
 
-    // What the real module gives without its dialog for a preset's settings.
-    static std::vector<uint8_t> directRun(const std::string& preset)
+    void cancelNameBox(HWND nameBox)
     {
-        FakeHost direct(kWidth, kHeight, 3, 8);
-        direct.fillInput(11);
-        direct.playDescriptor = true;
-        direct.playback = playbackOf(preset);
-        EXPECT_EQ(direct.run(), noErr);
-        return outputOf(direct);
+        press(nameBox, IDCANCEL);
+        EXPECT_TRUE(waitFor([&] { return !IsWindow(nameBox); }, 10000));
     }
 
-    const DWORD thread;
-    DialogMonitor monitor;
-    MessageBoxAnswerer boxes;
+    const DWORD thread = GetCurrentThreadId();
+    DialogMonitor monitor { thread };
+    MessageBoxAnswerer boxes { thread };
     std::unique_ptr<FakeHost> host;
 };
 
-using PresetWindow = CopiedModuleDialog;
-using SettingsFile = CopiedModuleDialog;
-
-// ---- listing ----------------------------------------------------------------------------------
-
 TEST_F(PresetWindow, ListsTheFolderWithLabelsThatTellForeignFilesApart)
 {
-    std::string longName;
-    const int16_t result = run([&](HWND dialog) {
+    run(noErr, [&](HWND dialog) {
         HWND manager = showPresets(dialog);
         ASSERT_NE(manager, nullptr);
         EXPECT_TRUE(labels(manager).empty());
         EXPECT_TRUE(GetFileAttributesA(presets().c_str()) & FILE_ATTRIBUTE_DIRECTORY) << "the folder is made";
 
-        const std::string p = presets();
-        writeFile(p + "Ours.qvp", ourPreset("Gamma=3;\r\n"));
-        writeFile(p + "Shouting.qvp", "PlugInName=QUARVEL;\r\nVersion=2.0;\r\n");
-        writeFile(p + "Older.qvp", "PlugInName=Quarvel;\r\nVersion=1.9;\r\n");
-        writeFile(p + "a.qvp", "Gamma=5;\r\n");
-        writeFile(p + "Borrowed.qvp", "PlugInName=Other Filter;\r\nVersion=2.0;\r\n");
-        writeFile(p + "Unversioned.qvp", "PlugInName=Quarvel;\r\n");
-        writeFile(p + "One Line.qvp", "PlugInName=Quarvel;Version=2.0");
-        writeFile(p + "Empty.qvp", "");
-        std::string huge = ourPreset("");
+        std::string huge = ourPreset(""), binary(4096, '\0');
         while (huge.size() < (1u << 20))
             huge += "Gamma=1;\r\n";
-        writeFile(p + "Huge.qvp", huge);
-        std::string binary(4096, '\0');
         uint32_t state = 7;
         for (char& c : binary)
             c = char((state = state * 1103515245u + 12345u) >> 24);
-        writeFile(p + "Binary.qvp", binary);
-        CreateDirectoryA((p + "Folder.qvp").c_str(), nullptr);
-        writeFile(p + "notes.txt", ourPreset(""));
         // As long a name as the file system takes in this folder.
-        longName = std::string(std::min<size_t>(251, MAX_PATH - 1 - p.size() - 4), 'L');
-        EXPECT_TRUE(writeFile(p + longName + ".qvp", "PlugInName=Quarvel;\r\nVersion=1.9;\r\n"));
+        const std::string longName(std::min<size_t>(251, MAX_PATH - 1 - presets().size() - 4), 'L');
+        for (const auto& [name, bytes] :
+            std::vector<std::pair<std::string, std::string>> { { "Ours.qvp", ourPreset("Gamma=3;\n") },
+                { "Older.qvp", "PlugInName=Quarvel;\r\nVersion=1.9;\r\n" }, { "a.qvp", "Gamma=5;\r\n" },
+                { "One Line.qvp", "PlugInName=Quarvel;Version=2.0" }, { "Empty.qvp", "" },
+                { "Huge.qvp", huge }, { "Binary.qvp", binary }, { "notes.txt", ourPreset("") },
+                { longName + ".qvp", "PlugInName=Quarvel;\r\nVersion=1.9;\r\n" } })
+            EXPECT_TRUE(writeFile(presets() + name, bytes)) << name;
+        CreateDirectoryA((presets() + "Folder.qvp").c_str(), nullptr);
 
         SendMessageA(manager, WM_COMMAND, IDC_PRESET_REFRESH, 0);
         EXPECT_EQ(labels(manager),
-            sorted({ "Ours", "Shouting", "\xFE<v1.9> Older", "\xFE<v1.2> a", "\xFE<v1.2> Borrowed",
-                "\xFE<v1.2> Unversioned", "One Line", "\xFE<v1.2> Empty", "Huge", "\xFE<v1.2> Binary",
-                "\xFE<v1.9> " + longName }));
+            sorted({ "Ours", "\xFE<v1.9> Older", "\xFE<v1.2> a", "One Line", "\xFE<v1.2> Empty", "Huge",
+                "\xFE<v1.2> Binary", "\xFE<v1.9> " + longName }));
         closeWith(dialog, IDOK);
     });
-    EXPECT_EQ(result, noErr);
     EXPECT_TRUE(boxes.boxes().empty());
 }
 
-// ---- adding -----------------------------------------------------------------------------------
-
-TEST_F(PresetWindow, AddSavesTheLastCommittedSettingsAndOkFollowsTheName)
+TEST_F(PresetWindow, AddSavesTheCommittedSettingsUnderANameTheFolderCanHold)
 {
-    const int16_t result = run([&](HWND dialog) {
+    // A wildcard, a way out of the folder, a stream of another preset, a device, and a name as long
+    // as the box takes, whose file no file system holds.
+    const Names refused = { "a?b", "..\\up", "Mine.qvp:hidden", "nul", std::string(259, 'n') };
+    run(noErr, [&](HWND dialog) {
         EXPECT_TRUE(monitor.waitForRuns(1));
         HWND manager = showPresets(dialog);
         HWND nameBox = addPreset(manager);
         ASSERT_NE(nameBox, nullptr);
-        EXPECT_EQ(fieldText(nameBox), "");
+        EXPECT_EQ(text(nameBox, IDC_PRESET_NAME), "");
         EXPECT_FALSE(okEnabled(nameBox)) << "nothing typed yet";
         HWND field = GetDlgItem(nameBox, IDC_PRESET_NAME);
         SendMessageA(field, WM_CHAR, 'M', 0);
@@ -408,219 +305,132 @@ TEST_F(PresetWindow, AddSavesTheLastCommittedSettingsAndOkFollowsTheName)
         press(nameBox, IDOK);
         Sleep(200);
         EXPECT_TRUE(IsWindow(nameBox)) << "Enter with an empty name closed the box";
+
+        for (size_t i = 0; i < refused.size(); ++i)
+            nameBox = enterAndComeBack(nameBox, refused[i], i + 1);
+        SetDlgItemTextA(nameBox, IDC_PRESET_NAME, "Mine");
+        EXPECT_TRUE(saveScreenshot(nameBox, "add-preset"));
         enterName(nameBox, "Mine");
-        EXPECT_TRUE(waitFor([&] { return labels(manager) == std::vector<std::string> { "Mine" }; }, 10000));
-        EXPECT_EQ(readFile(presets() + "Mine.qvp"), defaultsPreset());
+        EXPECT_TRUE(listSettlesOn(manager, { "Mine" }));
+        EXPECT_EQ(readFile(presets() + "Mine.qvp"), kDefaultsPreset);
         closeWith(dialog, IDOK);
     });
-    EXPECT_EQ(result, noErr);
-    EXPECT_TRUE(boxes.boxes().empty()) << boxes.boxes()[0].text;
-    EXPECT_EQ(filesIn(presets()), std::vector<std::string> { "Mine.qvp" }) << "no temporary file is left";
+    ASSERT_EQ(boxes.boxes().size(), refused.size());
+    for (size_t i = 0; i < refused.size(); ++i)
+        expectBox(i, "Cannot save preset with name \"" + refused[i] + "\".", { IDOK }, MB_ICONEXCLAMATION);
+    EXPECT_EQ(filesIn(presets()), Names { "Mine.qvp" }) << "no temporary file is left";
+    EXPECT_EQ(filesIn(folder()), (Names { "Presets", "quarvel-copy.8bf", "quarvel.cfg" }))
+        << "nothing was written beside the folder";
 }
 
+// With the longest name that fits in the folder, which every message holds whole.
 TEST_F(PresetWindow, ReplaceNoBringsTheNameBackAndYesReplacesTheFileWhole)
 {
+    const std::string name(MAX_PATH - 1 - presets().size() - 4, 'K'), lower(name.size(), 'k');
+    ASSERT_GT(name.size(), 150u);
     makePresetFolder();
-    const std::string path = presets() + "Mine.qvp";
+    const std::string path = presets() + name + ".qvp";
     writeFile(path, "Gamma=5;\r\n");
     const std::string before = fileIdentity(path);
-    boxes.answer({ IDNO, IDYES, IDNO });
-    const int16_t result = run([&](HWND dialog) {
+    boxes.answer({ IDNO, IDYES, IDNO, IDYES });
+    run(noErr, [&](HWND dialog) {
         EXPECT_TRUE(monitor.waitForRuns(1));
         HWND manager = showPresets(dialog);
-        EXPECT_EQ(labels(manager), std::vector<std::string> { "\xFE<v1.2> Mine" });
-        HWND nameBox = addPreset(manager);
-        enterName(nameBox, "Mine");
-        ASSERT_TRUE(boxes.waitForBoxes(1));
-        nameBox = nameBoxAfter(nameBox);
-        ASSERT_NE(nameBox, nullptr) << "No brings the name box back";
-        EXPECT_EQ(fieldText(nameBox), "Mine");
+        EXPECT_EQ(labels(manager), Names { "\xFE<v1.2> " + name });
+        HWND nameBox = enterAndComeBack(addPreset(manager), name, 1);
         EXPECT_TRUE(okEnabled(nameBox));
         EXPECT_EQ(readFile(path), "Gamma=5;\r\n");
 
         press(nameBox, IDOK);
         ASSERT_TRUE(boxes.waitForBoxes(2));
-        EXPECT_TRUE(waitFor([&] { return labels(manager) == std::vector<std::string> { "Mine" }; }, 10000));
-        EXPECT_EQ(readFile(path), defaultsPreset());
+        EXPECT_TRUE(listSettlesOn(manager, { name }));
+        EXPECT_EQ(readFile(path), kDefaultsPreset);
+        // Replaced by a complete new file, never emptied and rewritten in place.
+        EXPECT_NE(fileIdentity(path), before);
+        EXPECT_EQ(filesIn(presets()), Names { name + ".qvp" });
 
-        // Cancel after a No ends the add and saves nothing.
-        nameBox = addPreset(manager);
-        enterName(nameBox, "MINE");
-        ASSERT_TRUE(boxes.waitForBoxes(3));
-        nameBox = nameBoxAfter(nameBox);
-        EXPECT_EQ(fieldText(nameBox), "MINE");
-        press(nameBox, IDCANCEL);
-        EXPECT_TRUE(waitFor([&] { return !IsWindow(nameBox); }, 10000));
-        closeWith(dialog, IDOK);
-    });
-    EXPECT_EQ(result, noErr);
-    const auto shown = boxes.boxes();
-    ASSERT_EQ(shown.size(), 3u);
-    EXPECT_EQ(
-        shown[0].text, "Preset named \"Mine\" already exists.\n\rDo you want to replace with new settings?");
-    EXPECT_EQ(shown[0].caption, "Quarvel");
-    EXPECT_EQ(shown[0].buttons, (std::vector<int> { IDYES, IDNO }));
-    EXPECT_EQ(shown[0].defaultButton, IDNO);
-    EXPECT_EQ(shown[0].icon, UINT(MB_ICONQUESTION));
-    EXPECT_EQ(
-        shown[2].text, "Preset named \"MINE\" already exists.\n\rDo you want to replace with new settings?")
-        << "a name that differs only in case names the same file";
-    EXPECT_EQ(readFile(path), defaultsPreset());
-    // The old preset was replaced by a complete new file, never emptied and rewritten in place.
-    EXPECT_NE(fileIdentity(path), before);
-    EXPECT_EQ(filesIn(presets()), std::vector<std::string> { "Mine.qvp" });
-}
-
-TEST_F(PresetWindow, NamesTheFolderCannotHoldAreRefusedWholeAndComeBack)
-{
-    // A wildcard, a way out of the folder, a stream of another preset, a device, and a name as long
-    // as the box takes, whose file no file system holds.
-    const std::vector<std::string> refused
-        = { "a?b", "..\\up", "Mine.qvp:hidden", "nul", std::string(259, 'n') };
-    const int16_t result = run([&](HWND dialog) {
-        EXPECT_TRUE(monitor.waitForRuns(1));
-        HWND manager = showPresets(dialog);
-        HWND nameBox = addPreset(manager);
-        for (size_t i = 0; i < refused.size(); ++i) {
-            enterName(nameBox, refused[i]);
-            ASSERT_TRUE(boxes.waitForBoxes(i + 1)) << refused[i];
-            nameBox = nameBoxAfter(nameBox);
-            ASSERT_NE(nameBox, nullptr) << refused[i];
-            EXPECT_EQ(fieldText(nameBox), refused[i]) << "the name comes back for correction";
-        }
-        enterName(nameBox, "Fine");
-        EXPECT_TRUE(waitFor([&] { return labels(manager) == std::vector<std::string> { "Fine" }; }, 10000));
-        closeWith(dialog, IDOK);
-    });
-    EXPECT_EQ(result, noErr);
-    const auto shown = boxes.boxes();
-    ASSERT_EQ(shown.size(), refused.size());
-    for (size_t i = 0; i < refused.size(); ++i) {
-        EXPECT_EQ(shown[i].caption, "Quarvel");
-        EXPECT_EQ(shown[i].text, "Cannot save preset with name \"" + refused[i] + "\".");
-        EXPECT_EQ(shown[i].buttons, std::vector<int> { IDOK });
-        EXPECT_EQ(shown[i].icon, UINT(MB_ICONEXCLAMATION));
-    }
-    EXPECT_EQ(filesIn(presets()), std::vector<std::string> { "Fine.qvp" });
-    EXPECT_EQ(filesIn(folder()), (std::vector<std::string> { "Presets", "quarvel-copy.8bf", "quarvel.cfg" }))
-        << "nothing was written beside the folder";
-}
-
-TEST_F(PresetWindow, TheLongestNameThatFitsWorksInEveryMessage)
-{
-    const std::string name(MAX_PATH - 1 - presets().size() - 4, 'K');
-    ASSERT_GT(name.size(), 150u);
-    boxes.answer({ IDNO, IDYES });
-    const int16_t result = run([&](HWND dialog) {
-        EXPECT_TRUE(monitor.waitForRuns(1));
-        HWND manager = showPresets(dialog);
-        HWND nameBox = addPreset(manager);
-        enterName(nameBox, name);
-        EXPECT_TRUE(waitFor([&] { return labels(manager) == std::vector<std::string> { name }; }, 10000));
-
-        nameBox = addPreset(manager);
-        enterName(nameBox, name);
-        ASSERT_TRUE(boxes.waitForBoxes(1));
-        press(nameBoxAfter(nameBox), IDCANCEL);
+        // A name that differs only in case names the same file; Cancel after a No saves nothing.
+        cancelNameBox(enterAndComeBack(addPreset(manager), lower, 3));
 
         selectPreset(manager, name);
-        SendMessageA(manager, WM_COMMAND, IDC_PRESET_DELETE, 0);
+        deletePreset(manager);
         EXPECT_TRUE(labels(manager).empty());
         closeWith(dialog, IDOK);
     });
-    EXPECT_EQ(result, noErr);
-    const auto shown = boxes.boxes();
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[0].text,
-        "Preset named \"" + name + "\" already exists.\n\rDo you want to replace with new settings?");
-    EXPECT_EQ(shown[1].text, "Do you want to delete a preset \"" + name + "\"?");
+    ASSERT_EQ(boxes.boxes().size(), 4u);
+    const auto question = [](const std::string& n) {
+        return "Preset named \"" + n + "\" already exists.\n\rDo you want to replace with new settings?";
+    };
+    expectBox(0, question(name), { IDYES, IDNO }, MB_ICONQUESTION, IDNO);
+    expectBox(2, question(lower), { IDYES, IDNO }, MB_ICONQUESTION);
+    expectBox(3, "Do you want to delete a preset \"" + name + "\"?", { IDYES, IDNO }, MB_ICONQUESTION);
     EXPECT_TRUE(filesIn(presets()).empty());
 }
 
 TEST_F(PresetWindow, AFolderThatIsAFileListsNothingAndSavingSaysSo)
 {
     writeFile(folder() + "Presets", "not a folder");
-    const int16_t result = run([&](HWND dialog) {
+    run(noErr, [&](HWND dialog) {
         EXPECT_TRUE(monitor.waitForRuns(1));
         HWND manager = showPresets(dialog);
         EXPECT_TRUE(labels(manager).empty());
-        HWND nameBox = addPreset(manager);
-        enterName(nameBox, "Anything");
-        ASSERT_TRUE(boxes.waitForBoxes(1));
-        press(nameBoxAfter(nameBox), IDCANCEL);
+        cancelNameBox(enterAndComeBack(addPreset(manager), "Anything", 1));
         closeWith(dialog, IDOK);
     });
-    EXPECT_EQ(result, noErr);
     ASSERT_EQ(boxes.boxes().size(), 1u);
-    EXPECT_EQ(boxes.boxes()[0].text, "Cannot save preset with name \"Anything\".");
+    expectBox(0, "Cannot save preset with name \"Anything\".", { IDOK }, MB_ICONEXCLAMATION);
     EXPECT_EQ(readFile(folder() + "Presets"), "not a folder");
 }
-
-// ---- deleting ---------------------------------------------------------------------------------
 
 TEST_F(PresetWindow, DeleteAsksWithTheLabelAndAReadOnlyPresetStaysWhole)
 {
     makePresetFolder();
     writeFile(presets() + "a.qvp", "Gamma=5;\r\n");
     const std::string locked = presets() + "Locked.qvp";
-    writeFile(locked, ourPreset("Gamma=9;\r\n"));
+    writeFile(locked, ourPreset("Gamma=9;\n"));
     SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_READONLY);
     boxes.answer({ IDNO, IDYES, IDYES, IDOK, IDYES });
-    const int16_t result = run([&](HWND dialog) {
+    run(noErr, [&](HWND dialog) {
         EXPECT_TRUE(monitor.waitForRuns(1));
         HWND manager = showPresets(dialog);
-        SendMessageA(manager, WM_COMMAND, IDC_PRESET_DELETE, 0);
+        deletePreset(manager);
         EXPECT_TRUE(boxes.boxes().empty()) << "nothing selected, nothing asked";
         selectPreset(manager, "\xFE<v1.2> a");
-        SendMessageA(manager, WM_COMMAND, IDC_PRESET_DELETE, 0);
+        deletePreset(manager);
         EXPECT_EQ(labels(manager).size(), 2u) << "No keeps it";
-        SendMessageA(manager, WM_COMMAND, IDC_PRESET_DELETE, 0);
-        EXPECT_EQ(labels(manager), std::vector<std::string> { "Locked" });
+        deletePreset(manager);
+        EXPECT_EQ(labels(manager), Names { "Locked" });
 
-        HWND nameBox = addPreset(manager);
-        enterName(nameBox, "Locked");
-        ASSERT_TRUE(boxes.waitForBoxes(4));
-        nameBox = nameBoxAfter(nameBox);
-        EXPECT_EQ(fieldText(nameBox), "Locked");
-        press(nameBox, IDCANCEL);
-        EXPECT_TRUE(waitFor([&] { return !IsWindow(nameBox); }, 10000));
+        cancelNameBox(enterAndComeBack(addPreset(manager), "Locked", 4));
         // A file that cannot be deleted leaves the list all the same, and comes back with it.
         selectPreset(manager, "Locked");
-        SendMessageA(manager, WM_COMMAND, IDC_PRESET_DELETE, 0);
+        deletePreset(manager);
         EXPECT_TRUE(labels(manager).empty());
         SendMessageA(manager, WM_COMMAND, IDC_PRESET_REFRESH, 0);
-        EXPECT_EQ(labels(manager), std::vector<std::string> { "Locked" });
+        EXPECT_EQ(labels(manager), Names { "Locked" });
         closeWith(dialog, IDOK);
     });
-    EXPECT_EQ(result, noErr);
-    const auto shown = boxes.boxes();
-    ASSERT_EQ(shown.size(), 5u);
-    EXPECT_EQ(shown[0].caption, "Quarvel");
-    EXPECT_EQ(shown[0].text, "Do you want to delete a preset \"\xFE<v1.2> a\"?");
-    EXPECT_EQ(shown[0].buttons, (std::vector<int> { IDYES, IDNO }));
-    EXPECT_EQ(shown[0].defaultButton, IDYES);
-    EXPECT_EQ(shown[0].icon, UINT(MB_ICONQUESTION));
-    EXPECT_EQ(shown[3].text, "Cannot save preset with name \"Locked\".");
-    EXPECT_EQ(readFile(locked), ourPreset("Gamma=9;\r\n"));
-    EXPECT_EQ(filesIn(presets()), std::vector<std::string> { "Locked.qvp" });
+    ASSERT_EQ(boxes.boxes().size(), 5u);
+    expectBox(0, "Do you want to delete a preset \"\xFE<v1.2> a\"?", { IDYES, IDNO }, MB_ICONQUESTION, IDYES);
+    expectBox(3, "Cannot save preset with name \"Locked\".", { IDOK }, MB_ICONEXCLAMATION);
+    EXPECT_EQ(readFile(locked), ourPreset("Gamma=9;\n"));
+    EXPECT_EQ(filesIn(presets()), Names { "Locked.qvp" });
     SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
-
-// ---- applying ---------------------------------------------------------------------------------
 
 TEST_F(PresetWindow, ASelectionAppliesThePresetAtOnceAlsoDuringARun)
 {
     makePresetFolder();
-    writeFile(presets() + "Lively.qvp", kLively);
-    writeFile(presets() + "Calm.qvp", kCalm);
-    writeFile(presets() + "Gone.qvp", kLively);
+    for (const auto& [name, entries] :
+        { std::pair { "Lively", kLively }, { "Calm", kCalm }, { "Gone", kLively } })
+        writeFile(presets() + name + ".qvp", ourPreset(entries));
     HWND manager = nullptr;
     monitor.onRunStart = [&](int run) {
         // Handled by the run's own message pumping, as a click during the run would be.
         if (run == 3 && manager)
             selectPreset(manager, "Lively");
     };
-    const int16_t result = run([&](HWND dialog) {
+    run(noErr, [&](HWND dialog) {
         EXPECT_TRUE(monitor.waitForRuns(1));
         manager = showPresets(dialog);
         selectPreset(manager, "Calm");
@@ -628,6 +438,7 @@ TEST_F(PresetWindow, ASelectionAppliesThePresetAtOnceAlsoDuringARun)
         EXPECT_EQ(sliderPosition(dialog, IDC_GAMMA), -20);
         EXPECT_EQ(sliderPosition(dialog, IDC_HILIGHT_AMOUNT), 30);
         EXPECT_EQ(sliderPosition(dialog, IDC_SMOOTH_AMOUNT), 100);
+        EXPECT_TRUE(saveScreenshot(manager, "presets"));
 
         moveSlider(dialog, IDC_SATURATION, -10);
         EXPECT_TRUE(monitor.waitForRuns(4)) << "the run under way stopped, and one with the preset followed";
@@ -648,29 +459,37 @@ TEST_F(PresetWindow, ASelectionAppliesThePresetAtOnceAlsoDuringARun)
         EXPECT_EQ(sliderPosition(dialog, IDC_GAMMA), -20);
         closeWith(dialog, IDOK);
     });
-    EXPECT_EQ(result, noErr);
-    EXPECT_EQ(outputOf(*host), directRun(kCalm)) << "the preview and the result are the preset's";
+    EXPECT_EQ(outputOf(*host), directRun(playbackOf(kCalm))) << "the preview and the result are the preset's";
 }
 
-// ---- the window -------------------------------------------------------------------------------
-
-TEST_F(PresetWindow, ResizingStretchesTheListAndTheCloseBoxHidesItAndUnchecksPreset)
+// The settings file: the dialog's rectangle, whether the preset window is open, its rectangle.
+std::string settingsBytes(const std::vector<int32_t>& values)
 {
-    const int16_t result = run([&](HWND dialog) {
+    return std::string(reinterpret_cast<const char*>(values.data()), values.size() * 4);
+}
+
+std::string settingsOf(const RECT& dialog, int open, const RECT& presetWindow)
+{
+    return settingsBytes({ dialog.left, dialog.top, dialog.right, dialog.bottom, open, presetWindow.left,
+        presetWindow.top, presetWindow.right, presetWindow.bottom });
+}
+
+TEST_F(PresetWindow, ResizesHidesByItsCloseBoxAndIsRememberedWithTheDialogWhenClosed)
+{
+    RECT dialogPlace {}, presetsPlace {};
+    run(noErr, [&](HWND dialog) {
         HWND manager = showPresets(dialog);
         ASSERT_NE(manager, nullptr);
-        HWND list = GetDlgItem(manager, IDC_PRESET_LIST);
-        const RECT listBefore = clientRectOf(list);
-        const RECT addBefore = clientRectOf(GetDlgItem(manager, IDC_PRESET_ADD));
+        HWND list = GetDlgItem(manager, IDC_PRESET_LIST), add = GetDlgItem(manager, IDC_PRESET_ADD);
+        const RECT listBefore = rectOf(list, true), addBefore = rectOf(add, true);
         for (const SIZE size : { SIZE { 420, 520 }, SIZE { 180, 160 } }) {
             SetWindowPos(
                 manager, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
             RECT client {};
             GetClientRect(manager, &client);
-            const RECT listAfter = clientRectOf(list);
-            EXPECT_EQ(describe(listAfter),
+            EXPECT_EQ(describe(rectOf(list, true)),
                 describe({ listBefore.left, listBefore.top, client.right, client.bottom }));
-            EXPECT_EQ(describe(clientRectOf(GetDlgItem(manager, IDC_PRESET_ADD))), describe(addBefore));
+            EXPECT_EQ(describe(rectOf(add, true)), describe(addBefore));
         }
 
         EXPECT_TRUE(presetButtonChecked(dialog));
@@ -680,106 +499,59 @@ TEST_F(PresetWindow, ResizingStretchesTheListAndTheCloseBoxHidesItAndUnchecksPre
         EXPECT_TRUE(IsWindow(manager)) << "hidden, not destroyed";
         writeFile(presets() + "New.qvp", ourPreset(""));
         EXPECT_EQ(showPresets(dialog), manager);
-        EXPECT_EQ(labels(manager), std::vector<std::string> { "New" }) << "shown with a fresh list";
-        click(dialog, IDC_PRESET_BUTTON);
-        EXPECT_FALSE(IsWindowVisible(manager));
-        closeWith(dialog, IDOK);
-    });
-    EXPECT_EQ(result, noErr);
-}
-
-// ---- the settings file ------------------------------------------------------------------------
-
-std::string settingsBytes(const std::vector<int32_t>& values)
-{
-    return std::string(reinterpret_cast<const char*>(values.data()), values.size() * 4);
-}
-
-std::vector<int32_t> readSettings(const std::string& path)
-{
-    const std::string bytes = readFile(path);
-    std::vector<int32_t> values(bytes.size() / 4);
-    std::memcpy(values.data(), bytes.data(), values.size() * 4);
-    return bytes.size() % 4 == 0 ? values : std::vector<int32_t> {};
-}
-
-RECT windowRect(HWND window)
-{
-    RECT r {};
-    GetWindowRect(window, &r);
-    return r;
-}
-
-std::vector<int32_t> settingsOf(const RECT& dialog, int open, const RECT& presetWindow)
-{
-    return { dialog.left, dialog.top, dialog.right, dialog.bottom, open, presetWindow.left, presetWindow.top,
-        presetWindow.right, presetWindow.bottom };
-}
-
-TEST_F(SettingsFile, ClosingRemembersBothWindowsWholeAndOpeningPutsThemBack)
-{
-    RECT dialogPlace {}, presetsPlace {};
-    EXPECT_EQ(run([&](HWND dialog) {
-        HWND manager = showPresets(dialog);
+        EXPECT_EQ(labels(manager), Names { "New" }) << "shown with a fresh list";
         SetWindowPos(dialog, nullptr, 40, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         MoveWindow(manager, 700, 300, 260, 330, TRUE);
-        dialogPlace = windowRect(dialog);
-        presetsPlace = windowRect(manager);
+        dialogPlace = rectOf(dialog);
+        presetsPlace = rectOf(manager);
         closeWith(dialog, IDOK);
-    }),
-        noErr);
-    EXPECT_EQ(readSettings(settingsFile()), settingsOf(dialogPlace, 1, presetsPlace));
+    });
+    EXPECT_EQ(readFile(settingsFile()), settingsOf(dialogPlace, 1, presetsPlace));
 
     const std::string before = fileIdentity(settingsFile());
-    makePresetFolder();
-    writeFile(presets() + "Kept.qvp", ourPreset(""));
-    EXPECT_EQ(run([&](HWND dialog) {
-        HWND manager = waitForWindowOfThread(thread, "Quarvel Presets");
+    run(userCanceledErr, [&](HWND dialog) {
+        HWND manager = waitForDialog("Quarvel Presets", thread);
         ASSERT_NE(manager, nullptr) << "the preset window opens as it was";
         EXPECT_TRUE(presetButtonChecked(dialog));
-        EXPECT_EQ(describe(windowRect(dialog)), describe(dialogPlace));
-        EXPECT_EQ(describe(windowRect(manager)), describe(presetsPlace));
-        EXPECT_EQ(labels(manager), std::vector<std::string> { "Kept" });
+        EXPECT_EQ(describe(rectOf(dialog)), describe(dialogPlace));
+        EXPECT_EQ(describe(rectOf(manager)), describe(presetsPlace));
         click(dialog, IDC_PRESET_BUTTON);
+        EXPECT_FALSE(IsWindowVisible(manager));
         closeWith(dialog, IDCANCEL);
-    }),
-        userCanceledErr);
-    EXPECT_EQ(readSettings(settingsFile()), settingsOf(dialogPlace, 0, presetsPlace));
+    });
+    EXPECT_EQ(readFile(settingsFile()), settingsOf(dialogPlace, 0, presetsPlace));
     // Replaced by a complete new file, never emptied and rewritten in place.
     EXPECT_NE(fileIdentity(settingsFile()), before);
-    EXPECT_EQ(filesIn(folder()), (std::vector<std::string> { "Presets", "quarvel-copy.8bf", "quarvel.cfg" }));
+    EXPECT_EQ(filesIn(folder()), (Names { "Presets", "quarvel-copy.8bf", "quarvel.cfg" }));
 }
+
+using SettingsFile = PresetWindow;
 
 TEST_F(SettingsFile, WhatIsMissingOffScreenOrGarbageKeepsItsDefault)
 {
     RECT home {};
-    EXPECT_EQ(run([&](HWND dialog) {
-        home = windowRect(dialog);
+    run(noErr, [&](HWND dialog) {
+        home = rectOf(dialog);
         closeWith(dialog, IDOK);
-    }),
-        noErr);
-    const int width = home.right - home.left;
-    const int height = home.bottom - home.top;
+    });
+    const int width = home.right - home.left, height = home.bottom - home.top;
     std::string garbage(1000, '\0');
     uint32_t state = 5;
     for (char& c : garbage)
         c = char((state = state * 1103515245u + 12345u) >> 24);
-    const RECT there { 60, 50, 960, 650 };
-    // The preset window's caption strip above the top of the screen.
-    const RECT above { 700, -400, 960, -80 };
-    struct Case {
+    // A place on screen, and the preset window's caption strip above the top of the screen.
+    const RECT there { 60, 50, 960, 650 }, above { 700, -400, 960, -80 };
+    const struct {
         const char* what;
         std::string bytes;
         RECT dialog;
         bool presetsOpen;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         { "sixteen bytes", settingsBytes({ there.left, there.top, there.right, there.bottom }), there,
             false },
-        { "beyond the right edge",
-            settingsBytes(settingsOf({ 3000, 200, 3000 + width, 200 + height }, 1, above)), home, true },
-        { "top-left corner off the left edge", settingsBytes(settingsOf({ -150, 40, 900, 700 }, 1, above)),
-            home, true },
+        { "beyond the right edge", settingsOf({ 3000, 200, 3000 + width, 200 + height }, 1, above), home,
+            true },
+        { "top-left corner off the left edge", settingsOf({ -150, 40, 900, 700 }, 1, above), home, true },
         { "five bytes", std::string("\x10\x00\x00\x00\x20", 5), home, false },
         { "extremes",
             settingsBytes({ INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN, 0, INT32_MIN, INT32_MAX,
@@ -788,51 +560,22 @@ TEST_F(SettingsFile, WhatIsMissingOffScreenOrGarbageKeepsItsDefault)
         // Both test points on screen, but turned inside out: the dialog would have no size at all.
         { "inside out", settingsBytes({ 800, 600, 200, 100, 0, 0, 0, 0, 0 }), home, false },
         { "garbage, whose open flag is not 0", garbage, home, true },
-        { "a good file with more after it", settingsBytes(settingsOf(there, 0, above)) + garbage, there,
-            false },
+        { "a good file with more after it", settingsOf(there, 0, above) + garbage, there, false },
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         writeFile(settingsFile(), c.bytes);
-        EXPECT_EQ(run([&](HWND dialog) {
-            EXPECT_EQ(describe(windowRect(dialog)), describe(c.dialog)) << c.what;
-            HWND manager = waitForWindowOfThread(thread, "Quarvel Presets", c.presetsOpen ? 10000 : 300);
-            EXPECT_EQ(manager != nullptr, c.presetsOpen) << c.what;
-            EXPECT_EQ(presetButtonChecked(dialog), c.presetsOpen) << c.what;
+        run(noErr, [&](HWND dialog) {
+            EXPECT_EQ(describe(rectOf(dialog)), describe(c.dialog));
+            HWND manager = waitForDialog("Quarvel Presets", thread, 0, c.presetsOpen ? 10000 : 300);
+            EXPECT_EQ(manager != nullptr, c.presetsOpen);
+            EXPECT_EQ(presetButtonChecked(dialog), c.presetsOpen);
             if (manager)
-                EXPECT_NE(windowRect(manager).top, above.top) << c.what;
+                EXPECT_NE(rectOf(manager).top, above.top);
             closeWith(dialog, IDOK);
-        }),
-            noErr)
-            << c.what;
-        EXPECT_EQ(readSettings(settingsFile()).size(), 9u) << c.what << ": written back whole";
+        });
+        EXPECT_EQ(readFile(settingsFile()).size(), 36u) << "written back whole";
     }
-}
-
-// ---- pictures ---------------------------------------------------------------------------------
-
-TEST_F(PresetWindow, ScreenshotsOfThePresetWindowAndTheNameBox)
-{
-    makePresetFolder();
-    for (const std::string& name : filesIn(besideTests("Presets\\")))
-        CopyFileA(besideTests("Presets\\" + name).c_str(), (presets() + name).c_str(), FALSE);
-    writeFile(presets() + "Summer 2019.qvp", "PlugInName=Quarvel;\r\nVersion=1.9;\r\nShadowAmount=20;\r\n");
-    CreateDirectoryA("screenshots", nullptr);
-    const int16_t result = run([&](HWND dialog) {
-        EXPECT_TRUE(monitor.waitForRuns(1));
-        HWND manager = showPresets(dialog);
-        MoveWindow(manager, 60, 60, 260, 330, TRUE);
-        selectPreset(manager, "Soft Glow");
-        EXPECT_TRUE(monitor.waitForRuns(2));
-        EXPECT_TRUE(saveScreenshot(manager, "screenshots\\presets.png"));
-        HWND nameBox = addPreset(manager);
-        SetDlgItemTextA(nameBox, IDC_PRESET_NAME, "Evening Walk");
-        SendDlgItemMessageA(nameBox, IDC_PRESET_NAME, EM_SETSEL, 12, 12);
-        EXPECT_TRUE(saveScreenshot(nameBox, "screenshots\\add-preset.png"));
-        press(nameBox, IDCANCEL);
-        EXPECT_TRUE(waitFor([&] { return !IsWindow(nameBox); }, 10000));
-        closeWith(dialog, IDOK);
-    });
-    EXPECT_EQ(result, noErr);
 }
 
 } // namespace
