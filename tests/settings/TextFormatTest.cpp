@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 
@@ -162,25 +161,6 @@ TEST(FileText, LineEndsBothWays)
     count += decoder.feed("\nb", 2, out + count);
     count += decoder.finish(out + count);
     EXPECT_EQ(std::string(out, count), "a\nb");
-}
-
-TEST(FileText, ArbitraryBytesLoadToANormalisedDocument)
-{
-    std::mt19937 random(2024);
-    static const char kAlphabet[] = "GammaShadowClip=;\t\r\n0123456789.-e\0\x1A\xFF";
-    const std::string alphabet(kAlphabet, sizeof kAlphabet - 1);
-    for (int round = 0; round < 300; ++round) {
-        std::string bytes(size_t(random() % 600), ' ');
-        for (char& c : bytes)
-            c = round % 2 ? char(random()) : alphabet[random() % alphabet.size()];
-        ParameterDocument document;
-        document.loadFromMemory(bytes.data(), bytes.size());
-        ASSERT_NE(std::string(document.text()).find("\nGrainAmount="), std::string::npos);
-        document.normalize();
-        const std::string twice = document.text();
-        document.normalize();
-        ASSERT_EQ(std::string(document.text()), twice);
-    }
 }
 
 } // namespace
