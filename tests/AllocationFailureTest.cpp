@@ -5,6 +5,7 @@
 // replaces operator new for everything linked into it.
 #include "control/ProcessingController.h"
 #include "platform/Platform.h"
+#include "tests/settings/SettingsTexts.h"
 #include "tests/support/FakeHost.h"
 
 #include <atomic>
@@ -67,24 +68,21 @@ void fault(const std::string& what)
     ++gFaults;
 }
 
-uint32_t key(const char* text) { return fourCC(*reinterpret_cast<const char(*)[5]>(text)); }
-
-// Every stage on, with values that make each of them change the image. Leading zeros make the
-// values long enough that the settings document has to grow to take them.
+// Every stage on, with values that make each of them change the image, in the order of the
+// descriptor's keys and then the sharpening method. Leading zeros make the values long enough that
+// the settings document has to grow to take them.
 std::vector<FakeHost::Value> everythingOn(size_t zeros)
 {
-    const char* const pairs[][2] = { { "EnDr", "1" }, { "EnCr", "1" }, { "EnSh", "1" }, { "EnDf", "1" },
-        { "ShLv", "60" }, { "ShDt", "30" }, { "ShCl", "1.5" }, { "ShCt", "100" }, { "HiLv", "60" },
-        { "HiDt", "30" }, { "HiCl", "1.5" }, { "HiCt", "100" }, { "AtEx", "1" }, { "Gmma", "20" },
-        { "Cont", "20" }, { "Mono", "0" }, { "AtCr", "1" }, { "Dens", "10" }, { "Satu", "10" },
-        { "HSAm", "150" }, { "HSRd", "2.0" }, { "HSEd", "10" }, { "HSTs", "2" }, { "HSTn", "170" },
-        { "SSAm", "150" }, { "SSRd", "1.5" }, { "SSEd", "10" }, { "SSTs", "2" }, { "SSTn", "85" },
-        { "SmAm", "80" }, { "SmRd", "2.0" }, { "SmTr", "10" }, { "DfAm", "30" }, { "DfRd", "3.0" },
-        { "DfTn", "20" }, { "GnAm", "5" }, { "SMth", "1" } };
-    std::vector<FakeHost::Value> values;
-    for (const auto& p : pairs)
-        values.push_back({ key(p[0]), std::string(zeros, '0') + p[1] });
-    return values;
+    const char* const values[] = { "1", "1", "1", "1", "60", "30", "1.5", "100", "60", "30", "1.5", "100",
+        "1", "20", "20", "0", "1", "10", "10", "150", "2.0", "10", "2", "170", "150", "1.5", "10", "2", "85",
+        "80", "2.0", "10", "30", "3.0", "20", "5" };
+    std::vector<FakeHost::Value> played;
+    for (size_t i = 0; i < std::size(values); ++i) {
+        const std::string& k = quarvel::kDescriptorKeysAndNames[i];
+        played.push_back({ fourCC({ k[0], k[1], k[2], k[3], 0 }), std::string(zeros, '0') + values[i] });
+    }
+    played.push_back({ fourCC("SMth"), std::string(zeros, '0') + "1" });
+    return played;
 }
 
 struct Outcome {
@@ -115,17 +113,15 @@ Outcome runOnce(long failAt, int failHostAllocation, size_t zeros = 0)
     const int16_t result = host.run();
     gArmed = false;
 
-    Outcome o;
-    o.result = result;
+    Outcome o { result, {}, {}, true };
     for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x)
-            for (int p = 0; p < 3; ++p)
+            for (int p = 0; p < 3; ++p) {
                 o.pixels.push_back(host.output(x, y, p));
+                o.untouched = o.untouched && o.pixels.back() == 0;
+            }
     for (const FakeHost::Value& v : host.recorded)
         o.recorded.push_back(std::to_string(v.key) + "=" + v.text);
-    o.untouched = true;
-    for (const uint32_t v : o.pixels)
-        o.untouched = o.untouched && v == 0;
     if (failHostAllocation > 0 && host.hostAllocations >= failHostAllocation)
         fault("the host's memory is asked for: cover its failures here");
     return o;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace quarvel::test {
 namespace {
 
@@ -12,11 +14,10 @@ using namespace pluginapi;
 
 bool rectsCleared(const FilterRecord& r)
 {
-    const Rect zero { 0, 0, 0, 0 };
-    auto same = [](const Rect& a, const Rect& b) {
-        return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
-    };
-    return same(r.inRect, zero) && same(r.outRect, zero) && same(r.maskRect, zero);
+    for (const Rect& rect : { r.inRect, r.outRect, r.maskRect })
+        if (rect.top || rect.left || rect.bottom || rect.right)
+            return false;
+    return true;
 }
 
 class EntryPoint : public ::testing::Test {
@@ -35,9 +36,8 @@ TEST_F(EntryPoint, ProtocolSelectorsDoNothingAndUnknownOnesAreBadParameters)
     for (int16_t selector :
         { filterSelectorAbout, filterSelectorParameters, filterSelectorContinue, filterSelectorFinish })
         EXPECT_EQ(host.call(selector), noErr) << "selector " << selector;
-    EXPECT_EQ(host.call(6), filterBadParameters);
-    EXPECT_EQ(host.call(-1), filterBadParameters);
-    EXPECT_EQ(host.call(32767), filterBadParameters);
+    for (int16_t selector : { 6, -1, 32767 })
+        EXPECT_EQ(host.call(selector), filterBadParameters) << "selector " << selector;
     EXPECT_EQ(host.advanceCalls, 0);
     EXPECT_TRUE(takeMessages().empty()) << "no about box or message for these selectors";
 }
@@ -111,12 +111,11 @@ TEST_F(EntryPoint, StartAsksForEveryPlaneOfTheFilterRectangleAtFullRate)
     host.record.inputRate = 5;
     EXPECT_EQ(host.run(), noErr);
     // The request itself is gone by now; what remains visible is what a host would check.
-    EXPECT_EQ(host.record.inLoPlane, 0);
-    EXPECT_EQ(host.record.inHiPlane, 3);
-    EXPECT_EQ(host.record.outLoPlane, 0);
-    EXPECT_EQ(host.record.outHiPlane, 3);
-    EXPECT_EQ(host.record.inputRate, 0x10000);
-    EXPECT_EQ(host.record.maskRate, 0x10000);
+    const FilterRecord& r = host.record;
+    EXPECT_EQ(std::vector<int>({ r.inLoPlane, r.inHiPlane, r.outLoPlane, r.outHiPlane }),
+        std::vector<int>({ 0, 3, 0, 3 }));
+    EXPECT_EQ(r.inputRate, 0x10000);
+    EXPECT_EQ(r.maskRate, 0x10000);
 }
 
 TEST_F(EntryPoint, AbortWhileReadingWritesNothingBack)
@@ -135,24 +134,19 @@ TEST_F(EntryPoint, AbortWhileReadingWritesNothingBack)
 
 TEST_F(EntryPoint, AHostThatCannotDeliverTheImageEndsStartInOrder)
 {
-    FakeHost failing(10, 10, 3, 8);
-    failing.advanceError = memFullErr;
-    EXPECT_EQ(failing.run(), memFullErr);
-    EXPECT_TRUE(rectsCleared(failing.record));
-
-    FakeHost empty(10, 10, 3, 8);
-    empty.deliverNullData = true;
-    EXPECT_EQ(empty.run(), errPlugInHostInsufficient);
-    EXPECT_TRUE(rectsCleared(empty.record));
-
-    FakeHost noProc(10, 10, 3, 8);
-    noProc.record.advanceState = nullptr;
-    EXPECT_EQ(noProc.run(), errPlugInHostInsufficient);
-
-    FakeHost grey(10, 10, 1, 8);
-    grey.record.imageMode = plugInModeGrayScale;
-    EXPECT_EQ(grey.run(), filterBadMode) << "fewer than three planes is never read past";
-    EXPECT_TRUE(rectsCleared(grey.record));
+    for (int fault = 0; fault < 4; ++fault) {
+        FakeHost host(10, 10, fault == 3 ? 1 : 3, 8);
+        host.advanceError = fault == 0 ? memFullErr : 0;
+        host.deliverNullData = fault == 1;
+        if (fault == 2)
+            host.record.advanceState = nullptr;
+        if (fault == 3)
+            host.record.imageMode = plugInModeGrayScale; // fewer than three planes is never read past
+        const OSErr expected[]
+            = { memFullErr, errPlugInHostInsufficient, errPlugInHostInsufficient, filterBadMode };
+        EXPECT_EQ(host.run(), expected[fault]) << "fault " << fault;
+        EXPECT_TRUE(rectsCleared(host.record)) << "fault " << fault;
+    }
 }
 
 TEST_F(EntryPoint, ANullResultPointerOrRecordIsSurvived)

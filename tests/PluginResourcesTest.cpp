@@ -3,12 +3,12 @@
 #include "resources/PluginResources.h"
 #include "pluginapi/PluginApi.h"
 #include "resources/ResourceIds.h"
+#include "tests/settings/SettingsTexts.h"
 #include "tools/host/PiplReader.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -109,28 +109,30 @@ TEST(AeteBytes, LayoutAndSize)
         "\x11Tallowind Quarvel\x16Quarvel plug-in filter"
         "dwlTdwlTllun\0\0\0RmI#\0\x0d\0\x23\0"s);
 
-    std::vector<std::pair<std::string, std::string>> parameters;
+    // The parameters in the terminology's own order, without Contrast, each with its key.
+    const std::vector<std::string> names = { "DynamicEnable", "ColorEnable", "SharpEnable", "SmoothEnable",
+        "ShadowLevel", "ShadowAmount", "ShadowClip", "ShadowContrast", "HilightLevel", "HilightAmount",
+        "HilightClip", "HilightContrast", "AutoColor", "AutoExposure", "Density", "Saturation", "Gamma",
+        "Monochromatic", "ShSharpAmount", "ShSharpRadius", "ShSharpEdge", "ShSharpThreshold", "ShSharpTonal",
+        "HiSharpAmount", "HiSharpRadius", "HiSharpEdge", "HiSharpThreshold", "HiSharpTonal", "SmoothAmount",
+        "SmoothRadius", "SmoothThreshold", "DiffuseAmount", "DiffuseRadius", "DiffuseTone", "GrainAmount" };
+    std::vector<std::string> expected;
+    for (const std::string& name : names)
+        for (const std::string& entry : quarvel::kDescriptorKeysAndNames)
+            if (entry.substr(5) == name)
+                expected.push_back(name + " " + entry.substr(0, 4));
+    std::vector<std::string> parameters;
     size_t at = 116;
-    for (int i = 0; i < 35 && at < b.size(); ++i) {
+    for (size_t i = 0; i < names.size() && at < b.size(); ++i) {
         const std::string name = text(b, at + 1, b[at]);
         at += 1 + name.size();
         const std::string key = text(b, at, 4);
-        parameters.emplace_back(name, std::string(key.rbegin(), key.rend()));
+        parameters.push_back(name + " " + std::string(key.rbegin(), key.rend()));
         EXPECT_EQ(text(b, at + 4, 7), "TXET\0\0\0"s) << name;
         at += 11;
     }
+    EXPECT_EQ(parameters, expected);
     EXPECT_EQ(text(b, at, b.size() - at), std::string(6, '\0'));
-    ASSERT_EQ(parameters.size(), 35u);
-    EXPECT_EQ(parameters.front(), std::make_pair("DynamicEnable"s, "EnDr"s));
-    EXPECT_EQ(parameters[21], std::make_pair("ShSharpThreshold"s, "SSTs"s));
-    EXPECT_EQ(parameters.back(), std::make_pair("GrainAmount"s, "GnAm"s));
-    std::set<std::string> names, keys;
-    for (const auto& [name, key] : parameters) {
-        names.insert(name);
-        keys.insert(key);
-    }
-    EXPECT_EQ(names.size(), 35u);
-    EXPECT_EQ(keys.size(), 35u);
 }
 
 } // namespace

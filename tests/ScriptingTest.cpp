@@ -1,5 +1,6 @@
 // The scripting descriptor as a host's actions use it: what a recorded step replays, what the
 // plug-in records, and hosts whose descriptor support is missing or odd.
+#include "tests/settings/SettingsTexts.h"
 #include "tests/support/FakeHost.h"
 
 #include <gtest/gtest.h>
@@ -19,26 +20,35 @@ constexpr bool kDialogBuild = true;
 constexpr bool kDialogBuild = false;
 #endif
 
-const char* const kKeys[] = { "EnDr", "EnCr", "EnSh", "EnDf", "ShLv", "ShDt", "ShCl", "ShCt", "HiLv", "HiDt",
-    "HiCl", "HiCt", "AtEx", "Gmma", "Cont", "Mono", "AtCr", "Dens", "Satu", "HSAm", "HSRd", "HSEd", "HSTs",
-    "HSTn", "SSAm", "SSRd", "SSEd", "SSTs", "SSTn", "SmAm", "SmRd", "SmTr", "DfAm", "DfRd", "DfTn", "GnAm" };
-
 uint32_t key(const char* text) { return fourCC(*reinterpret_cast<const char(*)[5]>(text)); }
 
-std::vector<uint32_t> canonicalKeys()
+std::string keyString(uint32_t k) { return { char(k >> 24), char(k >> 16), char(k >> 8), char(k) }; }
+
+// The 36 keys in the order the plug-in asks for them, and the sharpening method if it comes too.
+std::vector<std::string> canonicalKeys(bool withMethod)
 {
-    std::vector<uint32_t> keys;
-    for (const char* k : kKeys)
-        keys.push_back(key(k));
+    std::vector<std::string> keys;
+    for (const std::string& entry : kDescriptorKeysAndNames)
+        keys.push_back(entry.substr(0, 4));
+    if (withMethod)
+        keys.push_back("SMth");
     return keys;
 }
 
-std::vector<uint32_t> recordedKeys(const FakeHost& host)
+std::vector<std::string> keysOf(const std::vector<uint32_t>& keys)
 {
-    std::vector<uint32_t> keys;
+    std::vector<std::string> texts;
+    for (uint32_t k : keys)
+        texts.push_back(keyString(k));
+    return texts;
+}
+
+std::vector<std::string> recordedKeys(const FakeHost& host)
+{
+    std::vector<std::string> texts;
     for (const auto& v : host.recorded)
-        keys.push_back(v.key);
-    return keys;
+        texts.push_back(keyString(v.key));
+    return texts;
 }
 
 class Scripting : public ::testing::Test {
@@ -48,38 +58,31 @@ protected:
         ASSERT_NE(pluginEntry(), nullptr);
         startMessageWatch();
         takeMessages();
+        host.playDescriptor = true;
     }
+    FakeHost host { 8, 8, 3, 8 };
 };
 
 TEST_F(Scripting, APlayedBackStepRunsWithItsSettingsAndIsRecordedAgain)
 {
-    FakeHost host(8, 8, 3, 8);
     host.fillInput(3);
-    host.playDescriptor = true;
     host.playback = { { key("EnDr"), "0" }, { key("SSRd"), "2.50000000" }, { key("ShCl"), "1.5" } };
     EXPECT_EQ(host.run(), noErr);
     EXPECT_TRUE(host.outputEqualsInput());
     EXPECT_TRUE(takeMessages().empty()) << "no dialog for a step played back without it";
-
-    std::vector<uint32_t> expectedKeys = canonicalKeys();
-    expectedKeys.push_back(key("SMth"));
-    EXPECT_EQ(host.requestedKeys, expectedKeys) << "36 keys in order, then the sharpening method";
-    EXPECT_EQ(recordedKeys(host), expectedKeys) << "the run's read of the method stores its default";
-    EXPECT_EQ(host.recordedText("SMth"), "0");
-    EXPECT_EQ(host.recordedText("EnDr"), "0");
-    EXPECT_EQ(host.recordedText("SSRd"), "2.50000000");
-    EXPECT_EQ(host.recordedText("ShCl"), "1.5") << "a value travels as the text it came as";
-    EXPECT_EQ(host.recordedText("HiCl"), "0.00000000");
-    EXPECT_EQ(host.recordedText("Gmma"), "0");
-    EXPECT_EQ(host.recordedText("EnCr"), "1");
+    EXPECT_EQ(keysOf(host.requestedKeys), canonicalKeys(true))
+        << "36 keys in order, then the sharpening method";
+    EXPECT_EQ(recordedKeys(host), canonicalKeys(true)) << "the run's read of the method stores its default";
+    for (auto [k, text] : { std::pair { "SMth", "0" }, { "EnDr", "0" }, { "SSRd", "2.50000000" },
+             { "ShCl", "1.5" } /* a value travels as the text it came as */, { "HiCl", "0.00000000" },
+             { "Gmma", "0" }, { "EnCr", "1" } })
+        EXPECT_EQ(host.recordedText(k), text) << k;
     EXPECT_EQ(host.disposedHandles, 1) << "the played descriptor is the plug-in's to dispose of";
     EXPECT_EQ(host.record.descriptorParameters->recordInfo, plugInDialogOptional);
 }
 
 TEST_F(Scripting, UnknownKeysAreReadAndIgnoredAndTheSharpeningMethodTravels)
 {
-    FakeHost host(8, 8, 3, 8);
-    host.playDescriptor = true;
     host.playback = { { key("Xtra"), "junk" }, { key("SMth"), "1" }, { key("Satu"), "12" } };
     EXPECT_EQ(host.run(), noErr);
     EXPECT_EQ(host.getStringCalls, 3);
@@ -89,29 +92,18 @@ TEST_F(Scripting, UnknownKeysAreReadAndIgnoredAndTheSharpeningMethodTravels)
     EXPECT_EQ(host.recorded.back().key, key("SMth")) << "after the 36";
 }
 
-TEST_F(Scripting, AValueThatIsNotTextKeepsTheDefault)
+TEST_F(Scripting, AValueThatIsNotTextKeepsTheDefaultAndTheReadersClosingErrorBecomesTheResult)
 {
-    FakeHost host(8, 8, 3, 8);
-    host.playDescriptor = true;
     host.playback = { { key("ShLv"), "", false }, { key("ShDt"), "7" } };
-    EXPECT_EQ(host.run(), noErr);
+    host.closeReadResult = -1234;
+    EXPECT_EQ(host.run(), -1234);
+    EXPECT_TRUE(host.recordedSomething) << "the run still went through";
     EXPECT_EQ(host.recordedText("ShLv"), "0");
     EXPECT_EQ(host.recordedText("ShDt"), "7");
 }
 
-TEST_F(Scripting, TheReadersClosingErrorBecomesTheResult)
-{
-    FakeHost host(8, 8, 3, 8);
-    host.playDescriptor = true;
-    host.playback = { { key("EnDr"), "1" } };
-    host.closeReadResult = -1234;
-    EXPECT_EQ(host.run(), -1234);
-    EXPECT_TRUE(host.recordedSomething) << "the run still went through";
-}
-
 TEST_F(Scripting, AMenuInvocationAsksForTheDialog)
 {
-    FakeHost host(8, 8, 3, 8);
     host.fillInput(5);
     host.copyInputToOutput = false;
     host.playDescriptor = false; // null descriptor: the host's open gives no token
@@ -121,10 +113,7 @@ TEST_F(Scripting, AMenuInvocationAsksForTheDialog)
     EXPECT_EQ(takeMessages().size(), kDialogBuild ? 0u : 1u);
     // A cancelled dialog still records the settings, the defaults here; the Sharpness page
     // stores the sharpening method, which is then carried too.
-    std::vector<uint32_t> expected = canonicalKeys();
-    if (kDialogBuild)
-        expected.push_back(key("SMth"));
-    EXPECT_EQ(recordedKeys(host), expected);
+    EXPECT_EQ(recordedKeys(host), canonicalKeys(kDialogBuild));
     EXPECT_EQ(host.recordedText("ShCl"), "0.00000000");
     EXPECT_EQ(host.recordedText("Gmma"), "0");
     EXPECT_EQ(host.disposedHandles, 0);
@@ -132,7 +121,6 @@ TEST_F(Scripting, AMenuInvocationAsksForTheDialog)
 
 TEST_F(Scripting, ANullDescriptorWithoutDisplayRunsDirectly)
 {
-    FakeHost host(8, 8, 3, 8);
     host.playDescriptor = false;
     host.playInfo = plugInDialogSilent;
     EXPECT_EQ(host.run(), noErr);
@@ -149,11 +137,9 @@ TEST_F(Scripting, HostsWithoutUsableDescriptorSupportGetTheDialogAndNoRecording)
     EXPECT_FALSE(none.recordedSomething);
     takeMessages();
 
-    FakeHost noWriter(8, 8, 3, 8);
-    noWriter.playDescriptor = true;
-    noWriter.openWriteFails = true;
-    EXPECT_EQ(noWriter.run(), noErr);
-    EXPECT_FALSE(noWriter.recordedSomething);
+    host.openWriteFails = true;
+    EXPECT_EQ(host.run(), noErr);
+    EXPECT_FALSE(host.recordedSomething);
 }
 
 } // namespace

@@ -71,10 +71,8 @@ protected:
         gPosted.clear();
         platform::setPostSink(
             [](intptr_t, unsigned message, uintptr_t, intptr_t) { gPosted.push_back(message); });
-        work.assign(16, 7);
-        shown.assign(16, 0);
-        context.workBuffer = buffer(work.data());
-        context.dialogBuffer = buffer(shown.data());
+        context.workBuffer = ImageBuffer { work.data(), 2, 2, 4, 8, 1 };
+        context.dialogBuffer = ImageBuffer { shown.data(), 2, 2, 4, 8, 1 };
         context.filterRecord = &record;
         record.abortProc = [] { return pluginapi::Boolean(0); };
         controller.attach(&context);
@@ -82,57 +80,40 @@ protected:
         context.parameters = &parameters;
     }
     void TearDown() override { platform::setPostSink(nullptr); }
-    static ImageBuffer buffer(uint8_t* data)
-    {
-        ImageBuffer b;
-        b.data = data;
-        b.rows = 2;
-        b.cols = 2;
-        b.channels = 4;
-        b.bits = 8;
-        b.order = 1;
-        return b;
-    }
+    void event(int kind) { controller.onDialogEvent(controller.dialog, kind, 0, 0); }
 
     pluginapi::FilterRecord record {};
     FilterContext context;
     ParameterDocument parameters;
     TestController controller;
-    std::vector<uint8_t> work, shown;
+    std::vector<uint8_t> work = std::vector<uint8_t>(16, 7), shown = std::vector<uint8_t>(16, 0);
 };
 
 TEST(ProgressTotal, CountsTheStagesARunWillExecute)
 {
-    struct Case {
-        const char* settings;
-        int32_t total;
-    };
-    const Case cases[] = {
-        { "DynamicEnable=1;ColorEnable=0;SharpEnable=1;SmoothEnable=0;", 100 },
-        { "HiSharpAmount=50;SharpMethod=0;", 100 },
-        { "HiSharpAmount=50;SharpMethod=1;", 200 },
-        { "SharpEnable=0;SmoothEnable=1;SmoothAmount=10;", 200 },
-        { "DynamicEnable=0;ColorEnable=0;GrainAmount=3;", 100 },
-        { "DynamicEnable=0;ColorEnable=0;SharpEnable=0;SmoothEnable=0;GrainAmount=3;", 0 },
-    };
-    for (const Case& c : cases) {
+    for (auto [settings, total] :
+        { std::pair { "DynamicEnable=1;ColorEnable=0;SharpEnable=1;SmoothEnable=0;", 100 },
+            { "HiSharpAmount=50;SharpMethod=0;", 100 }, { "HiSharpAmount=50;SharpMethod=1;", 200 },
+            { "SharpEnable=0;SmoothEnable=1;SmoothAmount=10;", 200 },
+            { "DynamicEnable=0;ColorEnable=0;GrainAmount=3;", 100 },
+            { "DynamicEnable=0;ColorEnable=0;SharpEnable=0;SmoothEnable=0;GrainAmount=3;", 0 } }) {
         ParameterDocument document;
-        document.setText(c.settings);
-        EXPECT_EQ(countProgressTotal(document), c.total) << c.settings;
+        document.setText(settings);
+        EXPECT_EQ(countProgressTotal(document), total) << settings;
     }
 }
 
 TEST(ModuleDirectory, EndsWithTheSeparator)
 {
-    char path[260] = "D:\\PS\\Plug-ins\\x.8bf";
-    cutToDirectory(path, '\\');
-    EXPECT_STREQ(path, "D:\\PS\\Plug-ins\\");
-    char posix[260] = "/opt/host/plug-ins/quarvel";
-    cutToDirectory(posix, '/');
-    EXPECT_STREQ(posix, "/opt/host/plug-ins/");
-    char bare[260] = "x.8bf";
-    cutToDirectory(bare, '\\');
-    EXPECT_STREQ(bare, "x") << "the first character is never examined";
+    for (auto [path, separator, directory] :
+        { std::tuple { "D:\\PS\\Plug-ins\\x.8bf", '\\', "D:\\PS\\Plug-ins\\" },
+            { "/opt/host/plug-ins/quarvel", '/', "/opt/host/plug-ins/" },
+            { "x.8bf", '\\', "x" } /* the first character is never examined */ }) {
+        char cut[260];
+        std::strcpy(cut, path);
+        cutToDirectory(cut, separator);
+        EXPECT_STREQ(cut, directory);
+    }
 }
 
 TEST(ModuleDirectory, LivesAsLongAsAnyController)
@@ -156,10 +137,10 @@ TEST_F(Controller, RenderDuringARunRestartsItOnceAfterItReturns)
         if (fired) // the restarted run goes through
             return;
         fired = true;
-        controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
-        controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
+        event(kEventRender);
+        event(kEventRender);
     };
-    controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
+    event(kEventRender);
     EXPECT_EQ(filter.runs, 1) << "no second run inside the first";
     EXPECT_EQ(gPosted, std::vector<unsigned> { WMU_PARAMS_CHANGED });
     EXPECT_FALSE(controller.isRunning());
@@ -170,7 +151,7 @@ TEST_F(Controller, RenderDuringARunRestartsItOnceAfterItReturns)
 
     // The dialog answers the posted message with another render event.
     gPosted.clear();
-    controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
+    event(kEventRender);
     EXPECT_EQ(filter.runs, 2);
     EXPECT_TRUE(gPosted.empty());
     EXPECT_EQ(controller.fakeDialog().processed.back(), shown.data());
@@ -184,14 +165,14 @@ TEST_F(Controller, StopDuringARunPostsNothingAndTheNextRenderRuns)
     bool stopNow = true;
     filter.hook = [&] {
         if (stopNow)
-            controller.onDialogEvent(controller.dialog, kEventStop, 0, 0);
+            event(kEventStop);
     };
-    controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
+    event(kEventRender);
     EXPECT_TRUE(gPosted.empty());
     EXPECT_NE(controller.flags & Cancel, 0u);
 
     stopNow = false;
-    controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
+    event(kEventRender);
     EXPECT_EQ(filter.runs, 2);
     EXPECT_EQ(controller.flags & Cancel, 0u);
     EXPECT_EQ(controller.fakeDialog().processed.back(), shown.data());
@@ -199,9 +180,9 @@ TEST_F(Controller, StopDuringARunPostsNothingAndTheNextRenderRuns)
 
 TEST_F(Controller, StopWhileIdleIsClearedByTheNextRender)
 {
-    controller.onDialogEvent(controller.dialog, kEventStop, 0, 0);
+    event(kEventStop);
     EXPECT_NE(controller.flags & Cancel, 0u);
-    controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
+    event(kEventRender);
     EXPECT_EQ(controller.stepFilter().runs, 1);
     EXPECT_EQ(controller.fakeDialog().processed.size(), 1u);
     EXPECT_EQ(shown[0], 1) << "the preview renders into the dialog's buffer";
@@ -210,9 +191,9 @@ TEST_F(Controller, StopWhileIdleIsClearedByTheNextRender)
 
 TEST_F(Controller, PreviewProgressGoesToTheDialogWithTheCountedTotal)
 {
-    controller.onDialogEvent(controller.dialog, kEventInitialised, 0, 0);
+    event(kEventInitialised);
     EXPECT_EQ(controller.fakeDialog().source, std::vector<const uint8_t*> { work.data() });
-    controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
+    event(kEventRender);
     const std::vector<std::string> expected
         = { "0:0/100", "1:5/100", "1:10/100", "1:15/100", "1:20/100", "2:0/100" };
     EXPECT_EQ(controller.fakeDialog().events, expected);
@@ -221,15 +202,15 @@ TEST_F(Controller, PreviewProgressGoesToTheDialogWithTheCountedTotal)
 TEST_F(Controller, ThePreviewIsTheResultOnlyWhenItCompletedWithTheSettingsNowHeld)
 {
     EXPECT_FALSE(controller.previewMatches(parameters)) << "no run yet";
-    controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
+    event(kEventRender);
     EXPECT_TRUE(controller.previewMatches(parameters));
     parameters.setInt("ShadowAmount", 20);
     EXPECT_FALSE(controller.previewMatches(parameters)) << "changed since";
 
     StepFilter& filter = controller.stepFilter();
     filter.hookAt = 2;
-    filter.hook = [&] { controller.onDialogEvent(controller.dialog, kEventStop, 0, 0); };
-    controller.onDialogEvent(controller.dialog, kEventRender, 0, 0);
+    filter.hook = [&] { event(kEventStop); };
+    event(kEventRender);
     EXPECT_FALSE(controller.previewMatches(parameters)) << "stopped half-way";
 }
 

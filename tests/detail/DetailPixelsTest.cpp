@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace quarvel {
 namespace {
 
@@ -55,11 +57,8 @@ TEST(Sharpen, HighlightShadowBlendAtThreeHundred)
     EXPECT_EQ(mixed.amount, 23);
     EXPECT_EQ(mixed.edgeDivisor, 20);
     EXPECT_EQ(mixed.threshold, 0);
-
-    const SharpSet top = chooseSharpSet(511, bandsFor(85, 170), highlight, shadow);
-    EXPECT_EQ(top.amount, 128);
-    const SharpSet bottom = chooseSharpSet(255, bandsFor(85, 170), highlight, shadow);
-    EXPECT_EQ(bottom.amount, 0);
+    EXPECT_EQ(chooseSharpSet(511, bandsFor(85, 170), highlight, shadow).amount, 128);
+    EXPECT_EQ(chooseSharpSet(255, bandsFor(85, 170), highlight, shadow).amount, 0);
 }
 
 TEST(Sharpen, WideAndNarrowTonalGaps)
@@ -74,9 +73,7 @@ TEST(Sharpen, WideAndNarrowTonalGaps)
         uint8_t pixel[3] = { 200, 90, 10 };
         const uint8_t blurred[3] = { 120, 100, 30 };
         sharpenPixel(pixel, blurred, s);
-        EXPECT_EQ(pixel[0], 200);
-        EXPECT_EQ(pixel[1], 90);
-        EXPECT_EQ(pixel[2], 10);
+        EXPECT_EQ(std::vector<uint8_t>(pixel, pixel + 3), (std::vector<uint8_t> { 200, 90, 10 }));
     }
     // Both levels 128: no band at all, each pixel takes one set.
     for (int64_t level = 0; level <= 765; ++level) {
@@ -120,9 +117,7 @@ TEST(Smooth, EveryChannelMovesByTheSameStep)
     const uint8_t blurred[3] = { 180, 100, 20 };
     smoothPixel(pixel, blurred, weights, 128, 0);
     // Yb = 85 (m = 3), Yo = 105: D = -3.
-    EXPECT_EQ(pixel[0], 197);
-    EXPECT_EQ(pixel[1], 117);
-    EXPECT_EQ(pixel[2], 37);
+    EXPECT_EQ(std::vector<uint8_t>(pixel, pixel + 3), (std::vector<uint8_t> { 197, 117, 37 }));
 }
 
 TEST(Glow, AmountAndToneCurve)
@@ -154,9 +149,8 @@ TEST(Glow, AmountAndToneCurve)
 TEST(Grain, GeneratorDraws)
 {
     seedGrainRandom(1);
-    EXPECT_EQ(drawGrainRandom(), 41);
-    EXPECT_EQ(drawGrainRandom(), 18467);
-    EXPECT_EQ(drawGrainRandom(), 6334);
+    for (int expected : { 41, 18467, 6334 })
+        EXPECT_EQ(drawGrainRandom(), expected);
 }
 
 } // namespace

@@ -5,12 +5,14 @@
 #include "detail/ExactDivider.h"
 #include "settings/ParameterDocument.h"
 #include "tests/support/RecordingOwner.h"
+#include "tests/support/TestImage.h"
 #include "tone/ToneFilter.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
-#include <cstdlib>
+#include <cstring>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -85,6 +87,14 @@ TEST(WorkerPool, EveryIndexOnceAndErrorsComeBack)
     EXPECT_GE(calls, 1);
 }
 
+std::vector<uint8_t> randomBytes(size_t count, std::mt19937& random)
+{
+    std::vector<uint8_t> bytes(count);
+    for (uint8_t& b : bytes)
+        b = uint8_t(random());
+    return bytes;
+}
+
 struct FilterRun {
     std::vector<uint8_t> pixels;
     std::vector<Report> reports;
@@ -114,89 +124,51 @@ FilterRun runFilter(const std::vector<uint8_t>& source, int32_t rows, int32_t co
 
 std::string randomSettings(std::mt19937& random)
 {
-    auto pick
-        = [&](int lo, int hi) { return std::to_string(std::uniform_int_distribution<int>(lo, hi)(random)); };
-    auto real = [&](double lo, double hi) {
-        return std::to_string(std::uniform_real_distribution<double>(lo, hi)(random));
+    // The page's range, and a wider one for scripted values where a wild round takes it.
+    struct Range {
+        const char* name;
+        double lo, hi, wildLo = 0, wildHi = 0;
     };
-    const bool wild = random() % 4 == 0; // outside the pages now and then
+    static const Range ranges[] = { { "ShadowAmount", 0, 50 }, { "HilightAmount", 0, 50 },
+        { "Saturation", -30, 30 }, { "Contrast", 0, 40, -5, 60 }, { "Density", -30, 30, -500, 500 },
+        { "Monochromatic", 0, 1 }, { "AutoColor", 0, 1 }, { "SharpMethod", 0, 1 },
+        { "ShSharpAmount", 0, 600, -5000, 100000 }, { "HiSharpAmount", 0, 600 },
+        { "ShSharpRadius", 0.1, 15, -3, 60 }, { "ShSharpEdge", 0, 40, -100, 100 }, { "HiSharpEdge", 0, 40 },
+        { "ShSharpThreshold", 0, 100, -10, 400 }, { "HiSharpThreshold", 0, 100 }, { "ShSharpTonal", 0, 128 },
+        { "HiSharpTonal", 128, 255 }, { "SmoothAmount", 0, 300, -1000, 100000 }, { "SmoothRadius", 0, 30 },
+        { "SmoothThreshold", 0, 100, -5, 300 }, { "DiffuseAmount", 0, 100, -200, 5000 },
+        { "DiffuseRadius", 0.1, 15 }, { "DiffuseTone", -100, 100, -1000, 1000 },
+        { "GrainAmount", 0, 10, -300, 300 } };
+    const bool wild = random() % 4 == 0;
     std::string s;
-    auto add
-        = [&](const char* name, const std::string& value) { s += std::string(name) + "=" + value + ";\r\n"; };
-    add("ShadowAmount", pick(0, 50));
-    add("HilightAmount", pick(0, 50));
-    add("Saturation", pick(-30, 30));
-    add("Contrast", wild ? pick(-5, 60) : pick(0, 40));
-    add("Density", wild ? pick(-500, 500) : pick(-30, 30));
-    add("Monochromatic", pick(0, 1));
-    add("AutoColor", pick(0, 1));
-    add("SharpMethod", pick(0, 1));
-    add("ShSharpAmount", wild ? pick(-5000, 100000) : pick(0, 600));
-    add("HiSharpAmount", pick(0, 600));
-    add("ShSharpRadius", wild ? real(-3, 60) : real(0.1, 15));
-    add("ShSharpEdge", wild ? pick(-100, 100) : pick(0, 40));
-    add("HiSharpEdge", pick(0, 40));
-    add("ShSharpThreshold", wild ? pick(-10, 400) : pick(0, 100));
-    add("HiSharpThreshold", pick(0, 100));
-    add("ShSharpTonal", pick(0, 128));
-    add("HiSharpTonal", pick(128, 255));
-    add("SmoothAmount", wild ? pick(-1000, 100000) : pick(0, 300));
-    add("SmoothRadius", real(0, 30));
-    add("SmoothThreshold", wild ? pick(-5, 300) : pick(0, 100));
-    add("DiffuseAmount", wild ? pick(-200, 5000) : pick(0, 100));
-    add("DiffuseRadius", real(0.1, 15));
-    add("DiffuseTone", wild ? pick(-1000, 1000) : pick(-100, 100));
-    add("GrainAmount", wild ? pick(-300, 300) : pick(0, 10));
+    for (const Range& r : ranges) {
+        const bool w = wild && r.wildLo != r.wildHi;
+        const double lo = w ? r.wildLo : r.lo, hi = w ? r.wildHi : r.hi;
+        s += std::string(r.name) + "="
+            + (std::strstr(r.name, "Radius")
+                    ? std::to_string(std::uniform_real_distribution<double>(lo, hi)(random))
+                    : std::to_string(std::uniform_int_distribution<int>(int(lo), int(hi))(random)))
+            + ";\r\n";
+    }
     return s;
 }
 
-void setVariable(const char* name, const char* value)
-{
-#ifdef _WIN32
-    _putenv_s(name, value);
-#else
-    if (*value)
-        setenv(name, value, 1);
-    else
-        unsetenv(name);
-#endif
-}
-
-class KernelsVariable {
-public:
-    explicit KernelsVariable(const char* value) { setVariable("QUARVEL_KERNELS", value); }
-    ~KernelsVariable() { setVariable("QUARVEL_KERNELS", ""); }
-};
-
-class FixedSeed {
-public:
-    FixedSeed() { setVariable("QUARVEL_GRAIN_SEED", "777"); }
-    ~FixedSeed() { setVariable("QUARVEL_GRAIN_SEED", ""); }
-};
-
 TEST(FastKernels, GiveTheReferenceBytesAndReports)
 {
-    FixedSeed seed;
+    ScopedVariable seed("QUARVEL_GRAIN_SEED", "777");
     std::mt19937 random(2026);
-    struct Size {
-        int32_t rows, cols;
-    };
-    const Size sizes[]
-        = { { 6, 1 }, { 6, 7 }, { 1, 40 }, { 13, 2 }, { 37, 53 }, { 64, 9 }, { 120, 131 }, { 7, 300 } };
-    int round = 0;
-    for (const Size size : sizes) {
-        for (int trial = 0; trial < 6; ++trial, ++round) {
-            std::vector<uint8_t> source(size_t(size.rows) * size_t(size.cols) * 4u);
-            for (uint8_t& b : source)
-                b = uint8_t(random());
+    for (auto [rows, cols] : { std::pair { 6, 1 }, { 6, 7 }, { 1, 40 }, { 13, 2 }, { 37, 53 }, { 64, 9 },
+             { 120, 131 }, { 7, 300 } }) {
+        for (int trial = 0; trial < 6; ++trial) {
+            const std::vector<uint8_t> source = randomBytes(size_t(rows) * size_t(cols) * 4u, random);
             const std::string settings = randomSettings(random);
-            SCOPED_TRACE(std::to_string(size.rows) + "x" + std::to_string(size.cols) + "\n" + settings);
-            const FilterRun reference = runFilter(source, size.rows, size.cols, settings, true, 1);
+            SCOPED_TRACE(std::to_string(rows) + "x" + std::to_string(cols) + "\n" + settings);
+            const FilterRun reference = runFilter(source, rows, cols, settings, true, 1);
             for (int threads : { 1, 2, 3 }) {
                 // The second time without the instructions chosen at run time.
                 for (const char* kernels : { "", "baseline" }) {
-                    KernelsVariable variable(kernels);
-                    const FilterRun fast = runFilter(source, size.rows, size.cols, settings, false, threads);
+                    ScopedVariable variable("QUARVEL_KERNELS", kernels);
+                    const FilterRun fast = runFilter(source, rows, cols, settings, false, threads);
                     ASSERT_EQ(fast.pixels, reference.pixels) << threads << " threads " << kernels;
                     ASSERT_EQ(fast.reports, reference.reports) << threads << " threads " << kernels;
                     ASSERT_EQ(fast.result, reference.result);
@@ -210,12 +182,10 @@ TEST(FastKernels, GiveTheReferenceBytesAndReports)
 // detail stages it runs.
 TEST(FastKernels, TheLoopsTheEnvironmentChoosesAreTheOnesThatRun)
 {
-    std::vector<uint8_t> source(size_t(30) * 40 * 4);
     std::mt19937 random(5);
-    for (uint8_t& b : source)
-        b = uint8_t(random());
+    const std::vector<uint8_t> source = randomBytes(size_t(30) * 40 * 4, random);
     const auto blurLoopOf = [&](const char* kernels) {
-        KernelsVariable variable(kernels);
+        ScopedVariable variable("QUARVEL_KERNELS", kernels);
         std::vector<uint8_t> pixels = source;
         ImageBuffer image { pixels.data(), 30, 40, kWorkChannels, kWorkBits, kOrderBGR };
         ParameterDocument doc;
@@ -232,19 +202,16 @@ TEST(FastKernels, TheLoopsTheEnvironmentChoosesAreTheOnesThatRun)
 
 TEST(FastKernels, ACancelledRunLeavesTheSameRows)
 {
-    FixedSeed seed;
+    ScopedVariable seed("QUARVEL_GRAIN_SEED", "777");
     std::mt19937 random(99);
     constexpr int32_t kRows = 90, kCols = 70;
-    std::vector<uint8_t> source(size_t(kRows) * kCols * 4u);
-    for (uint8_t& b : source)
-        b = uint8_t(random());
+    const std::vector<uint8_t> source = randomBytes(size_t(kRows) * kCols * 4u, random);
     const std::string settings
         = "ShadowAmount=20;\r\nShSharpAmount=150;\r\nSmoothAmount=80;\r\nDiffuseAmount=40;\r\n"
           "GrainAmount=3;\r\n";
-    const FilterRun whole = runFilter(source, kRows, kCols, settings, true, 1);
-    int steps = 0;
-    for (const Report& r : whole.reports)
-        steps += r.stage == kProgressStep ? 1 : 0;
+    const std::vector<Report> whole = runFilter(source, kRows, kCols, settings, true, 1).reports;
+    const auto steps
+        = std::count_if(whole.begin(), whole.end(), [](Report r) { return r.stage == kProgressStep; });
     for (int stopAt = 1; stopAt <= steps; stopAt += 7) {
         const FilterRun reference = runFilter(source, kRows, kCols, settings, true, 1, stopAt);
         const FilterRun fast = runFilter(source, kRows, kCols, settings, false, 2, stopAt);

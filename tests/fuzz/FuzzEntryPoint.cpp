@@ -11,6 +11,7 @@
 #include "platform/Platform.h"
 #include "pluginapi/PluginApi.h"
 #include "settings/ParameterTable.h"
+#include "tests/support/AnyProc.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -25,35 +26,25 @@ namespace {
 
 using namespace pluginapi;
 
-class Bytes {
-public:
-    Bytes(const uint8_t* data, size_t size)
-        : data_(data)
-        , size_(size)
-    {
-    }
+struct Bytes {
+    const uint8_t* data;
+    size_t size, at = 0;
     // 0 .. count - 1; 0 once the input is used up.
     uint32_t pick(uint32_t count)
     {
         uint32_t value = 0;
-        for (uint32_t span = 1; span < count && at_ < size_; span <<= 8)
-            value = (value << 8) | data_[at_++];
+        for (uint32_t span = 1; span < count && at < size; span <<= 8)
+            value = (value << 8) | data[at++];
         return count ? value % count : 0;
     }
     int32_t any32() { return int32_t(pick(0x10000) << 16 | pick(0x10000)); }
     int16_t any16() { return int16_t(pick(0x10000)); }
     std::string text()
     {
-        const size_t n = std::min<size_t>(pick(256), size_ - at_);
-        std::string s(reinterpret_cast<const char*>(data_ + at_), n);
-        at_ += n;
-        return s;
+        const size_t n = std::min<size_t>(pick(256), size - at);
+        at += n;
+        return std::string(reinterpret_cast<const char*>(data + at - n), n);
     }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_ = 0;
 };
 
 constexpr int kMaxSide = 64;
@@ -139,8 +130,6 @@ void disposeHandle(Handle h)
     delete h;
 }
 
-template <typename R, typename... A> R unused(A...) { return R(paramErr); }
-
 Boolean abortProc()
 {
     const bool stop = gHost->abortAt >= 0 && gHost->polls >= gHost->abortAt;
@@ -200,93 +189,68 @@ OSErr advanceState()
 
 void installDescriptorProcs(Host& h, Bytes& in)
 {
-    h.readProcs = { kCurrentReadDescriptorProcsVersion, kCurrentReadDescriptorProcsCount,
-        [](PIDescriptorHandle, DescriptorKeyIDArray keys) -> PIReadDescriptor {
-            for (size_t i = 0; keys && keys[i]; ++i)
-                require(i < 64); // the key list ends
-            if (gHost->openReadFails)
-                return nullptr;
-            ++gHost->openReaders;
-            gHost->nextValue = 0;
-            return reinterpret_cast<PIReadDescriptor>(&gReadToken);
-        },
-        [](PIReadDescriptor token) -> OSErr {
-            require(token == reinterpret_cast<PIReadDescriptor>(&gReadToken) && gHost->openReaders > 0);
-            --gHost->openReaders;
-            gHost->stickyReadError = gHost->closeReadResult != noErr;
-            return gHost->closeReadResult;
-        },
-        [](PIReadDescriptor, DescriptorKeyID* key, DescriptorTypeID* type, int32_t* flags) -> Boolean {
-            Host& h = *gHost;
-            if (h.nextValue >= h.values.size())
-                return 0;
-            const Value& v = h.values[h.nextValue++];
-            *key = v.key;
-            *type = v.type;
-            *flags = int32_t(v.key);
-            return 1;
-        },
-        unused<OSErr, PIReadDescriptor, int32_t*>, unused<OSErr, PIReadDescriptor, real64*>,
-        unused<OSErr, PIReadDescriptor, DescriptorUnitID*, real64*>,
-        unused<OSErr, PIReadDescriptor, Boolean*>, unused<OSErr, PIReadDescriptor, Handle*>,
-        unused<OSErr, PIReadDescriptor, Handle*>, unused<OSErr, PIReadDescriptor, DescriptorEnumID*>,
-        unused<OSErr, PIReadDescriptor, DescriptorTypeID*>,
-        unused<OSErr, PIReadDescriptor, PIDescriptorSimpleReference*>,
-        unused<OSErr, PIReadDescriptor, DescriptorTypeID*, PIDescriptorHandle*>,
-        unused<OSErr, PIReadDescriptor, uint32_t*>,
-        [](PIReadDescriptor, Str255* out) -> OSErr {
-            Host& h = *gHost;
-            require(h.nextValue > 0); // only after a key
-            const Value& v = h.values[h.nextValue - 1];
-            // A failing read may still leave garbage behind, as hosts do.
-            (*out)[0] = uint8_t(v.text.size());
-            std::memcpy(*out + 1, v.text.data(), v.text.size());
-            return v.error;
-        },
-        unused<OSErr, PIReadDescriptor, int32_t, int32_t, int32_t*>,
-        unused<OSErr, PIReadDescriptor, const real64*, const real64*, real64*>,
-        unused<OSErr, PIReadDescriptor, const real64*, const real64*, DescriptorUnitID*, real64*> };
-    h.writeProcs = { kCurrentWriteDescriptorProcsVersion, kCurrentWriteDescriptorProcsCount,
-        []() -> PIWriteDescriptor {
-            return gHost->openWriteFails ? nullptr : reinterpret_cast<PIWriteDescriptor>(&gWriteToken);
-        },
-        [](PIWriteDescriptor token, PIDescriptorHandle* created) -> OSErr {
-            require(token == reinterpret_cast<PIWriteDescriptor>(&gWriteToken));
-            *created = gHost->closeWriteGivesHandle ? newHandle(16) : nullptr;
-            return gHost->closeWriteResult;
-        },
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, int32_t>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, const real64*>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorUnitID, const real64*>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, Boolean>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, Handle>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, Handle>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID, DescriptorEnumID>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, const PIDescriptorSimpleReference*>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID, PIDescriptorHandle>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, uint32_t>,
-        [](PIWriteDescriptor token, DescriptorKeyID, ConstStr255Param value) -> OSErr {
-            require(token == reinterpret_cast<PIWriteDescriptor>(&gWriteToken) && value);
-            return gHost->putResult;
-        },
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID, PIDescriptorHandle> };
+    h.readProcs = quarvel::test::refusingReadProcs();
+    h.readProcs.openReadDescriptorProc = [](PIDescriptorHandle, DescriptorKeyIDArray keys) {
+        for (size_t i = 0; keys && keys[i]; ++i)
+            require(i < 64); // the key list ends
+        if (gHost->openReadFails)
+            return PIReadDescriptor(nullptr);
+        ++gHost->openReaders;
+        gHost->nextValue = 0;
+        return reinterpret_cast<PIReadDescriptor>(&gReadToken);
+    };
+    h.readProcs.closeReadDescriptorProc = [](PIReadDescriptor token) {
+        require(token == reinterpret_cast<PIReadDescriptor>(&gReadToken) && gHost->openReaders > 0);
+        --gHost->openReaders;
+        gHost->stickyReadError = gHost->closeReadResult != noErr;
+        return gHost->closeReadResult;
+    };
+    h.readProcs.getKeyProc
+        = [](PIReadDescriptor, DescriptorKeyID* key, DescriptorTypeID* type, int32_t* flags) {
+              Host& h = *gHost;
+              if (h.nextValue >= h.values.size())
+                  return Boolean(0);
+              const Value& v = h.values[h.nextValue++];
+              *key = v.key;
+              *type = v.type;
+              *flags = int32_t(v.key);
+              return Boolean(1);
+          };
+    h.readProcs.getStringProc = [](PIReadDescriptor, Str255* out) {
+        Host& h = *gHost;
+        require(h.nextValue > 0); // only after a key
+        const Value& v = h.values[h.nextValue - 1];
+        // A failing read may still leave garbage behind, as hosts do.
+        (*out)[0] = uint8_t(v.text.size());
+        std::memcpy(*out + 1, v.text.data(), v.text.size());
+        return v.error;
+    };
+    h.writeProcs = quarvel::test::refusingWriteProcs();
+    h.writeProcs.openWriteDescriptorProc
+        = [] { return gHost->openWriteFails ? nullptr : reinterpret_cast<PIWriteDescriptor>(&gWriteToken); };
+    h.writeProcs.closeWriteDescriptorProc = [](PIWriteDescriptor token, PIDescriptorHandle* created) {
+        require(token == reinterpret_cast<PIWriteDescriptor>(&gWriteToken));
+        *created = gHost->closeWriteGivesHandle ? newHandle(16) : nullptr;
+        return gHost->closeWriteResult;
+    };
+    h.writeProcs.putStringProc = [](PIWriteDescriptor token, DescriptorKeyID, ConstStr255Param value) {
+        require(token == reinterpret_cast<PIWriteDescriptor>(&gWriteToken) && value);
+        return gHost->putResult;
+    };
 
     // Procedures the plug-in must not rely on: each may be missing, and a table may claim
     // another version or fewer entries.
-    if (in.pick(4) == 1)
-        h.readProcs.getStringProc = nullptr;
-    if (in.pick(4) == 1)
-        h.readProcs.numReadDescriptorProcs = int16_t(in.pick(18));
-    if (in.pick(4) == 1)
-        h.writeProcs.putStringProc = nullptr;
-    if (in.pick(4) == 1)
-        h.writeProcs.closeWriteDescriptorProc = nullptr;
-    if (in.pick(4) == 1)
-        h.writeProcs.openWriteDescriptorProc = nullptr;
-    if (in.pick(4) == 1)
-        h.writeProcs.writeDescriptorProcsVersion = in.any16();
+    const auto sometimes = [&](auto& field, auto value) {
+        if (in.pick(4) == 1)
+            field = value();
+    };
+    const auto none = [] { return nullptr; };
+    sometimes(h.readProcs.getStringProc, none);
+    sometimes(h.readProcs.numReadDescriptorProcs, [&] { return int16_t(in.pick(18)); });
+    sometimes(h.writeProcs.putStringProc, none);
+    sometimes(h.writeProcs.closeWriteDescriptorProc, none);
+    sometimes(h.writeProcs.openWriteDescriptorProc, none);
+    sometimes(h.writeProcs.writeDescriptorProcsVersion, [&] { return in.any16(); });
 
     h.descriptor.descriptorParametersVersion = in.pick(6) == 1 ? in.any16() : 0;
     h.descriptor.readDescriptorProcs = in.pick(8) == 1 ? nullptr : &h.readProcs;
@@ -308,22 +272,11 @@ void installDescriptorProcs(Host& h, Bytes& in)
         const uint32_t k = in.pick(quarvel::kSettingCount + 2);
         v.key = k < quarvel::kSettingCount ? quarvel::kSettings[k].key : uint32_t(in.any32());
         v.type = in.pick(4) == 1 ? uint32_t(in.any32()) : typeChar;
-        v.error = noErr;
-        switch (in.pick(4)) {
-        case 0:
-            v.text = std::to_string(int(in.any16()) % 700);
-            break;
-        case 1:
-            v.text = std::to_string(in.pick(3000) / 100.0);
-            break;
-        case 2:
-            v.text = in.text();
-            break;
-        default:
-            v.error = in.pick(2) ? in.any16() : OSErr(paramErr);
-            v.text = in.text();
-            break;
-        }
+        const uint32_t form = in.pick(4); // an integer, a decimal, any text, or a failed read
+        v.error = form == 3 ? (in.pick(2) ? in.any16() : OSErr(paramErr)) : OSErr(noErr);
+        v.text = form == 0 ? std::to_string(int(in.any16()) % 700)
+            : form == 1    ? std::to_string(in.pick(3000) / 100.0)
+                           : in.text();
         h.values.push_back(std::move(v));
     }
 }
@@ -335,23 +288,14 @@ void installHandleProcs(Host& h, Bytes& in)
         [](Handle, int32_t) -> OSErr { return gHost->bufferFails ? memFullErr : noErr; },
         [](Handle handle, Boolean) -> Ptr { return handle ? *handle : nullptr; }, [](Handle) {},
         [](int32_t) {}, disposeHandle };
-    switch (in.pick(4)) {
-    case 1:
-        h.record.handleProcs = nullptr;
-        break;
-    case 2:
+    const uint32_t handles = in.pick(4); // 1 none, 2 another version and count, 3 no new handles
+    if (handles == 2) {
         h.handleProcs.handleProcsVersion = in.any16();
         h.handleProcs.numHandleProcs = in.any16();
-        h.record.handleProcs = &h.handleProcs;
-        break;
-    case 3:
+    } else if (handles == 3) {
         h.handleProcs.newProc = [](int32_t) -> Handle { return nullptr; };
-        h.record.handleProcs = &h.handleProcs;
-        break;
-    default:
-        h.record.handleProcs = &h.handleProcs;
-        break;
     }
+    h.record.handleProcs = handles == 1 ? nullptr : &h.handleProcs;
     h.bufferFails = in.pick(2) == 1;
     h.bufferProcs = { 2, 5,
         [](int32_t size, BufferID* id) -> OSErr {
@@ -379,20 +323,13 @@ void setUpRecord(Host& h, Bytes& in)
     r.planes = int16_t((in.pick(9) + 3) % 9);
     const int depths[] = { 8, 16, 32, 1 };
     const int depth = depths[in.pick(4)];
-    switch (in.pick(3)) {
-    case 0:
-        r.imageMode = depth == 8 ? plugInModeRGBColor
-            : depth == 16        ? plugInModeRGB48
-            : depth == 32        ? plugInModeRGB96
-                                 : plugInModeBitmap;
-        break;
-    case 1:
-        r.imageMode = int16_t(in.pick(18));
-        break;
-    default:
-        r.imageMode = in.any16();
-        break;
-    }
+    const uint32_t mode = in.pick(3); // the depth's own, a small number, anything
+    r.imageMode = mode == 1 ? int16_t(in.pick(18))
+        : mode == 2         ? in.any16()
+        : depth == 8        ? plugInModeRGBColor
+        : depth == 16       ? plugInModeRGB48
+        : depth == 32       ? plugInModeRGB96
+                            : plugInModeBitmap;
     // The record tells the truth about its mode; the depth field only where the mode is silent.
     h.trueBits = r.imageMode == plugInModeRGBColor ? 8 : r.imageMode == plugInModeRGB48 ? 16 : depth;
     r.depth = in.pick(6) == 1 ? in.any32() : depth;
@@ -488,7 +425,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    Bytes in(data, size);
+    Bytes in { data, size };
     auto host = std::make_unique<Host>();
     gHost = host.get();
     setUpRecord(*host, in);

@@ -3,6 +3,7 @@
 #include "host/FilterContext.h"
 #include "host/ScriptingParameters.h"
 #include "settings/ParameterDocument.h"
+#include "tests/support/AnyProc.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -24,8 +25,6 @@ size_t gNext = 0;
 const Entry* gCurrent = nullptr;
 char gToken, gHandle;
 
-template <typename... A> OSErr unused(A...) { return paramErr; }
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -46,39 +45,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     gNext = 0;
 
-    ReadDescriptorProcs read = { 0, 18,
-        [](PIDescriptorHandle, DescriptorKeyIDArray) { return reinterpret_cast<PIReadDescriptor>(&gToken); },
-        [](PIReadDescriptor) -> OSErr { return noErr; },
-        [](PIReadDescriptor, DescriptorKeyID* key, DescriptorTypeID*, int32_t*) -> Boolean {
-            if (gNext >= gEntries.size())
-                return 0;
-            gCurrent = &gEntries[gNext++];
-            *key = gCurrent->key;
-            return 1;
-        },
-        unused, unused, unused, unused, unused, unused, unused, unused, unused, unused, unused,
-        [](PIReadDescriptor, Str255* value) -> OSErr {
-            if (!gCurrent->isString)
-                return paramErr;
-            (*value)[0] = uint8_t(gCurrent->text.size());
-            if (!gCurrent->text.empty())
-                std::memcpy(*value + 1, gCurrent->text.data(), gCurrent->text.size());
-            return noErr;
-        },
-        unused, unused, unused };
-    WriteDescriptorProcs write = { 0, 16, []() { return reinterpret_cast<PIWriteDescriptor>(&gToken); },
-        [](PIWriteDescriptor, PIDescriptorHandle* created) -> OSErr {
-            *created = nullptr;
-            return noErr;
-        },
-        unused, unused, unused, unused, unused, unused, unused, unused, unused, unused, unused,
-        [](PIWriteDescriptor, DescriptorKeyID, ConstStr255Param value) -> OSErr {
-            // The recorded text must be a proper length-prefixed string within its buffer.
-            if (value[0] > 254)
-                __builtin_trap();
-            return noErr;
-        },
-        unused, unused };
+    ReadDescriptorProcs read = quarvel::test::refusingReadProcs();
+    read.openReadDescriptorProc = [](PIDescriptorHandle, DescriptorKeyIDArray) {
+        return reinterpret_cast<PIReadDescriptor>(&gToken);
+    };
+    read.closeReadDescriptorProc = [](PIReadDescriptor) { return OSErr(noErr); };
+    read.getKeyProc = [](PIReadDescriptor, DescriptorKeyID* key, DescriptorTypeID*, int32_t*) {
+        if (gNext >= gEntries.size())
+            return Boolean(0);
+        gCurrent = &gEntries[gNext++];
+        *key = gCurrent->key;
+        return Boolean(1);
+    };
+    read.getStringProc = [](PIReadDescriptor, Str255* value) {
+        if (!gCurrent->isString)
+            return OSErr(paramErr);
+        (*value)[0] = uint8_t(gCurrent->text.size());
+        if (!gCurrent->text.empty())
+            std::memcpy(*value + 1, gCurrent->text.data(), gCurrent->text.size());
+        return OSErr(noErr);
+    };
+    WriteDescriptorProcs write = quarvel::test::refusingWriteProcs();
+    write.openWriteDescriptorProc = [] { return reinterpret_cast<PIWriteDescriptor>(&gToken); };
+    write.closeWriteDescriptorProc = [](PIWriteDescriptor, PIDescriptorHandle* created) {
+        *created = nullptr;
+        return OSErr(noErr);
+    };
+    write.putStringProc = [](PIWriteDescriptor, DescriptorKeyID, ConstStr255Param value) {
+        // The recorded text must be a proper length-prefixed string within its buffer.
+        if (value[0] > 254)
+            __builtin_trap();
+        return OSErr(noErr);
+    };
     PIDescriptorParameters descriptor {};
     descriptor.readDescriptorProcs = &read;
     descriptor.writeDescriptorProcs = &write;

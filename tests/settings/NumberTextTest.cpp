@@ -8,123 +8,73 @@
 #include <climits>
 #include <cmath>
 #include <string>
+#include <tuple>
 
 namespace quarvel {
 namespace {
 
-TEST(NumberFormat, IntegersAsPercentLd)
+TEST(NumberFormat, IntegersAndFixedDecimals)
 {
-    EXPECT_EQ(formatInt(0), "0");
-    EXPECT_EQ(formatInt(-3), "-3");
-    EXPECT_EQ(formatInt(150), "150");
-    EXPECT_EQ(formatInt(INT32_MAX), "2147483647");
-    EXPECT_EQ(formatInt(INT32_MIN), "-2147483648");
-}
-
-TEST(NumberFormat, FixedDecimals)
-{
-    EXPECT_EQ(formatDouble(1.0, kStoredDecimals), "1.00000000");
-    EXPECT_EQ(formatDouble(0.5, kStoredDecimals), "0.50000000");
-    EXPECT_EQ(formatDouble(1.0, kDefaultTextDecimals), "1.000000");
-    EXPECT_EQ(formatDouble(0.1, kStoredDecimals), "0.10000000");
-    EXPECT_EQ(formatDouble(-2.5, 0), "-2");
-    EXPECT_EQ(formatDouble(123456789.123456789, kStoredDecimals), "123456789.12345679");
-    // Digits beyond the seventeenth are the exact binary value's, not zeros.
-    EXPECT_EQ(formatDouble(1e23, kStoredDecimals), "99999999999999991611392.00000000");
+    for (auto [value, text] : { std::pair { 0, "0" }, { -3, "-3" }, { 150, "150" },
+             { INT32_MAX, "2147483647" }, { INT32_MIN, "-2147483648" } })
+        EXPECT_EQ(formatInt(value), text);
+    const std::tuple<double, int, const char*> cases[]
+        = { { 1.0, kStoredDecimals, "1.00000000" }, { 0.5, kStoredDecimals, "0.50000000" },
+              { 1.0, kDefaultTextDecimals, "1.000000" }, { 0.1, kStoredDecimals, "0.10000000" },
+              { -2.5, 0, "-2" }, { 123456789.123456789, kStoredDecimals, "123456789.12345679" },
+              // Digits beyond the seventeenth are the exact binary value's, not zeros.
+              { 1e23, kStoredDecimals, "99999999999999991611392.00000000" },
+              // Exact ties round to even: 1/512, 3/512.
+              { 0.001953125, kStoredDecimals, "0.00195312" }, { 0.005859375, kStoredDecimals, "0.00585938" },
+              { 0.5, 0, "0" }, { 1.5, 0, "2" },
+              // The sign of zero, and the non-finite texts.
+              { -0.0, kStoredDecimals, "-0.00000000" }, { -1e-10, kStoredDecimals, "-0.00000000" },
+              { DBL_TRUE_MIN, kStoredDecimals, "0.00000000" }, { HUGE_VAL, kStoredDecimals, "inf" },
+              { -HUGE_VAL, kStoredDecimals, "-inf" }, { std::nan(""), kStoredDecimals, "nan" },
+              { -std::nan(""), kDefaultTextDecimals, "nan" } };
+    for (auto [value, decimals, text] : cases)
+        EXPECT_EQ(formatDouble(value, decimals), text);
     const std::string largest = formatDouble(DBL_MAX, kStoredDecimals);
     EXPECT_EQ(largest.size(), 309u + 9u);
     EXPECT_EQ(largest.substr(0, 20), "17976931348623157081");
     EXPECT_EQ(largest.substr(300), "124858368.00000000");
 }
 
-TEST(NumberFormat, ExactTiesRoundToEven)
+TEST(NumberParse, IntegersLikeStrtolAndSaturating)
 {
-    EXPECT_EQ(formatDouble(0.001953125, kStoredDecimals), "0.00195312"); // 1/512
-    EXPECT_EQ(formatDouble(0.005859375, kStoredDecimals), "0.00585938"); // 3/512
-    EXPECT_EQ(formatDouble(0.5, 0), "0");
-    EXPECT_EQ(formatDouble(1.5, 0), "2");
+    const std::pair<const char*, int32_t> cases[] = { { "12", 12 }, { " \t\n\v\f\r-12", -12 }, { "+7;", 7 },
+        { "3.9", 3 }, { "12.7", 12 }, { "", 0 }, { "abc", 0 }, { "- 5", 0 }, { "0x1F", 0 }, { nullptr, 0 },
+        { "2147483647", INT32_MAX }, { "2147483648", INT32_MAX }, { "-2147483648", INT32_MIN },
+        { "-2147483649", INT32_MIN }, { "999999999999999999999999999999", INT32_MAX } };
+    for (auto [text, value] : cases)
+        EXPECT_EQ(parseInt(text), value) << (text ? text : "null");
 }
 
-TEST(NumberFormat, SignOfZeroAndNonFiniteTexts)
+TEST(NumberParse, DoublesLikeStrtodCorrectlyRounded)
 {
-    EXPECT_EQ(formatDouble(-0.0, kStoredDecimals), "-0.00000000");
-    EXPECT_EQ(formatDouble(-1e-10, kStoredDecimals), "-0.00000000");
-    EXPECT_EQ(formatDouble(DBL_TRUE_MIN, kStoredDecimals), "0.00000000");
-    EXPECT_EQ(formatDouble(HUGE_VAL, kStoredDecimals), "inf");
-    EXPECT_EQ(formatDouble(-HUGE_VAL, kStoredDecimals), "-inf");
-    EXPECT_EQ(formatDouble(std::nan(""), kStoredDecimals), "nan");
-    EXPECT_EQ(formatDouble(-std::nan(""), kDefaultTextDecimals), "nan");
-}
-
-TEST(NumberParse, IntegersLikeStrtol)
-{
-    EXPECT_EQ(parseInt("12"), 12);
-    EXPECT_EQ(parseInt(" \t\n\v\f\r-12"), -12);
-    EXPECT_EQ(parseInt("+7;"), 7);
-    EXPECT_EQ(parseInt("3.9"), 3);
-    EXPECT_EQ(parseInt("12.7"), 12);
-    EXPECT_EQ(parseInt(""), 0);
-    EXPECT_EQ(parseInt("abc"), 0);
-    EXPECT_EQ(parseInt("- 5"), 0);
-    EXPECT_EQ(parseInt("0x1F"), 0);
-    EXPECT_EQ(parseInt(nullptr), 0);
-}
-
-TEST(NumberParse, IntegersSaturate)
-{
-    EXPECT_EQ(parseInt("2147483647"), INT32_MAX);
-    EXPECT_EQ(parseInt("2147483648"), INT32_MAX);
-    EXPECT_EQ(parseInt("-2147483648"), INT32_MIN);
-    EXPECT_EQ(parseInt("-2147483649"), INT32_MIN);
-    EXPECT_EQ(parseInt("999999999999999999999999999999"), INT32_MAX);
-}
-
-TEST(NumberParse, DoublesLikeStrtod)
-{
-    EXPECT_EQ(parseDouble("2.50000000"), 2.5);
-    EXPECT_EQ(parseDouble("5"), 5.0);
-    EXPECT_EQ(parseDouble("  -12.5e1x"), -125.0);
-    EXPECT_EQ(parseDouble("+.5"), 0.5);
-    EXPECT_EQ(parseDouble("5."), 5.0);
-    EXPECT_EQ(parseDouble("1E2"), 100.0);
-    EXPECT_EQ(parseDouble("1e"), 1.0);
-    EXPECT_EQ(parseDouble("1e+"), 1.0);
-    EXPECT_EQ(parseDouble("1.5,25"), 1.5); // never a decimal comma
-    EXPECT_EQ(parseDouble("0.000000000000000000000000000001e30"), 1.0);
+    const std::pair<const char*, double> cases[] = { { "2.50000000", 2.5 }, { "5", 5.0 },
+        { "  -12.5e1x", -125.0 }, { "+.5", 0.5 }, { "5.", 5.0 }, { "1E2", 100.0 }, { "1e", 1.0 },
+        { "1e+", 1.0 }, { "1.5,25", 1.5 } /* never a decimal comma */,
+        { "0.000000000000000000000000000001e30", 1.0 },
+        // Nothing readable is 0.
+        { "", 0.0 }, { ".", 0.0 }, { "-", 0.0 }, { "e5", 0.0 }, { "-.e5", 0.0 }, { "inf", 0.0 },
+        { "nan", 0.0 }, { "infinity", 0.0 }, { "0x1p3", 0.0 }, { " ;5", 0.0 }, { nullptr, 0.0 },
+        // Correctly rounded at the edges; ties to even.
+        { "9007199254740993", 9007199254740992.0 }, { "9007199254740995", 9007199254740996.0 },
+        { "1.7976931348623157e308", DBL_MAX }, { "1.7976931348623158e308", DBL_MAX },
+        { "1.7976931348623159e308", HUGE_VAL }, { "-1e400", -HUGE_VAL },
+        { "2.2250738585072014e-308", DBL_MIN }, { "2.2250738585072011e-308", std::nextafter(DBL_MIN, 0.0) },
+        { "4.9406564584124654e-324", DBL_TRUE_MIN }, { "2.4703282292062328e-324", DBL_TRUE_MIN },
+        { "2.4703282292062327e-324", 0.0 }, { "1e-400", 0.0 }, { "1e999999999999999999999", HUGE_VAL } };
+    for (auto [text, value] : cases)
+        EXPECT_EQ(parseDouble(text), value) << (text ? text : "null");
     EXPECT_TRUE(std::signbit(parseDouble("-0")));
-}
-
-TEST(NumberParse, NothingReadableIsZero)
-{
-    for (const char* text : { "", ".", "-", "e5", "-.e5", "inf", "nan", "infinity", "0x1p3", " ;5" })
-        EXPECT_EQ(parseDouble(text), 0.0) << text;
-    EXPECT_EQ(parseDouble(nullptr), 0.0);
-}
-
-TEST(NumberParse, CorrectlyRoundedAtTheEdges)
-{
-    EXPECT_EQ(parseDouble("9007199254740993"), 9007199254740992.0); // tie, to even
-    EXPECT_EQ(parseDouble("9007199254740995"), 9007199254740996.0);
-    EXPECT_EQ(parseDouble("1.7976931348623157e308"), DBL_MAX);
-    EXPECT_EQ(parseDouble("1.7976931348623158e308"), DBL_MAX);
-    EXPECT_EQ(parseDouble("1.7976931348623159e308"), HUGE_VAL);
-    EXPECT_EQ(parseDouble("-1e400"), -HUGE_VAL);
-    EXPECT_EQ(parseDouble("2.2250738585072014e-308"), DBL_MIN);
-    EXPECT_EQ(parseDouble("2.2250738585072011e-308"), std::nextafter(DBL_MIN, 0.0));
-    EXPECT_EQ(parseDouble("4.9406564584124654e-324"), DBL_TRUE_MIN);
-    EXPECT_EQ(parseDouble("2.4703282292062328e-324"), DBL_TRUE_MIN);
-    EXPECT_EQ(parseDouble("2.4703282292062327e-324"), 0.0);
-    EXPECT_EQ(parseDouble("1e-400"), 0.0);
-    EXPECT_EQ(parseDouble("1e999999999999999999999"), HUGE_VAL);
-}
-
-TEST(NumberParse, DigitsBeyondTheKeptOnesStillDecideTies)
-{
+    // Digits beyond the kept ones still decide ties.
     const std::string tie = "9007199254740993." + std::string(900, '0');
     EXPECT_EQ(parseDouble(tie.c_str()), 9007199254740992.0);
     EXPECT_EQ(parseDouble((tie + "1").c_str()), 9007199254740994.0);
-    const std::string longInteger = "9007199254740993" + std::string(900, '0') + "e-900";
-    EXPECT_EQ(parseDouble(longInteger.c_str()), 9007199254740992.0);
+    EXPECT_EQ(
+        parseDouble(("9007199254740993" + std::string(900, '0') + "e-900").c_str()), 9007199254740992.0);
 }
 
 TEST(NumberRoundTrip, PageValuesSurviveStoring)

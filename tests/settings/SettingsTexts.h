@@ -1,8 +1,11 @@
-// Expected document texts, written out by hand so that the tests do not derive them from the
-// settings table they check.
+// Expected document texts and key lists, written out by hand so that the tests do not derive them
+// from the settings table they check.
 #pragma once
 
+#include <initializer_list>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace quarvel {
 
@@ -16,5 +19,25 @@ inline const std::string kCanonicalDefaultsText
       "ShSharpAmount=0;\nShSharpRadius=1.00000000;\nShSharpEdge=20;\nShSharpThreshold=0;\nShSharpTonal=85;\n"
       "SmoothAmount=0;\nSmoothRadius=1.00000000;\nSmoothThreshold=0;\n"
       "DiffuseAmount=0;\nDiffuseRadius=5.00000000;\nDiffuseTone=0;\nGrainAmount=0;\n";
+
+// The defaults text with entries replaced, each {from, to} at its first place.
+inline std::string defaultsWith(std::initializer_list<std::pair<const char*, const char*>> changes)
+{
+    std::string text = kCanonicalDefaultsText;
+    for (const auto& [from, to] : changes)
+        text.replace(text.find(from), std::char_traits<char>::length(from), to);
+    return text;
+}
+
+// The 36 settings' keys and names in the order the plug-in asks a descriptor for them.
+inline const std::vector<std::string> kDescriptorKeysAndNames = { "EnDr DynamicEnable", "EnCr ColorEnable",
+    "EnSh SharpEnable", "EnDf SmoothEnable", "ShLv ShadowLevel", "ShDt ShadowAmount", "ShCl ShadowClip",
+    "ShCt ShadowContrast", "HiLv HilightLevel", "HiDt HilightAmount", "HiCl HilightClip",
+    "HiCt HilightContrast", "AtEx AutoExposure", "Gmma Gamma", "Cont Contrast", "Mono Monochromatic",
+    "AtCr AutoColor", "Dens Density", "Satu Saturation", "HSAm HiSharpAmount", "HSRd HiSharpRadius",
+    "HSEd HiSharpEdge", "HSTs HiSharpThreshold", "HSTn HiSharpTonal", "SSAm ShSharpAmount",
+    "SSRd ShSharpRadius", "SSEd ShSharpEdge", "SSTs ShSharpThreshold", "SSTn ShSharpTonal",
+    "SmAm SmoothAmount", "SmRd SmoothRadius", "SmTr SmoothThreshold", "DfAm DiffuseAmount",
+    "DfRd DiffuseRadius", "DfTn DiffuseTone", "GnAm GrainAmount" };
 
 } // namespace quarvel

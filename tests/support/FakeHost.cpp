@@ -1,8 +1,10 @@
 #include "tests/support/FakeHost.h"
+#include "tests/support/AnyProc.h"
 
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -28,7 +30,6 @@ char gReadToken, gWriteToken, gPlayHandle, gRecordHandle;
 size_t gNextValue = 0;
 const FakeHost::Value* gCurrentValue = nullptr;
 
-template <typename R, typename... A> R unused(A...) { return R(paramErr); }
 std::mutex gMessagesLock;
 std::vector<ShownMessage> gMessages;
 } // namespace
@@ -128,24 +129,12 @@ DialogCanceller::~DialogCanceller()
     delete state_;
 }
 
-std::vector<ShownMessage> takeMessages()
-{
-    // The box is closed by the watcher before the plug-in returns, and recorded before that.
-    std::lock_guard<std::mutex> lock(gMessagesLock);
-    std::vector<ShownMessage> taken;
-    taken.swap(gMessages);
-    return taken;
-}
-
 #else
 
 PluginEntryProc pluginEntry() { return &ENTRYPOINT; }
 
 struct DialogCanceller::State { };
-DialogCanceller::DialogCanceller()
-    : state_(nullptr)
-{
-}
+DialogCanceller::DialogCanceller() { state_ = nullptr; }
 DialogCanceller::~DialogCanceller() = default;
 
 void startMessageWatch()
@@ -156,15 +145,14 @@ void startMessageWatch()
     });
 }
 
+#endif
+
+// On Windows the box is closed by the watcher before the plug-in returns, and recorded before that.
 std::vector<ShownMessage> takeMessages()
 {
     std::lock_guard<std::mutex> lock(gMessagesLock);
-    std::vector<ShownMessage> taken;
-    taken.swap(gMessages);
-    return taken;
+    return std::exchange(gMessages, {});
 }
-
-#endif
 
 FakeHost::FakeHost(int width, int height, int planes, int bits, int padding)
     : width_(width)
@@ -194,75 +182,51 @@ FakeHost::FakeHost(int width, int height, int planes, int bits, int padding)
 
 void FakeHost::installDescriptorProcs()
 {
-    readProcs_ = { kCurrentReadDescriptorProcsVersion, kCurrentReadDescriptorProcsCount,
-        [](PIDescriptorHandle handle, DescriptorKeyIDArray keys) -> PIReadDescriptor {
-            gHost->requestedKeys.clear();
-            for (size_t i = 0; keys && keys[i]; ++i)
-                gHost->requestedKeys.push_back(keys[i]);
-            gNextValue = 0;
-            return handle == reinterpret_cast<Handle>(&gPlayHandle)
-                ? reinterpret_cast<PIReadDescriptor>(&gReadToken)
-                : nullptr;
-        },
-        [](PIReadDescriptor) -> OSErr { return gHost->closeReadResult; },
-        [](PIReadDescriptor, DescriptorKeyID* key, DescriptorTypeID* type, int32_t* flags) -> Boolean {
-            if (gNextValue >= gHost->playback.size())
-                return 0;
-            gCurrentValue = &gHost->playback[gNextValue++];
-            *key = gCurrentValue->key;
-            *type = gCurrentValue->isString ? typeChar : fourCC("long");
-            *flags = 0;
-            return 1;
-        },
-        unused<OSErr, PIReadDescriptor, int32_t*>, unused<OSErr, PIReadDescriptor, real64*>,
-        unused<OSErr, PIReadDescriptor, DescriptorUnitID*, real64*>,
-        unused<OSErr, PIReadDescriptor, Boolean*>, unused<OSErr, PIReadDescriptor, Handle*>,
-        unused<OSErr, PIReadDescriptor, Handle*>, unused<OSErr, PIReadDescriptor, DescriptorEnumID*>,
-        unused<OSErr, PIReadDescriptor, DescriptorTypeID*>,
-        unused<OSErr, PIReadDescriptor, PIDescriptorSimpleReference*>,
-        unused<OSErr, PIReadDescriptor, DescriptorTypeID*, PIDescriptorHandle*>,
-        unused<OSErr, PIReadDescriptor, uint32_t*>,
-        [](PIReadDescriptor, Str255* value) -> OSErr {
-            ++gHost->getStringCalls;
-            if (!gCurrentValue->isString)
-                return paramErr;
-            const size_t n = std::min<size_t>(gCurrentValue->text.size(), 255);
-            (*value)[0] = uint8_t(n);
-            std::memcpy(*value + 1, gCurrentValue->text.data(), n);
-            return noErr;
-        },
-        unused<OSErr, PIReadDescriptor, int32_t, int32_t, int32_t*>,
-        unused<OSErr, PIReadDescriptor, const real64*, const real64*, real64*>,
-        unused<OSErr, PIReadDescriptor, const real64*, const real64*, DescriptorUnitID*, real64*> };
-    writeProcs_ = { kCurrentWriteDescriptorProcsVersion, kCurrentWriteDescriptorProcsCount,
-        []() -> PIWriteDescriptor {
-            gHost->recorded.clear();
-            return gHost->openWriteFails ? nullptr : reinterpret_cast<PIWriteDescriptor>(&gWriteToken);
-        },
-        [](PIWriteDescriptor, PIDescriptorHandle* created) -> OSErr {
-            gHost->recordedSomething = true;
-            *created = reinterpret_cast<Handle>(&gRecordHandle);
-            return noErr;
-        },
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, int32_t>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, const real64*>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorUnitID, const real64*>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, Boolean>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, Handle>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, Handle>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID, DescriptorEnumID>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, const PIDescriptorSimpleReference*>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID, PIDescriptorHandle>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, uint32_t>,
-        [](PIWriteDescriptor, DescriptorKeyID key, ConstStr255Param value) -> OSErr {
-            gHost->recorded.push_back({ key,
-                gHost->keepRecordedText ? std::string(reinterpret_cast<const char*>(value + 1), value[0])
-                                        : std::string() });
-            return noErr;
-        },
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID>,
-        unused<OSErr, PIWriteDescriptor, DescriptorKeyID, DescriptorTypeID, PIDescriptorHandle> };
+    readProcs_ = refusingReadProcs();
+    readProcs_.openReadDescriptorProc = [](PIDescriptorHandle handle, DescriptorKeyIDArray keys) {
+        gHost->requestedKeys.clear();
+        for (size_t i = 0; keys && keys[i]; ++i)
+            gHost->requestedKeys.push_back(keys[i]);
+        gNextValue = 0;
+        return handle == reinterpret_cast<Handle>(&gPlayHandle)
+            ? reinterpret_cast<PIReadDescriptor>(&gReadToken)
+            : nullptr;
+    };
+    readProcs_.closeReadDescriptorProc = [](PIReadDescriptor) { return gHost->closeReadResult; };
+    readProcs_.getKeyProc
+        = [](PIReadDescriptor, DescriptorKeyID* key, DescriptorTypeID* type, int32_t* flags) {
+              if (gNextValue >= gHost->playback.size())
+                  return Boolean(0);
+              gCurrentValue = &gHost->playback[gNextValue++];
+              *key = gCurrentValue->key;
+              *type = gCurrentValue->isString ? typeChar : fourCC("long");
+              *flags = 0;
+              return Boolean(1);
+          };
+    readProcs_.getStringProc = [](PIReadDescriptor, Str255* value) {
+        ++gHost->getStringCalls;
+        if (!gCurrentValue->isString)
+            return OSErr(paramErr);
+        const size_t n = std::min<size_t>(gCurrentValue->text.size(), 255);
+        (*value)[0] = uint8_t(n);
+        std::memcpy(*value + 1, gCurrentValue->text.data(), n);
+        return OSErr(noErr);
+    };
+    writeProcs_ = refusingWriteProcs();
+    writeProcs_.openWriteDescriptorProc = [] {
+        gHost->recorded.clear();
+        return gHost->openWriteFails ? nullptr : reinterpret_cast<PIWriteDescriptor>(&gWriteToken);
+    };
+    writeProcs_.closeWriteDescriptorProc = [](PIWriteDescriptor, PIDescriptorHandle* created) {
+        gHost->recordedSomething = true;
+        *created = reinterpret_cast<Handle>(&gRecordHandle);
+        return OSErr(noErr);
+    };
+    writeProcs_.putStringProc = [](PIWriteDescriptor, DescriptorKeyID key, ConstStr255Param value) {
+        gHost->recorded.push_back({ key,
+            gHost->keepRecordedText ? std::string(reinterpret_cast<const char*>(value + 1), value[0]) : "" });
+        return OSErr(noErr);
+    };
     handleProcs_ = { 1, 8,
         [](int32_t size) -> Handle {
             if (size < 0 || !grantHostAllocation())
@@ -282,7 +246,6 @@ void FakeHost::installDescriptorProcs()
         },
         [](BufferID id, Boolean) -> Ptr { return reinterpret_cast<Ptr>(id); }, [](BufferID) {},
         [](BufferID) {}, []() -> int32_t { return 1 << 30; } };
-    descriptorParameters_.descriptorParametersVersion = 0;
     descriptorParameters_.readDescriptorProcs = &readProcs_;
     descriptorParameters_.writeDescriptorProcs = &writeProcs_;
     record.handleProcs = &handleProcs_;
@@ -363,23 +326,15 @@ size_t FakeHost::offset(int x, int y, int plane) const
 
 void FakeHost::setInput(int x, int y, int plane, uint32_t value)
 {
-    uint8_t* p = input_.data() + offset(x, y, plane);
-    if (bits_ == 8) {
-        p[0] = uint8_t(value);
-    } else {
-        const uint16_t v = uint16_t(value);
-        std::memcpy(p, &v, 2);
-    }
+    const uint16_t v = uint16_t(bits_ == 8 ? uint8_t(value) : value);
+    std::memcpy(input_.data() + offset(x, y, plane), &v, size_t(bits_ / 8));
 }
 
 uint32_t FakeHost::load(const std::vector<uint8_t>& plane, int x, int y, int p) const
 {
-    const uint8_t* s = plane.data() + offset(x, y, p);
-    if (bits_ == 8)
-        return s[0];
-    uint16_t v;
-    std::memcpy(&v, s, 2);
-    return v;
+    uint16_t v = 0;
+    std::memcpy(&v, plane.data() + offset(x, y, p), size_t(bits_ / 8));
+    return bits_ == 8 ? uint8_t(v) : v;
 }
 
 uint32_t FakeHost::input(int x, int y, int plane) const { return load(input_, x, y, plane); }

@@ -37,7 +37,6 @@ public:
     pluginapi::FilterRecord record {};
     pluginapi::PlatformData platform {};
 
-    // Behaviour switches.
     int abortAfterPolls = -1; // answer "stop" from this poll on (0: at the first)
     pluginapi::OSErr advanceError = 0; // advanceState fails with this code
     bool deliverNullData = false; // advanceState succeeds but hands out no buffers
@@ -68,10 +67,7 @@ public:
     int getStringCalls = 0;
     std::string recordedText(const char* key) const;
 
-    // What the plug-in did.
-    int polls = 0;
-    int progressCalls = 0;
-    int advanceCalls = 0;
+    int polls = 0, progressCalls = 0, advanceCalls = 0; // what the plug-in asked for
 
 private:
     static pluginapi::Boolean abortProc();

@@ -1,5 +1,5 @@
 // An owner for filters under test: records every progress report and can ask the filter to stop
-// at the n-th step report.
+// at the n-th step report, or at its polls.
 #pragma once
 
 #include "core/ImageFilter.h"
@@ -19,9 +19,7 @@ public:
     int onProgress(ImageFilter*, int stage, int32_t done, int32_t) override
     {
         reports.push_back({ stage, done });
-        if (stage == kProgressStep && ++steps == stopAtStep)
-            return 1;
-        return 0;
+        return (stage == kProgressStep && ++steps == stopAtStep) || (stage == kProgressPoll && stopAtPoll);
     }
     int count(int stage) const
     {
@@ -30,9 +28,18 @@ public:
             n += r.stage == stage ? 1 : 0;
         return n;
     }
+    std::vector<int32_t> stepAmounts() const
+    {
+        std::vector<int32_t> out;
+        for (const Report& r : reports)
+            if (r.stage == kProgressStep)
+                out.push_back(r.done);
+        return out;
+    }
     std::vector<Report> reports;
     int steps = 0;
     int stopAtStep = -1;
+    bool stopAtPoll = false;
 };
 
 } // namespace quarvel

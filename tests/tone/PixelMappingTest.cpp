@@ -31,72 +31,61 @@ Pixel mapOne(ToneFilter& f, Pixel in)
     return { p[0], p[1], p[2] };
 }
 
-TEST(PixelMapping, LumaWeightsFollowTheByteOrder)
+// The specialised loops over `pixels` against the reference one pixel at a time.
+std::vector<uint8_t> mapBothWays(ToneFilter& f, std::vector<uint8_t>& pixels, int channels)
 {
-    ToneFilter f;
-    EXPECT_EQ(f.lumaWeight[0], 306);
-    EXPECT_EQ(f.lumaWeight[1], 601);
-    EXPECT_EQ(f.lumaWeight[2], 117);
-    f.setLumaWeights(0.114, 0.587, 0.299);
-    EXPECT_EQ(f.lumaWeight[0], 117);
-    EXPECT_EQ(f.lumaWeight[2], 306);
+    f.contrastSpan = f.computeContrastSpan();
+    f.prepareFastPath();
+    std::vector<uint8_t> reference = pixels;
+    const int32_t count = int32_t(pixels.size()) / channels;
+    for (int32_t n = 0; n < count; ++n)
+        f.mapPixel(&reference[size_t(n * channels)]);
+    f.mapPixels(pixels.data(), count, channels);
+    return reference;
 }
 
-TEST(PixelMapping, SaturationScalesTheDistanceFromLuminance)
+TEST(PixelMapping, ColourAndContrastStages)
 {
-    ToneFilter f;
-    neutral(f).colorEnable = 1;
-    f.saturation = 16;
-    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 20, 95, 170 }));
-    f.saturation = -32;
-    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 109, 109, 109 }));
-    f.saturation = -1000; // held at -32
-    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 109, 109, 109 }));
-}
-
-TEST(PixelMapping, DensityScalesTheDistanceBelowThePeak)
-{
-    ToneFilter f;
-    neutral(f).colorEnable = 1;
-    f.density = 16;
-    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 0, 75, 150 }));
-    EXPECT_EQ(mapOne(f, { 10, 10, 10 }), (Pixel { 10, 10, 10 }));
-    EXPECT_EQ(mapOne(f, { 150, 100, 50 }), (Pixel { 150, 75, 0 }));
-    f.density = -32;
-    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 150, 150, 150 }));
-    f.density = std::numeric_limits<int32_t>::max(); // the clamp holds every channel in 0..peak
-    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 0, 0, 150 }));
-    f.density = std::numeric_limits<int32_t>::min();
-    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 150, 150, 150 }));
-}
-
-TEST(PixelMapping, DensityTiesKeepChannelTwoInTheMiddle)
-{
-    ToneFilter f;
-    neutral(f).colorEnable = 1;
-    f.density = 32; // distances doubled
-    // Channels 0 and 1 tie at the peak: channel 0 is taken as the larger.
-    EXPECT_EQ(mapOne(f, { 100, 100, 80 }), (Pixel { 100, 100, 60 }));
-    // Channel 2 ties the smallest: it stays the middle one, and both move alike.
-    EXPECT_EQ(mapOne(f, { 100, 60, 60 }), (Pixel { 100, 20, 20 }));
-}
-
-TEST(PixelMapping, ContrastBand)
-{
-    ToneFilter f;
-    neutral(f).dynamicEnable = 1;
-    f.contrast = 40; // span 128
-    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 26, 82, 171 }));
-    EXPECT_EQ(mapOne(f, { 0, 128, 255 }), (Pixel { 0, 128, 255 }));
-    f.contrast = 20; // span 6
-    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 48, 96, 156 }));
-    EXPECT_EQ(mapOne(f, { 0, 128, 255 }), (Pixel { 0, 128, 255 }));
-    f.contrast = -7; // span 0 leaves every level
-    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 50, 100, 150 }));
-    f.contrast = 41; // no band of its own: that of 40
-    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 26, 82, 171 }));
-    f.contrast = 1000000;
-    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 26, 82, 171 }));
+    struct Case {
+        const char* what;
+        int dynamic, color;
+        int32_t saturation, density, contrast;
+        Pixel in, out;
+    };
+    constexpr int32_t kMax = std::numeric_limits<int32_t>::max(), kMin = std::numeric_limits<int32_t>::min();
+    const Case cases[] = {
+        { "saturation 16", 0, 1, 16, 0, 0, { 50, 100, 150 }, { 20, 95, 170 } },
+        { "saturation -32", 0, 1, -32, 0, 0, { 50, 100, 150 }, { 109, 109, 109 } },
+        { "saturation held at -32", 0, 1, -1000, 0, 0, { 50, 100, 150 }, { 109, 109, 109 } },
+        { "density 16", 0, 1, 0, 16, 0, { 50, 100, 150 }, { 0, 75, 150 } },
+        { "density 16, grey", 0, 1, 0, 16, 0, { 10, 10, 10 }, { 10, 10, 10 } },
+        { "density 16, peak first", 0, 1, 0, 16, 0, { 150, 100, 50 }, { 150, 75, 0 } },
+        { "density -32", 0, 1, 0, -32, 0, { 50, 100, 150 }, { 150, 150, 150 } },
+        { "the clamp holds every channel in 0..peak", 0, 1, 0, kMax, 0, { 50, 100, 150 }, { 0, 0, 150 } },
+        { "density at its minimum", 0, 1, 0, kMin, 0, { 50, 100, 150 }, { 150, 150, 150 } },
+        // Distances doubled. Channels 0 and 1 tie at the peak: channel 0 is taken as the larger;
+        // channel 2 tying the smallest stays the middle one, and both move alike.
+        { "tie at the peak", 0, 1, 0, 32, 0, { 100, 100, 80 }, { 100, 100, 60 } },
+        { "tie at the bottom", 0, 1, 0, 32, 0, { 100, 60, 60 }, { 100, 20, 20 } },
+        { "contrast 40 (span 128)", 1, 0, 0, 0, 40, { 50, 100, 150 }, { 26, 82, 171 } },
+        { "contrast 40, ends", 1, 0, 0, 0, 40, { 0, 128, 255 }, { 0, 128, 255 } },
+        { "contrast 20 (span 6)", 1, 0, 0, 0, 20, { 50, 100, 150 }, { 48, 96, 156 } },
+        { "contrast 20, ends", 1, 0, 0, 0, 20, { 0, 128, 255 }, { 0, 128, 255 } },
+        { "span 0 leaves every level", 1, 0, 0, 0, -7, { 50, 100, 150 }, { 50, 100, 150 } },
+        { "41 has no band of its own: that of 40", 1, 0, 0, 0, 41, { 50, 100, 150 }, { 26, 82, 171 } },
+        { "contrast 1000000", 1, 0, 0, 0, 1000000, { 50, 100, 150 }, { 26, 82, 171 } },
+        { "both groups off", 0, 0, 30, 10, 30, { 50, 100, 150 }, { 50, 100, 150 } },
+    };
+    for (const Case& c : cases) {
+        ToneFilter f;
+        neutral(f);
+        f.dynamicEnable = c.dynamic;
+        f.colorEnable = c.color;
+        f.saturation = c.saturation;
+        f.density = c.density;
+        f.contrast = c.contrast;
+        EXPECT_EQ(mapOne(f, c.in), c.out) << c.what;
+    }
 }
 
 TEST(PixelMapping, ContrastSpanRoundsTheBandWidth)
@@ -140,16 +129,6 @@ TEST(PixelMapping, AutoColourActsOnlyThroughTheToneStage)
     EXPECT_EQ(mapOne(f, { 41, 41, 199 }), (Pixel { 41, 41, 199 }));
 }
 
-TEST(PixelMapping, BothGroupsOffLeaveThePixel)
-{
-    ToneFilter f;
-    neutral(f);
-    f.saturation = 30;
-    f.contrast = 30;
-    f.density = 10;
-    EXPECT_EQ(mapOne(f, { 50, 100, 150 }), (Pixel { 50, 100, 150 }));
-}
-
 // The specialised loops against the reference, over every combination of stages, with settings
 // inside and far outside the page ranges.
 TEST(PixelMapping, SpecialisedLoopsMatchTheReference)
@@ -187,13 +166,7 @@ TEST(PixelMapping, SpecialisedLoopsMatchTheReference)
         f.gamma = value();
         f.buildTables();
         f.setLumaWeights(0.114, 0.587, 0.299);
-        f.contrastSpan = f.computeContrastSpan();
-        f.prepareFastPath();
-
-        std::vector<uint8_t> reference = pixels;
-        for (int32_t n = 0; n < count; ++n)
-            f.mapPixel(&reference[size_t(n * channels)]);
-        f.mapPixels(pixels.data(), count, channels);
+        const std::vector<uint8_t> reference = mapBothWays(f, pixels, channels);
         ASSERT_EQ(pixels, reference) << "trial " << trial;
     }
 }
@@ -245,18 +218,13 @@ TEST(PixelMapping, EightLaneLoopMatchesTheReferenceAtItsBounds)
         }
         const std::array<int32_t, 3> w = any(weights);
         std::copy(w.begin(), w.end(), f.lumaWeight);
-        f.contrastSpan = f.computeContrastSpan();
-        f.prepareFastPath();
 
         const int channels = 3 + trial % 2;
         const int32_t count = 1000 + trial % 9; // partial groups and rounds at the end
         std::vector<uint8_t> pixels(size_t(count) * size_t(channels));
         for (auto& b : pixels)
             b = uint8_t(random() % 4 == 0 ? (random() % 2) * 255 : random() % 256);
-        std::vector<uint8_t> reference = pixels;
-        for (int32_t n = 0; n < count; ++n)
-            f.mapPixel(&reference[size_t(n * channels)]);
-        f.mapPixels(pixels.data(), count, channels);
+        const std::vector<uint8_t> reference = mapBothWays(f, pixels, channels);
         ASSERT_EQ(pixels, reference) << "trial " << trial << " density " << f.density << " saturation "
                                      << f.saturation << " contrast " << f.contrast << " weights " << w[0]
                                      << "," << w[1] << "," << w[2];

@@ -8,25 +8,19 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
 #include <vector>
 
 namespace quarvel {
 namespace {
 
-// Only the tone pass: the detail stages off.
-void toneOnly(ParameterDocument& doc)
+// The tone pass alone (the detail stages off) with a settings text, reporting to `owner`.
+int runTone(ToneFilter& f, ImageBuffer& image, const std::string& settings, RecordingOwner* owner = nullptr)
 {
-    doc.setInt("SharpEnable", 0);
-    doc.setInt("SmoothEnable", 0);
-}
-
-std::vector<int32_t> stepAmounts(const std::vector<Report>& reports)
-{
-    std::vector<int32_t> amounts;
-    for (const Report& r : reports)
-        if (r.stage == kProgressStep)
-            amounts.push_back(r.done);
-    return amounts;
+    ParameterDocument doc;
+    doc.setText((settings + "SharpEnable=0;SmoothEnable=0;").c_str());
+    f.owner = owner;
+    return f.process(image, &doc);
 }
 
 TEST(ToneFilter, StepReportsCountFivesOverAboutTwentySteps)
@@ -34,13 +28,10 @@ TEST(ToneFilter, StepReportsCountFivesOverAboutTwentySteps)
     for (auto [rows, last, count] : { std::tuple { 100, 100, 20 }, { 1000, 100, 20 }, { 6, 30, 6 },
              { 9, 45, 9 }, { 10, 50, 10 }, { 29, 145, 29 }, { 30, 75, 15 } }) {
         TestImage image(rows, 3);
-        ParameterDocument doc;
-        toneOnly(doc);
         RecordingOwner owner;
         ToneFilter f;
-        f.owner = &owner;
-        ASSERT_EQ(f.process(image.buffer, &doc), 0);
-        const auto amounts = stepAmounts(owner.reports);
+        ASSERT_EQ(runTone(f, image.buffer, "", &owner), 0);
+        const auto amounts = owner.stepAmounts();
         ASSERT_EQ(int(amounts.size()), count) << rows << " rows";
         EXPECT_EQ(amounts.front(), 5);
         EXPECT_EQ(amounts.back(), last);
@@ -57,37 +48,26 @@ TEST(ToneFilter, CancelStopsBeforeTheNextRowAndStillSendsEnd)
 {
     TestImage image(100, 4);
     const std::vector<uint8_t> before = image.pixels;
-    ParameterDocument doc;
-    toneOnly(doc);
-    doc.setInt("Saturation", 30);
     RecordingOwner owner;
     owner.stopAtStep = 2; // the step after row 5
     ToneFilter f;
-    f.owner = &owner;
-    EXPECT_EQ(f.process(image.buffer, &doc), 1);
+    EXPECT_EQ(runTone(f, image.buffer, "Saturation=30;", &owner), 1);
     EXPECT_EQ(owner.reports.back().stage, kProgressEnd);
-    const size_t rowBytes = 4 * 4;
     // Rows 0..5 are mapped, the rest untouched.
-    EXPECT_NE(std::vector<uint8_t>(image.pixels.begin(), image.pixels.begin() + 6 * rowBytes),
-        std::vector<uint8_t>(before.begin(), before.begin() + 6 * rowBytes));
-    EXPECT_EQ(std::vector<uint8_t>(image.pixels.begin() + 6 * rowBytes, image.pixels.end()),
-        std::vector<uint8_t>(before.begin() + 6 * rowBytes, before.end()));
+    const auto rowsFrom6
+        = [](const std::vector<uint8_t>& v) { return std::vector<uint8_t>(v.begin() + 6 * 16, v.end()); };
+    EXPECT_NE(image.pixels, before);
+    EXPECT_EQ(rowsFrom6(image.pixels), rowsFrom6(before));
 }
 
 TEST(ToneFilter, BothGroupsOffTouchNothingAndSendNoBegin)
 {
     TestImage image(12, 5);
     const std::vector<uint8_t> before = image.pixels;
-    ParameterDocument doc;
-    doc.setInt("DynamicEnable", 0);
-    doc.setInt("ColorEnable", 0);
-    doc.setInt("Saturation", 30);
-    doc.setInt("ShadowAmount", 50);
-    toneOnly(doc);
     RecordingOwner owner;
     ToneFilter f;
-    f.owner = &owner;
-    EXPECT_EQ(f.process(image.buffer, &doc), 0);
+    EXPECT_EQ(
+        runTone(f, image.buffer, "DynamicEnable=0;ColorEnable=0;Saturation=30;ShadowAmount=50;", &owner), 0);
     EXPECT_EQ(image.pixels, before);
     EXPECT_EQ(owner.reports, (std::vector<Report> { { kProgressPoll, 0 }, { kProgressEnd, 0 } }));
     EXPECT_NE(f.toneTable[0][64], 64); // the tables are built all the same
@@ -95,19 +75,12 @@ TEST(ToneFilter, BothGroupsOffTouchNothingAndSendNoBegin)
 
 TEST(ToneFilter, WeightsFollowTheBufferOrder)
 {
-    ParameterDocument doc;
-    toneOnly(doc);
-    TestImage bgr(6, 2);
+    TestImage bgr(6, 2), rgb(6, 2, 1, kOrderRGB);
     ToneFilter f;
-    f.process(bgr.buffer, &doc);
-    EXPECT_EQ(f.lumaWeight[0], 117);
-    EXPECT_EQ(f.lumaWeight[1], 601);
-    EXPECT_EQ(f.lumaWeight[2], 306);
-    TestImage rgb(6, 2);
-    rgb.buffer.order = kOrderRGB;
-    f.process(rgb.buffer, &doc);
-    EXPECT_EQ(f.lumaWeight[0], 306);
-    EXPECT_EQ(f.lumaWeight[2], 117);
+    runTone(f, bgr.buffer, "");
+    EXPECT_EQ(std::vector<int32_t>(f.lumaWeight, f.lumaWeight + 3), (std::vector<int32_t> { 117, 601, 306 }));
+    runTone(f, rgb.buffer, "");
+    EXPECT_EQ(std::vector<int32_t>(f.lumaWeight, f.lumaWeight + 3), (std::vector<int32_t> { 306, 601, 117 }));
 }
 
 TEST(ToneFilter, AnalyzeCountsEveryPixelAndAccumulates)
@@ -153,14 +126,9 @@ TEST(ToneFilter, HandDerivedTwoPixelImage)
     // Colour off each channel goes through the table by itself.
     std::vector<uint8_t> pixels = { 64, 128, 192, 0, 0, 16, 255, 0 };
     ImageBuffer image { pixels.data(), 1, 2, 4, 8, kOrderBGR };
-    ParameterDocument doc;
-    toneOnly(doc);
-    doc.setInt("ShadowAmount", 50);
-    doc.setInt("Monochromatic", 0);
-    doc.setInt("ColorEnable", 0);
     ToneFilter f;
     f.analyze(image);
-    EXPECT_EQ(f.process(image, &doc), 0);
+    EXPECT_EQ(runTone(f, image, "ShadowAmount=50;Monochromatic=0;ColorEnable=0;"), 0);
     EXPECT_EQ(pixels, (std::vector<uint8_t> { 100, 160, 204, 0, 0, 30, 255, 0 }));
 }
 
@@ -176,19 +144,16 @@ TEST(ToneFilter, ReferenceAndSpecialisedPassesAgreeOnWholeImages)
     for (int trial = 0; trial < 40; ++trial) {
         const int32_t rows = 6 + trial % 9;
         const int32_t cols = 1 + trial * 5 % 23;
-        TestImage a(rows, cols, uint32_t(trial));
-        TestImage b(rows, cols, uint32_t(trial));
-        ParameterDocument doc;
-        toneOnly(doc);
+        TestImage a(rows, cols, uint32_t(trial)), b(rows, cols, uint32_t(trial));
+        std::string settings;
         for (const char* name : names)
-            doc.setString(name, wild[pick(random)]);
-        ToneFilter fast;
-        ToneFilter reference;
+            settings += std::string(name) + "=" + wild[pick(random)] + ";";
+        ToneFilter fast, reference;
         reference.useReferenceKernel = true;
         fast.analyze(a.buffer);
         reference.analyze(b.buffer);
-        EXPECT_EQ(fast.process(a.buffer, &doc), 0);
-        EXPECT_EQ(reference.process(b.buffer, &doc), 0);
+        EXPECT_EQ(runTone(fast, a.buffer, settings), 0);
+        EXPECT_EQ(runTone(reference, b.buffer, settings), 0);
         ASSERT_EQ(a.pixels, b.pixels) << "trial " << trial;
         for (size_t n = 3; n < a.pixels.size(); n += 4)
             ASSERT_EQ(a.pixels[n], 0);

@@ -29,48 +29,35 @@ TEST(ByteBlend, BlendsAndTheirWrappingMix)
     EXPECT_EQ(splitHundreds(-250).r, -50);
 }
 
-struct TableRow {
-    const char* name;
-    int32_t shadowAmount, shadowLevel, shadowContrast;
-    int32_t hilightAmount, hilightLevel, hilightContrast;
-    std::vector<int> levels;
-    std::vector<int> expected;
-};
-
-class ToneTableRows : public ::testing::TestWithParam<TableRow> { };
-
-TEST_P(ToneTableRows, MatchTheWorkedLevels)
+TEST(ToneTables, WorkedLevels)
 {
-    const TableRow& row = GetParam();
-    ToneFilter f;
-    f.shadowAmount = row.shadowAmount;
-    f.shadowLevel = row.shadowLevel;
-    f.shadowContrast = row.shadowContrast;
-    f.hilightAmount = row.hilightAmount;
-    f.hilightLevel = row.hilightLevel;
-    f.hilightContrast = row.hilightContrast;
-    f.buildTables();
-    for (size_t n = 0; n < row.levels.size(); ++n)
-        for (int c = 0; c < 3; ++c)
-            EXPECT_EQ(f.toneTable[c][row.levels[n]], row.expected[n]) << "level " << row.levels[n];
+    struct Row {
+        const char* name;
+        int32_t shadowAmount, shadowLevel, shadowContrast, hilightAmount, hilightLevel;
+        std::vector<int> levels, expected;
+    };
+    const std::vector<int> shadow = { 0, 16, 32, 64, 128, 192, 255 },
+                           hilight = { 0, 16, 64, 128, 192, 224, 255 };
+    const Row rows[] = { { "Shadow50", 50, 0, 150, 0, 0, shadow, { 0, 30, 57, 100, 160, 204, 255 } },
+        { "Shadow50Level100", 50, 100, 150, 0, 0, shadow, { 0, 44, 81, 136, 192, 216, 255 } },
+        { "Shadow50Contrast0", 50, 0, 0, 0, 0, shadow, { 0, 47, 77, 112, 148, 195, 255 } },
+        { "Shadow50Level400Contrast0", 50, 400, 0, 0, 0, shadow, { 0, 136, 144, 160, 192, 205, 255 } },
+        { "Hilight50", 0, 0, 150, 50, 0, hilight, { 0, 15, 52, 96, 156, 200, 254 } },
+        { "Hilight50Level100", 0, 0, 150, 50, 100, hilight, { 0, 14, 40, 64, 120, 175, 253 } } };
+    for (const Row& row : rows) {
+        ToneFilter f;
+        f.shadowAmount = row.shadowAmount;
+        f.shadowLevel = row.shadowLevel;
+        f.shadowContrast = row.shadowContrast;
+        f.hilightAmount = row.hilightAmount;
+        f.hilightLevel = row.hilightLevel;
+        f.buildTables();
+        for (size_t n = 0; n < row.levels.size(); ++n)
+            for (int c = 0; c < 3; ++c)
+                EXPECT_EQ(f.toneTable[c][row.levels[n]], row.expected[n])
+                    << row.name << ", level " << row.levels[n];
+    }
 }
-
-const std::vector<int> kShadowLevels = { 0, 16, 32, 64, 128, 192, 255 };
-const std::vector<int> kHilightLevels = { 0, 16, 64, 128, 192, 224, 255 };
-
-INSTANTIATE_TEST_SUITE_P(Worked, ToneTableRows,
-    ::testing::Values(
-        TableRow { "Shadow50", 50, 0, 150, 0, 0, 150, kShadowLevels, { 0, 30, 57, 100, 160, 204, 255 } },
-        TableRow {
-            "Shadow50Level100", 50, 100, 150, 0, 0, 150, kShadowLevels, { 0, 44, 81, 136, 192, 216, 255 } },
-        TableRow {
-            "Shadow50Contrast0", 50, 0, 0, 0, 0, 150, kShadowLevels, { 0, 47, 77, 112, 148, 195, 255 } },
-        TableRow { "Shadow50Level400Contrast0", 50, 400, 0, 0, 0, 150, kShadowLevels,
-            { 0, 136, 144, 160, 192, 205, 255 } },
-        TableRow { "Hilight50", 0, 0, 150, 50, 0, 150, kHilightLevels, { 0, 15, 52, 96, 156, 200, 254 } },
-        TableRow {
-            "Hilight50Level100", 0, 0, 150, 50, 100, 150, kHilightLevels, { 0, 14, 40, 64, 120, 175, 253 } }),
-    [](const ::testing::TestParamInfo<TableRow>& info) { return std::string(info.param.name); });
 
 bool isIdentity(const ToneFilter& f)
 {
@@ -84,9 +71,8 @@ bool isIdentity(const ToneFilter& f)
 TEST(ToneTables, NeutralSettingsGiveIdentityTablesWhateverTheHistogram)
 {
     ToneFilter f;
-    f.imageHistogram.add(0, 30, 500);
-    f.imageHistogram.add(1, 200, 500);
-    f.imageHistogram.add(2, 90, 500);
+    for (auto [c, level] : { std::pair { 0, 30 }, { 1, 200 }, { 2, 90 } })
+        f.imageHistogram.add(uint8_t(c), uint8_t(level), 500);
     f.buildTables();
     EXPECT_TRUE(isIdentity(f));
 }
@@ -154,18 +140,11 @@ TEST(ToneTables, ScriptedExtremesFinishAndStayDefined)
     const int32_t values[] = { big, small, 2000000000, -5000, 100000, -100000, 151, 149, 0 };
     for (int32_t v : values) {
         ToneFilter f;
-        f.imageHistogram.add(0, 10, 100);
-        f.imageHistogram.add(1, 128, 100);
-        f.imageHistogram.add(2, 250, 100);
-        f.shadowAmount = v;
-        f.shadowLevel = v;
-        f.shadowContrast = v;
-        f.hilightAmount = v;
-        f.hilightLevel = v;
-        f.hilightContrast = v;
-        f.gamma = v;
-        f.autoColor = v;
-        f.autoExposure = v;
+        for (auto [c, level] : { std::pair { 0, 10 }, { 1, 128 }, { 2, 250 } })
+            f.imageHistogram.add(uint8_t(c), uint8_t(level), 100);
+        f.shadowAmount = f.shadowLevel = f.shadowContrast = f.hilightAmount = f.hilightLevel
+            = f.hilightContrast = v;
+        f.gamma = f.autoColor = f.autoExposure = v;
         f.shadowClip = double(v);
         f.hilightClip = std::numeric_limits<double>::quiet_NaN();
         f.buildTables(); // must return promptly; the sanitizer build checks the arithmetic
@@ -178,13 +157,11 @@ TEST(ToneTables, SaturatedRepeatsGiveTheSameTablesAsFewerRepeats)
     // Shadow contrast -50000 repeats the screen 501 times; the screen of a level with itself is
     // white well before that, so the tables equal those of a far smaller repeat count that also
     // saturates.
-    ToneFilter a;
-    a.shadowAmount = 40;
+    ToneFilter a, b;
+    a.shadowAmount = b.shadowAmount = 40;
     a.shadowContrast = -50000 + 50;
-    a.buildTables();
-    ToneFilter b;
-    b.shadowAmount = 40;
     b.shadowContrast = -2000000000 + 50;
+    a.buildTables();
     b.buildTables();
     for (int i = 0; i < 256; ++i)
         ASSERT_EQ(a.toneTable[0][i], b.toneTable[0][i]) << i;
