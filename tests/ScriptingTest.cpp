@@ -22,8 +22,6 @@ constexpr bool kDialogBuild = false;
 
 uint32_t key(const char* text) { return fourCC(*reinterpret_cast<const char(*)[5]>(text)); }
 
-std::string keyString(uint32_t k) { return { char(k >> 24), char(k >> 16), char(k >> 8), char(k) }; }
-
 // The 36 keys in the order the plug-in asks for them, and the sharpening method if it comes too.
 std::vector<std::string> canonicalKeys(bool withMethod)
 {
@@ -35,19 +33,14 @@ std::vector<std::string> canonicalKeys(bool withMethod)
     return keys;
 }
 
-std::vector<std::string> keysOf(const std::vector<uint32_t>& keys)
+// The keys the plug-in asked for, or those it recorded, as text.
+std::vector<std::string> keysOf(const FakeHost& host, bool recorded)
 {
     std::vector<std::string> texts;
-    for (uint32_t k : keys)
-        texts.push_back(keyString(k));
-    return texts;
-}
-
-std::vector<std::string> recordedKeys(const FakeHost& host)
-{
-    std::vector<std::string> texts;
-    for (const auto& v : host.recorded)
-        texts.push_back(keyString(v.key));
+    for (size_t i = 0; i < (recorded ? host.recorded.size() : host.requestedKeys.size()); ++i) {
+        const uint32_t k = recorded ? host.recorded[i].key : host.requestedKeys[i];
+        texts.push_back({ char(k >> 24), char(k >> 16), char(k >> 8), char(k) });
+    }
     return texts;
 }
 
@@ -70,9 +63,8 @@ TEST_F(Scripting, APlayedBackStepRunsWithItsSettingsAndIsRecordedAgain)
     EXPECT_EQ(host.run(), noErr);
     EXPECT_TRUE(host.outputEqualsInput());
     EXPECT_TRUE(takeMessages().empty()) << "no dialog for a step played back without it";
-    EXPECT_EQ(keysOf(host.requestedKeys), canonicalKeys(true))
-        << "36 keys in order, then the sharpening method";
-    EXPECT_EQ(recordedKeys(host), canonicalKeys(true)) << "the run's read of the method stores its default";
+    EXPECT_EQ(keysOf(host, false), canonicalKeys(true)) << "36 keys in order, then the sharpening method";
+    EXPECT_EQ(keysOf(host, true), canonicalKeys(true)) << "the run's read of the method stores its default";
     for (auto [k, text] : { std::pair { "SMth", "0" }, { "EnDr", "0" }, { "SSRd", "2.50000000" },
              { "ShCl", "1.5" } /* a value travels as the text it came as */, { "HiCl", "0.00000000" },
              { "Gmma", "0" }, { "EnCr", "1" } })
@@ -113,7 +105,7 @@ TEST_F(Scripting, AMenuInvocationAsksForTheDialog)
     EXPECT_EQ(takeMessages().size(), kDialogBuild ? 0u : 1u);
     // A cancelled dialog still records the settings, the defaults here; the Sharpness page
     // stores the sharpening method, which is then carried too.
-    EXPECT_EQ(recordedKeys(host), canonicalKeys(kDialogBuild));
+    EXPECT_EQ(keysOf(host, true), canonicalKeys(kDialogBuild));
     EXPECT_EQ(host.recordedText("ShCl"), "0.00000000");
     EXPECT_EQ(host.recordedText("Gmma"), "0");
     EXPECT_EQ(host.disposedHandles, 0);

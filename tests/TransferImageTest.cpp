@@ -60,15 +60,10 @@ protected:
     std::vector<void*> blocks;
 };
 
-uint16_t get16(const std::vector<uint8_t>& b, size_t sample)
+uint16_t get16(const std::vector<uint8_t>& b, size_t i) { return uint16_t(b[2 * i] | b[2 * i + 1] << 8); }
+void put16(std::vector<uint8_t>& b, size_t i, uint16_t v)
 {
-    return uint16_t(b[2 * sample] | (b[2 * sample + 1] << 8));
-}
-
-void put16(std::vector<uint8_t>& b, size_t sample, uint16_t v)
-{
-    b[2 * sample] = uint8_t(v & 0xFF);
-    b[2 * sample + 1] = uint8_t(v >> 8);
+    b[2 * i] = uint8_t(v), b[2 * i + 1] = uint8_t(v >> 8);
 }
 
 TEST_F(Transfer, EightBitRgbBecomesBlueGreenRedZeroAndTransparencyIsNeitherReadNorWritten)

@@ -139,27 +139,21 @@ Boolean abortProc()
 
 void progressProc(int32_t, int32_t) { }
 
-Rect clip(const Rect& r, int width, int height)
-{
-    return Rect { int16_t(std::clamp<int>(r.top, 0, height)), int16_t(std::clamp<int>(r.left, 0, width)),
-        int16_t(std::clamp<int>(r.bottom, 0, height)), int16_t(std::clamp<int>(r.right, 0, width)) };
-}
-
 OSErr advanceState()
 {
     Host& h = *gHost;
     FilterRecord& r = h.record;
-    if (h.advance == 1)
-        return h.advanceError;
-    if (h.advance == 2) {
-        r.inData = nullptr;
-        r.outData = nullptr;
-        return noErr;
+    if (h.advance == 1 || h.advance == 2) {
+        r.inData = r.outData = nullptr;
+        return h.advance == 1 ? h.advanceError : noErr;
     }
     Rect rect = r.outRect;
     const int askedW = int(rect.right) - rect.left, askedH = int(rect.bottom) - rect.top;
     if (h.advance != 3 || askedW <= 0 || askedH <= 0 || askedW > kMaxSide || askedH > kMaxSide)
-        rect = clip(rect, h.width, h.height);
+        rect = Rect { int16_t(std::clamp<int>(rect.top, 0, h.height)),
+            int16_t(std::clamp<int>(rect.left, 0, h.width)),
+            int16_t(std::clamp<int>(rect.bottom, 0, h.height)),
+            int16_t(std::clamp<int>(rect.right, 0, h.width)) };
     r.inRect = rect;
     r.outRect = rect;
     const int64_t w = std::max(0, int(rect.right) - rect.left);
@@ -336,20 +330,17 @@ void setUpRecord(Host& h, Bytes& in)
 
     r.imageSize = Point { int16_t(h.height), int16_t(h.width) };
     r.wholeSize = r.imageSize;
-    switch (in.pick(3)) {
-    case 0:
+    // The whole image, a rectangle inside it, or anything.
+    const uint32_t rectChoice = in.pick(3);
+    if (rectChoice == 0) {
         r.filterRect = Rect { 0, 0, int16_t(h.height), int16_t(h.width) };
-        break;
-    case 1: {
+    } else if (rectChoice == 1) {
         const int top = int(in.pick(uint32_t(h.height) + 1)), left = int(in.pick(uint32_t(h.width) + 1));
         r.filterRect
             = Rect { int16_t(top), int16_t(left), int16_t(top + int(in.pick(uint32_t(h.height - top) + 1))),
                   int16_t(left + int(in.pick(uint32_t(h.width - left) + 1))) };
-        break;
-    }
-    default:
+    } else {
         r.filterRect = Rect { in.any16(), in.any16(), in.any16(), in.any16() };
-        break;
     }
     if (in.pick(3) == 1)
         r.outRect = Rect { in.any16(), in.any16(), in.any16(), in.any16() };
@@ -358,21 +349,14 @@ void setUpRecord(Host& h, Bytes& in)
     h.advanceError = in.any16();
     if (h.advanceError == noErr)
         h.advanceError = memFullErr;
-    switch (in.pick(4)) {
-    case 1: // padded rows
-        h.inDelta = int32_t(in.pick(17));
-        h.outDelta = in.pick(2) ? h.inDelta : int32_t(in.pick(17));
-        break;
-    case 2: // stated shorter than packed, or nonsense
-        h.inDelta = -int32_t(in.pick(0x10000));
-        h.outDelta = in.pick(2) ? h.inDelta : -int32_t(in.pick(0x10000));
-        break;
-    case 3:
-        h.samplesQuirk = true;
-        break;
-    default:
-        break;
+    // Rows packed, padded, stated shorter than packed (or nonsense), or stated in samples.
+    const uint32_t rows = in.pick(4);
+    if (rows == 1 || rows == 2) {
+        const auto delta = [&] { return rows == 1 ? int32_t(in.pick(17)) : -int32_t(in.pick(0x10000)); };
+        h.inDelta = delta();
+        h.outDelta = in.pick(2) ? h.inDelta : delta();
     }
+    h.samplesQuirk = rows == 3;
     h.fill = uint8_t(in.pick(256));
 
     r.abortProc = in.pick(4) == 1 ? nullptr : abortProc;

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -241,9 +241,7 @@ TEST(DocumentNormalize, AnIdentityValueWithoutItsTerminatorHidesNoSetting)
 std::string fileBytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // The bundled presets must be exactly what the document's own save writes, so that a preset a

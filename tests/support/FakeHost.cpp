@@ -74,6 +74,16 @@ BOOL CALLBACK closeQuarvelBox(HWND window, LPARAM handledPointer)
     return TRUE;
 }
 
+BOOL CALLBACK cancelQuarvelDialog(HWND window, LPARAM)
+{
+    char title[32] = {};
+    GetWindowTextA(window, title, sizeof title);
+    // Cancel stops a run in progress first, so it is repeated until the dialog has closed.
+    if (std::strcmp(title, "Quarvel Dialog") == 0)
+        PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    return TRUE;
+}
+
 } // namespace
 
 void startMessageWatch()
@@ -89,20 +99,6 @@ void startMessageWatch()
         }).detach();
     });
 }
-
-namespace {
-
-BOOL CALLBACK cancelQuarvelDialog(HWND window, LPARAM)
-{
-    char title[32] = {};
-    GetWindowTextA(window, title, sizeof title);
-    // Cancel stops a run in progress first, so it is repeated until the dialog has closed.
-    if (std::strcmp(title, "Quarvel Dialog") == 0)
-        PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
-    return TRUE;
-}
-
-} // namespace
 
 struct DialogCanceller::State {
     std::atomic<bool> stop { false };
@@ -262,18 +258,12 @@ std::string FakeHost::recordedText(const char* key) const
     return "<missing>";
 }
 
-FakeHost::~FakeHost()
-{
-    if (gHost == this)
-        gHost = nullptr;
-}
+FakeHost::~FakeHost() { gHost = gHost == this ? nullptr : gHost; }
 
+// Every poll is counted, the stopping ones too.
 Boolean FakeHost::abortProc()
 {
-    FakeHost& host = *gHost;
-    const bool stop = host.abortAfterPolls >= 0 && host.polls >= host.abortAfterPolls;
-    ++host.polls;
-    return stop ? 1 : 0;
+    return gHost->polls++ >= gHost->abortAfterPolls && gHost->abortAfterPolls >= 0;
 }
 
 void FakeHost::progressProc(int32_t, int32_t) { ++gHost->progressCalls; }
@@ -284,17 +274,11 @@ OSErr FakeHost::advanceStateProc()
     ++host.advanceCalls;
     if (host.advanceError != 0)
         return host.advanceError;
-    if (host.deliverNullData) {
-        host.record.inData = nullptr;
-        host.record.outData = nullptr;
-        return noErr;
-    }
-    if (host.copyInputToOutput)
+    if (host.copyInputToOutput && !host.deliverNullData)
         host.output_ = host.input_;
-    host.record.inData = host.input_.data();
-    host.record.outData = host.output_.data();
-    host.record.inRowBytes = int32_t(host.rowBytes_);
-    host.record.outRowBytes = int32_t(host.rowBytes_);
+    host.record.inData = host.deliverNullData ? nullptr : host.input_.data();
+    host.record.outData = host.deliverNullData ? nullptr : host.output_.data();
+    host.record.inRowBytes = host.record.outRowBytes = int32_t(host.rowBytes_);
     return noErr;
 }
 
@@ -314,9 +298,7 @@ int16_t FakeHost::call(int16_t selector)
 int16_t FakeHost::run()
 {
     const int16_t prepared = call(filterSelectorPrepare);
-    if (prepared != noErr)
-        return prepared;
-    return call(filterSelectorStart);
+    return prepared != noErr ? prepared : call(filterSelectorStart);
 }
 
 size_t FakeHost::offset(int x, int y, int plane) const
@@ -340,26 +322,28 @@ uint32_t FakeHost::load(const std::vector<uint8_t>& plane, int x, int y, int p) 
 uint32_t FakeHost::input(int x, int y, int plane) const { return load(input_, x, y, plane); }
 uint32_t FakeHost::output(int x, int y, int plane) const { return load(output_, x, y, plane); }
 
-void FakeHost::fillInput(uint32_t seed)
-{
-    uint32_t state = seed;
-    const uint32_t range = bits_ == 8 ? 256 : 32769;
-    for (int y = 0; y < height_; ++y)
-        for (int x = 0; x < width_; ++x)
-            for (int p = 0; p < planes_; ++p) {
-                state = state * 1103515245u + 12345u;
-                setInput(x, y, p, (state >> 8) % range);
-            }
-}
-
-bool FakeHost::outputEqualsInput() const
+template <class F> bool FakeHost::everySample(F&& f) const
 {
     for (int y = 0; y < height_; ++y)
         for (int x = 0; x < width_; ++x)
             for (int p = 0; p < planes_; ++p)
-                if (input(x, y, p) != output(x, y, p))
+                if (!f(x, y, p))
                     return false;
     return true;
+}
+
+void FakeHost::fillInput(uint32_t seed)
+{
+    everySample([&, range = bits_ == 8 ? 256u : 32769u](int x, int y, int p) {
+        seed = seed * 1103515245u + 12345u;
+        setInput(x, y, p, (seed >> 8) % range);
+        return true;
+    });
+}
+
+bool FakeHost::outputEqualsInput() const
+{
+    return everySample([&](int x, int y, int p) { return input(x, y, p) == output(x, y, p); });
 }
 
 } // namespace quarvel::test

@@ -76,6 +76,7 @@ private:
     static bool grantHostAllocation();
     size_t offset(int x, int y, int plane) const;
     uint32_t load(const std::vector<uint8_t>& plane, int x, int y, int p) const;
+    template <class F> bool everySample(F&& f) const; // f(x, y, plane) for each until it says false
 
     void installDescriptorProcs();
 

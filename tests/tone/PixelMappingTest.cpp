@@ -184,6 +184,9 @@ TEST(PixelMapping, EightLaneLoopMatchesTheReferenceAtItsBounds)
     const int32_t contrasts[] = { 0, 1, 20, 39, 40, 60, -3 };
     const std::array<int32_t, 3> weights[] = { { 117, 601, 306 }, { 306, 601, 117 }, { 0, 0, 1026 },
         { 342, 342, 342 }, { 1024, 0, 0 }, { 0, 1027, 0 }, { -1, 600, 425 } };
+    // Colour curves: identity, inverted, flat black, and a steep rise.
+    const std::vector<std::pair<int, int>> curves[] = { {}, { { 0, 255 }, { 255, 0 } },
+        { { 0, 0 }, { 255, 0 } }, { { 0, 0 }, { 90, 250 }, { 255, 255 } } };
 
     for (int trial = 0; trial < 240; ++trial) {
         ToneFilter f;
@@ -201,20 +204,8 @@ TEST(PixelMapping, EightLaneLoopMatchesTheReferenceAtItsBounds)
                 f.toneTable[c][a] = uint8_t(tone[kind]);
             }
             f.colorCurve[c].reset();
-            switch (random() % 4) {
-            case 1:
-                f.colorCurve[c].addPoint(0, 255), f.colorCurve[c].addPoint(255, 0);
-                break;
-            case 2:
-                f.colorCurve[c].addPoint(0, 0), f.colorCurve[c].addPoint(255, 0);
-                break;
-            case 3:
-                f.colorCurve[c].addPoint(0, 0), f.colorCurve[c].addPoint(90, 250),
-                    f.colorCurve[c].addPoint(255, 255);
-                break;
-            default:
-                break;
-            }
+            for (auto [x, y] : curves[random() % 4])
+                f.colorCurve[c].addPoint(x, y);
         }
         const std::array<int32_t, 3> w = any(weights);
         std::copy(w.begin(), w.end(), f.lumaWeight);

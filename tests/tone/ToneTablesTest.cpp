@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
 #include <vector>
 
 namespace quarvel {
@@ -131,25 +130,6 @@ TEST(ToneTables, CrossedClipsOfAFlatImageMapItNearTheMiddle)
     EXPECT_EQ(f.toneTable[0][100], 121);
     EXPECT_EQ(f.toneTable[1][99], 216);
     EXPECT_EQ(f.toneTable[2][101], 25);
-}
-
-TEST(ToneTables, ScriptedExtremesFinishAndStayDefined)
-{
-    const int32_t big = std::numeric_limits<int32_t>::max();
-    const int32_t small = std::numeric_limits<int32_t>::min();
-    const int32_t values[] = { big, small, 2000000000, -5000, 100000, -100000, 151, 149, 0 };
-    for (int32_t v : values) {
-        ToneFilter f;
-        for (auto [c, level] : { std::pair { 0, 10 }, { 1, 128 }, { 2, 250 } })
-            f.imageHistogram.add(uint8_t(c), uint8_t(level), 100);
-        f.shadowAmount = f.shadowLevel = f.shadowContrast = f.hilightAmount = f.hilightLevel
-            = f.hilightContrast = v;
-        f.gamma = f.autoColor = f.autoExposure = v;
-        f.shadowClip = double(v);
-        f.hilightClip = std::numeric_limits<double>::quiet_NaN();
-        f.buildTables(); // must return promptly; the sanitizer build checks the arithmetic
-        SUCCEED();
-    }
 }
 
 TEST(ToneTables, SaturatedRepeatsGiveTheSameTablesAsFewerRepeats)
