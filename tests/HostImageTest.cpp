@@ -12,25 +12,19 @@ namespace {
 
 // Every 16-bit value is as likely as any other; the left half is grey, which saturation leaves
 // alone, so that a run with it on changes some samples and not others.
-ImageFile makeFile16(int width, int height, int channels)
+ImageFile makeFile(int width, int height, int channels, int bits)
 {
     ImageFile file;
-    file.width = width;
-    file.height = height;
-    file.channels = channels;
-    file.bitsPerSample = 16;
+    std::tie(file.width, file.height, file.channels, file.bitsPerSample)
+        = std::tie(width, height, channels, bits);
     file.pixels.resize(file.rowBytes() * size_t(height));
     uint16_t* samples = file.samples16();
     uint32_t state = 7;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < channels; ++c) {
-                state = state * 1103515245u + 12345u;
-                uint16_t& s = samples[(size_t(y) * size_t(width) + size_t(x)) * size_t(channels) + size_t(c)];
-                s = uint16_t(state >> 12);
-                if (x < width / 2 && c > 0 && c < 3)
-                    s = samples[(size_t(y) * size_t(width) + size_t(x)) * size_t(channels)];
-            }
+    for (size_t i = 0; bits == 16 && i < file.pixels.size() / 2; ++i) {
+        const size_t c = i % size_t(channels), x = i / size_t(channels) % size_t(width);
+        state = state * 1103515245u + 12345u;
+        samples[i] = x < size_t(width / 2) && c > 0 && c < 3 ? samples[i - c] : uint16_t(state >> 12);
+    }
     return file;
 }
 
@@ -41,8 +35,7 @@ SessionResult runWith(const std::vector<std::string>& settings, HostImage& image
     std::string error;
     for (const std::string& setting : settings)
         EXPECT_TRUE(applySetting(setting, options.descriptor, error)) << error;
-    HostSession session(test::pluginEntry(), options);
-    return session.run(image);
+    return HostSession(test::pluginEntry(), options).run(image);
 }
 
 const std::vector<std::string> kEveryStageOff
@@ -53,11 +46,10 @@ TEST(HostImage, SixteenBitFilesComeBackBitForBitFromARunWithEveryStageOff)
     test::startMessageWatch();
     for (int channels : { 3, 4 }) {
         SCOPED_TRACE(testing::Message() << channels << " channels");
-        ImageFile file = makeFile16(40, 30, channels);
+        ImageFile file = makeFile(40, 30, channels, 16);
         const std::vector<uint8_t> read = file.pixels;
         HostImage image = toHostImage(file);
-        const SessionResult outcome = runWith(kEveryStageOff, image);
-        ASSERT_TRUE(outcome.imageChanged);
+        ASSERT_TRUE(runWith(kEveryStageOff, image).imageChanged);
         fromHostImage(image, file);
         EXPECT_TRUE(file.pixels == read);
     }
@@ -66,7 +58,7 @@ TEST(HostImage, SixteenBitFilesComeBackBitForBitFromARunWithEveryStageOff)
 TEST(HostImage, ChangedSamplesTakeTheNearestFileValueAndTransparencyComesBackAsRead)
 {
     test::startMessageWatch();
-    ImageFile file = makeFile16(40, 30, 4);
+    ImageFile file = makeFile(40, 30, 4, 16);
     const ImageFile read = file;
     HostImage image = toHostImage(file);
     const std::vector<uint8_t> before = image.samples;
@@ -76,11 +68,9 @@ TEST(HostImage, ChangedSamplesTakeTheNearestFileValueAndTransparencyComesBackAsR
 
     const auto* hostBefore = reinterpret_cast<const uint16_t*>(before.data());
     const auto* hostAfter = reinterpret_cast<const uint16_t*>(after.data());
-    int changed = 0;
-    int kept = 0;
+    int changed = 0, kept = 0;
     for (size_t i = 0; i < file.pixels.size() / 2; ++i) {
-        const uint16_t got = file.samples16()[i];
-        const uint16_t original = read.samples16()[i];
+        const uint16_t got = file.samples16()[i], original = read.samples16()[i];
         if (i % 4 == 3) {
             ASSERT_EQ(got, original) << "transparency at " << i;
         } else if (hostAfter[i] == hostBefore[i]) {
@@ -98,12 +88,8 @@ TEST(HostImage, ChangedSamplesTakeTheNearestFileValueAndTransparencyComesBackAsR
 TEST(HostImage, EightBitSamplesMakeTheWholeTripWithoutACopy)
 {
     test::startMessageWatch();
-    ImageFile file;
-    file.width = 64;
-    file.height = 48;
-    file.channels = 3;
-    file.bitsPerSample = 8;
-    file.pixels.assign(file.rowBytes() * 48, 90);
+    ImageFile file = makeFile(64, 48, 3, 8);
+    file.pixels.assign(file.pixels.size(), 90);
     const uint8_t* decoded = file.pixels.data();
     HostImage image = toHostImage(file);
     EXPECT_EQ(image.samples.data(), decoded);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -15,127 +16,86 @@ namespace quarvel::test {
 namespace {
 
 // A minimal reader of PE files: just enough for exports, imports and resources.
-class PeFile {
-public:
+struct PeFile {
+    std::vector<uint8_t> b;
+    std::vector<std::array<uint32_t, 3>> sections; // address, size, file offset
+    uint32_t directories = 0;
+    bool valid = false, is64 = false;
+
     explicit PeFile(const std::string& path)
     {
         std::ifstream in(path, std::ios::binary);
-        bytes_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (bytes_.size() < 0x40 || u16(0) != 0x5A4D)
+        b.assign(std::istreambuf_iterator<char>(in), {});
+        const uint32_t pe = u32(0x3C), optional = pe + 24;
+        if (u16(0) != 0x5A4D || u32(pe) != 0x4550)
             return;
-        const uint32_t pe = u32(0x3C);
-        if (u32(pe) != 0x00004550)
-            return;
-        const uint16_t sections = u16(pe + 6);
-        const uint16_t optionalSize = u16(pe + 20);
-        const uint32_t optional = pe + 24;
-        is64_ = u16(optional) == 0x20B;
-        directories_ = optional + (is64_ ? 112 : 96);
-        for (uint16_t i = 0; i < sections; ++i) {
-            const uint32_t s = optional + optionalSize + 40u * i;
-            sections_.push_back({ u32(s + 12), u32(s + 8), u32(s + 20) });
-        }
-        valid_ = true;
+        is64 = u16(optional) == 0x20B;
+        directories = optional + (is64 ? 112 : 96);
+        for (uint32_t i = 0, s = optional + u16(pe + 20); i < u16(pe + 6); ++i, s += 40)
+            sections.push_back({ u32(s + 12), u32(s + 8), u32(s + 20) });
+        valid = true;
     }
 
-    bool valid() const { return valid_; }
-    bool is64() const { return is64_; }
+    uint32_t u16(size_t at) const { return at + 2 <= b.size() ? uint32_t(b[at] | b[at + 1] << 8) : 0; }
+    uint32_t u32(size_t at) const { return u16(at) | u16(at + 2) << 16; }
+    std::string string(uint32_t at) const
+    {
+        std::string s;
+        while (at && at < b.size() && b[at])
+            s += char(b[at++]);
+        return s;
+    }
+    uint32_t offset(uint32_t rva) const
+    {
+        for (const auto& [address, size, file] : sections)
+            if (rva >= address && rva < address + size)
+                return rva - address + file;
+        return 0;
+    }
+    uint32_t directory(unsigned index) const { return offset(u32(directories + 8 * index)); }
 
     std::vector<std::string> exportNames() const
     {
         std::vector<std::string> names;
-        const uint32_t dir = directoryRva(0);
-        if (!dir)
-            return names;
-        const uint32_t count = u32(offset(dir + 24));
-        const uint32_t table = offset(u32(offset(dir + 32)));
-        for (uint32_t i = 0; i < count; ++i)
-            names.push_back(string(offset(u32(table + 4 * i))));
+        for (uint32_t at = directory(0), i = 0; at && i < u32(at + 24); ++i)
+            names.push_back(string(offset(u32(offset(u32(at + 32)) + 4 * i))));
         return names;
     }
-
     std::vector<std::string> importedDlls() const
     {
         std::vector<std::string> dlls;
-        uint32_t descriptor = offset(directoryRva(1));
-        for (; descriptor && u32(descriptor + 12) != 0; descriptor += 20)
-            dlls.push_back(string(offset(u32(descriptor + 12))));
+        for (uint32_t at = directory(1); at && u32(at + 12); at += 20)
+            dlls.push_back(string(offset(u32(at + 12))));
         return dlls;
     }
 
+    // The file offset of what the entry of a resource directory whose name matches points to.
+    template <typename Match> uint32_t child(uint32_t root, uint32_t at, Match match) const
+    {
+        for (uint32_t i = 0, e = at + 16; at && i < u16(at + 12) + u16(at + 14); ++i, e += 8)
+            if (match(u32(e)))
+                return root + (u32(e + 4) & 0x7FFFFFFFu);
+        return 0;
+    }
     // The data of resource type `type` (a name), id `id`, language `language`.
     std::vector<uint8_t> resource(const std::string& type, uint32_t id, uint32_t language) const
     {
-        const uint32_t root = offset(directoryRva(2));
-        if (!root)
-            return {};
-        const uint32_t typeDir = child(root, root, [&](uint32_t name) {
-            if (!(name & 0x80000000u))
-                return false;
+        const uint32_t root = directory(2);
+        const auto named = [&](uint32_t name) {
             const uint32_t at = root + (name & 0x7FFFFFFFu);
-            const uint16_t length = u16(at);
-            if (length != type.size())
-                return false;
-            for (uint16_t i = 0; i < length; ++i)
-                if (u16(at + 2 + 2u * i) != uint8_t(type[i]))
-                    return false;
-            return true;
-        });
-        const uint32_t idDir = typeDir ? child(root, typeDir, [&](uint32_t name) { return name == id; }) : 0;
+            bool same = (name & 0x80000000u) && u16(at) == type.size();
+            for (uint32_t i = 0; same && i < type.size(); ++i)
+                same = u16(at + 2 + 2 * i) == uint8_t(type[i]);
+            return same;
+        };
         const uint32_t entry
-            = idDir ? child(root, idDir, [&](uint32_t name) { return name == language; }) : 0;
-        if (!entry)
+            = child(root, child(root, child(root, root, named), [&](uint32_t name) { return name == id; }),
+                [&](uint32_t name) { return name == language; });
+        const uint32_t data = offset(u32(entry)), size = u32(entry + 4);
+        if (!entry || !data || size_t(data) + size > b.size())
             return {};
-        const uint32_t data = offset(u32(entry));
-        const uint32_t size = u32(entry + 4);
-        if (!data || size_t(data) + size > bytes_.size())
-            return {};
-        return std::vector<uint8_t>(bytes_.begin() + data, bytes_.begin() + data + size);
+        return { b.begin() + data, b.begin() + data + size };
     }
-
-private:
-    struct Section {
-        uint32_t rva, size, file;
-    };
-
-    uint16_t u16(size_t at) const
-    {
-        return at + 2 <= bytes_.size() ? uint16_t(bytes_[at] | (bytes_[at + 1] << 8)) : 0;
-    }
-    uint32_t u32(size_t at) const { return uint32_t(u16(at)) | (uint32_t(u16(at + 2)) << 16); }
-    std::string string(uint32_t at) const
-    {
-        std::string s;
-        while (at && at < bytes_.size() && bytes_[at])
-            s += char(bytes_[at++]);
-        return s;
-    }
-    uint32_t directoryRva(int index) const { return u32(directories_ + 8u * unsigned(index)); }
-    uint32_t offset(uint32_t rva) const
-    {
-        for (const Section& s : sections_)
-            if (rva >= s.rva && rva < s.rva + s.size)
-                return rva - s.rva + s.file;
-        return 0;
-    }
-    // Finds the entry of a resource directory whose name matches; returns the file offset of
-    // the subdirectory or data entry it points to.
-    template <typename Match> uint32_t child(uint32_t root, uint32_t directory, Match match) const
-    {
-        const uint32_t entries = uint32_t(u16(directory + 12)) + u16(directory + 14);
-        for (uint32_t i = 0; i < entries; ++i) {
-            const uint32_t e = directory + 16 + 8 * i;
-            if (match(u32(e)))
-                return root + (u32(e + 4) & 0x7FFFFFFFu);
-        }
-        return 0;
-    }
-
-    std::vector<uint8_t> bytes_;
-    std::vector<Section> sections_;
-    uint32_t directories_ = 0;
-    bool valid_ = false;
-    bool is64_ = false;
 };
 
 struct ModuleCase {
@@ -148,18 +108,17 @@ class ModuleFile : public ::testing::TestWithParam<ModuleCase> { };
 TEST_P(ModuleFile, IsAFilterModuleAHostCanFindAndLoadAlone)
 {
     PeFile pe(GetParam().path);
-    if (!pe.valid())
+    if (!pe.valid)
         GTEST_SKIP() << GetParam().path << " is not built in this configuration";
-    EXPECT_EQ(pe.is64(), GetParam().is64);
+    EXPECT_EQ(pe.is64, GetParam().is64);
     EXPECT_EQ(pe.exportNames(), std::vector<std::string> { "ENTRYPOINT" });
     EXPECT_EQ(pe.resource("PIPL", IDR_PIPL, 1033), resources::pipl(GetParam().is64));
     EXPECT_EQ(pe.resource("AETE", IDR_AETE, 1033), resources::aete());
     for (std::string dll : pe.importedDlls()) {
         for (char& c : dll)
             c = char(std::tolower(static_cast<unsigned char>(c)));
-        EXPECT_EQ(dll.find("libgcc"), std::string::npos) << dll;
-        EXPECT_EQ(dll.find("libstdc++"), std::string::npos) << dll;
-        EXPECT_EQ(dll.find("winpthread"), std::string::npos) << dll;
+        for (const char* runtime : { "libgcc", "libstdc++", "winpthread" })
+            EXPECT_EQ(dll.find(runtime), std::string::npos) << dll;
     }
 }
 

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -31,9 +31,8 @@ struct Read {
 
 Read read(const Bytes& bytes, uint32_t code = kWx86)
 {
-    std::unique_ptr<uint8_t[]> exact(new uint8_t[bytes.size()]);
-    if (!bytes.empty())
-        std::memcpy(exact.get(), bytes.data(), bytes.size());
+    const std::unique_ptr<uint8_t[]> exact(new uint8_t[bytes.size()]);
+    std::copy(bytes.begin(), bytes.end(), exact.get());
     Read r;
     r.ok = quarvel::host::readPiplFilterInfo(exact.get(), bytes.size(), code, r.info, r.error);
     return r;
@@ -94,8 +93,8 @@ TEST(PiplReader, HeaderAndCount)
         b[size_t(at)] = uint8_t(value);
         expectFails(b, message);
     }
-    expectFails(build({ kKind, kGo }, 0xFFFFFFFF), "negative");
-    expectFails(build({ kKind, kGo }, 0x80000000), "negative");
+    for (const int64_t count : { 0xFFFFFFFFll, 0x80000000ll })
+        expectFails(build({ kKind, kGo }, count), "negative");
     expectFails(
         build({ kKind, kGo }, 0x7FFFFFFF), "ends inside a property header (property 3 of 2147483647)");
     expectFails(build({}), "no 'kind'");

@@ -39,15 +39,45 @@ struct Search {
 BOOL CALLBACK visit(HWND window, LPARAM pointer)
 {
     auto* search = reinterpret_cast<Search*>(pointer);
-    if (!search->match(window))
-        return TRUE;
-    search->found = window;
-    return FALSE;
+    if (search->match(window))
+        search->found = window;
+    return !search->found;
 }
 
 void sendScroll(HWND slider, int code, int position)
 {
     SendMessageA(GetParent(slider), WM_HSCROLL, MAKEWPARAM(code, position), reinterpret_cast<LPARAM>(slider));
+}
+
+DialogMonitor* gMonitor = nullptr;
+MessageBoxAnswerer* gAnswerer = nullptr;
+constexpr int kMessageTextId = 0xFFFF; // the id of a message box's text
+
+// A top-level dialog with a message text and no field to type in: what MessageBox makes.
+bool isMessageBox(HWND window)
+{
+    if (className(window) != "#32770" || (GetWindowLongA(window, GWL_STYLE) & WS_CHILD)
+        || !GetDlgItem(window, kMessageTextId))
+        return false;
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        if (lstrcmpiA(className(child).c_str(), "Edit") == 0)
+            return false;
+    return true;
+}
+
+// The MB_ICON... style whose picture the box shows, told by the shared system icon it holds.
+UINT iconStyle(HWND box)
+{
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (lstrcmpiA(className(child).c_str(), "Static") != 0)
+            continue;
+        const auto shown = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+        if (shown == LoadIconA(nullptr, IDI_QUESTION))
+            return MB_ICONQUESTION;
+        if (shown == LoadIconA(nullptr, IDI_EXCLAMATION))
+            return MB_ICONEXCLAMATION;
+    }
+    return 0;
 }
 
 } // namespace
@@ -99,13 +129,7 @@ bool driveDialog(const std::function<void()>& open, const std::function<void(HWN
 
 void closeWith(HWND dialog, int button)
 {
-    waitFor(
-        [&] {
-            if (!IsWindow(dialog))
-                return true;
-            PostMessageA(dialog, WM_COMMAND, WPARAM(button), 0);
-            return false;
-        },
+    waitFor([&] { return !IsWindow(dialog) || (PostMessageA(dialog, WM_COMMAND, WPARAM(button), 0), false); },
         20000, 250);
 }
 
@@ -174,12 +198,6 @@ bool visible(HWND dialog, int id) { return IsWindowVisible(control(dialog, id)) 
 
 bool idle(HWND dialog) { return !visible(dialog, IDC_PROGRESS) && IsWindowEnabled(GetDlgItem(dialog, IDOK)); }
 
-namespace {
-DialogMonitor* gMonitor = nullptr;
-MessageBoxAnswerer* gAnswerer = nullptr;
-constexpr int kMessageTextId = 0xFFFF; // the id of a message box's text
-} // namespace
-
 DialogMonitor::DialogMonitor(DWORD dialogThread)
 {
     gMonitor = this;
@@ -199,13 +217,10 @@ LRESULT CALLBACK DialogMonitor::onCall(int code, WPARAM first, LPARAM second)
     const auto* call = reinterpret_cast<const CWPSTRUCT*>(second);
     if (code == HC_ACTION && gMonitor && call->message == WM_SHOWWINDOW
         && GetDlgCtrlID(call->hwnd) == IDC_PROGRESS) {
-        if (!call->wParam) {
+        if (!call->wParam)
             ++gMonitor->ended_;
-        } else {
-            const int run = ++gMonitor->started_;
-            if (gMonitor->onRunStart)
-                gMonitor->onRunStart(run);
-        }
+        else if (const int run = ++gMonitor->started_; gMonitor->onRunStart)
+            gMonitor->onRunStart(run);
     }
     return CallNextHookEx(nullptr, code, first, second);
 }
@@ -225,37 +240,6 @@ bool DialogMonitor::waitForRuns(int count, int milliseconds) const
     Sleep(300);
     return runsEnded() == count && runsStarted() == count;
 }
-
-namespace {
-
-// A top-level dialog with a message text and no field to type in: what MessageBox makes.
-bool isMessageBox(HWND window)
-{
-    if (className(window) != "#32770" || (GetWindowLongA(window, GWL_STYLE) & WS_CHILD)
-        || !GetDlgItem(window, kMessageTextId))
-        return false;
-    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        if (lstrcmpiA(className(child).c_str(), "Edit") == 0)
-            return false;
-    return true;
-}
-
-// The MB_ICON... style whose picture the box shows, told by the shared system icon it holds.
-UINT iconStyle(HWND box)
-{
-    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        if (lstrcmpiA(className(child).c_str(), "Static") != 0)
-            continue;
-        const auto shown = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
-        if (shown == LoadIconA(nullptr, IDI_QUESTION))
-            return MB_ICONQUESTION;
-        if (shown == LoadIconA(nullptr, IDI_EXCLAMATION))
-            return MB_ICONEXCLAMATION;
-    }
-    return 0;
-}
-
-} // namespace
 
 MessageBoxAnswerer::MessageBoxAnswerer(DWORD thread)
 {
@@ -299,9 +283,7 @@ LRESULT CALLBACK MessageBoxAnswerer::onCall(int code, WPARAM first, LPARAM secon
     const auto* call = reinterpret_cast<const CWPSTRUCT*>(second);
     MessageBoxAnswerer* self = gAnswerer;
     if (code == HC_ACTION && self && call->message == WM_INITDIALOG && isMessageBox(call->hwnd)) {
-        Box shown;
-        shown.window = call->hwnd;
-        shown.answer = IDNO;
+        Box shown { "", "", 0, {}, 0, IDNO, call->hwnd };
         {
             std::lock_guard<std::mutex> hold(self->lock_);
             if (!self->answers_.empty()) {
