@@ -53,7 +53,7 @@ void WorkerPool::runPiece(int index)
     }
 }
 
-void WorkerPool::run(int64_t count, const Part& part)
+void WorkerPool::run(int64_t count, const Piece& part)
 {
     if (count <= 0)
         return;

@@ -26,8 +26,8 @@ public:
 
     // Calls part(index, begin, end) for size() contiguous pieces of [0, count), at most one per
     // thread, and returns when all are done; the first exception of a part is rethrown here.
-    using Part = std::function<void(int index, int64_t begin, int64_t end)>;
-    void run(int64_t count, const Part& part);
+    using Piece = std::function<void(int index, int64_t begin, int64_t end)>;
+    void run(int64_t count, const Piece& part);
 
 private:
     void work(int index);
@@ -37,7 +37,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable finished_;
-    const Part* part_ = nullptr;
+    const Piece* part_ = nullptr;
     int64_t count_ = 0;
     int pieces_ = 1;
     // Atomic so that a thread can watch them for a moment before it sleeps: the blocks between

@@ -186,9 +186,9 @@ gboolean process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output
     return TRUE;
 }
 
-void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec)
+void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec)
 {
-    gegl::setProperty(valuesOf(object), id, value, spec);
+    gegl::setProperty(valuesOf(object), id, value, pspec);
 }
 
 void getProperty(GObject* object, guint id, GValue* value, GParamSpec*)

@@ -97,12 +97,12 @@ GParamSpec* settingSpec(const SettingInfo& info, ControlKind kind)
     if (info.type == SettingType::Integer)
         return gegl_param_spec_int(name.c_str(), caption.nick, caption.blurb, G_MININT, G_MAXINT,
             info.defaultInt(), int(info.minimum), int(info.maximum), 1.0, flags);
-    GParamSpec* spec = gegl_param_spec_double(name.c_str(), caption.nick, caption.blurb, -kDoubleHardLimit,
+    GParamSpec* pspec = gegl_param_spec_double(name.c_str(), caption.nick, caption.blurb, -kDoubleHardLimit,
         kDoubleHardLimit, info.defaultValue, info.minimum, info.maximum, 1.0, flags);
-    auto* doubleSpec = reinterpret_cast<GeglParamSpecDouble*>(spec);
+    auto* doubleSpec = reinterpret_cast<GeglParamSpecDouble*>(pspec);
     gegl_param_spec_double_set_steps(doubleSpec, info.step, info.step * 10);
     gegl_param_spec_double_set_digits(doubleSpec, info.step < 0.1 ? 2 : 1);
-    return spec;
+    return pspec;
 }
 
 std::string valueText(const SettingInfo& info, double value)
@@ -193,7 +193,7 @@ void installProperties(GObjectClass* klass)
     g_object_class_install_property(klass, kPresetProperty, preset);
 }
 
-void setProperty(OperationValues& values, guint id, const GValue* value, GParamSpec* spec)
+void setProperty(OperationValues& values, guint id, const GValue* value, GParamSpec* pspec)
 {
     if (id == kPresetProperty) {
         const char* text = g_value_get_string(value);
@@ -210,7 +210,7 @@ void setProperty(OperationValues& values, guint id, const GValue* value, GParamS
     else if (const double number = g_value_get_double(value); std::isfinite(number))
         setting = number;
     else
-        g_warning("quarvel:filter: %s cannot be %g; it stays %g", spec->name, number, setting);
+        g_warning("quarvel:filter: %s cannot be %g; it stays %g", pspec->name, number, setting);
 }
 
 void getProperty(const OperationValues& values, guint id, GValue* value)

@@ -28,7 +28,7 @@ void registerPropertyTypes(GTypeModule* module);
 void installProperties(GObjectClass* klass);
 
 // A value that is not a number is refused with a warning, and the one before it kept.
-void setProperty(OperationValues& values, guint id, const GValue* value, GParamSpec* spec);
+void setProperty(OperationValues& values, guint id, const GValue* value, GParamSpec* pspec);
 void getProperty(const OperationValues& values, guint id, GValue* value);
 
 // The settings of a run as the host's --preset and --set would give them: the preset file first,
